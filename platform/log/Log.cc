@@ -1,0 +1,162 @@
+#include "Log.h"
+
+#include <libintl.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "LogFiles.h"
+#include "LogLine.h"
+#include "MessageCatalog.h"
+
+MsgParts msgParts {};
+pthread_mutex_t msgPartsMutex = PTHREAD_MUTEX_INITIALIZER;
+int msgAction = 0;
+
+namespace {
+
+constexpr int defaultLevel = 2;
+constexpr int eventMessageArgs = 20;
+
+std::atomic<int> thresholdLevel { -1 }; // -1: not read from the environment yet
+std::string programTag = "orv";
+
+// Each thread picks its own destination, so one thread's selection never
+// redirects a line of another.
+thread_local int threadDestination = LogFiles::traceIndex;
+
+// Guarded by msgPartsMutex, like everything logMsg touches.
+LogFiles& logFiles()
+{
+    static LogFiles files;
+    return files;
+}
+
+int readThreshold()
+{
+    const char* text = getenv("ORV_LOG_LEVEL");
+    if (!text || !*text)
+        return defaultLevel;
+    char* end = nullptr;
+    long value = strtol(text, &end, 10);
+    if (*end != '\0' || value < 0 || value > 100)
+        return defaultLevel;
+    return static_cast<int>(value);
+}
+
+std::string formatV(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    int length = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length <= 0)
+        return {};
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+std::string eventMessageWithoutEntry(int id, va_list args)
+{
+    std::string text = "MSG" + std::to_string(id) + ":";
+    for (int i = 0; i < eventMessageArgs; ++i) {
+        const char* arg = va_arg(args, const char*);
+        if (arg && *arg) {
+            text += ' ';
+            text += arg;
+        }
+    }
+    return text;
+}
+
+std::string messageText(int id, va_list args)
+{
+    if (id == 0) {
+        const char* format = va_arg(args, const char*);
+        return format ? formatV(format, args) : std::string();
+    }
+    const CatalogEntry* entry = findCatalogEntry(id);
+    if (!entry)
+        return eventMessageWithoutEntry(id, args);
+    const char* format = dgettext(TEXT_DOMAIN_NAME, entry->text);
+    return std::string(entry->name) + ": " + formatV(format, args);
+}
+
+}
+
+hrtime_t gethrtime()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<hrtime_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+int logThisLevel(int level)
+{
+    int threshold = thresholdLevel.load(std::memory_order_relaxed);
+    if (threshold < 0) {
+        threshold = readThreshold();
+        thresholdLevel.store(threshold, std::memory_order_relaxed);
+    }
+    return level >= threshold ? 1 : 0;
+}
+
+void setTraceType()
+{
+    threadDestination = LogFiles::traceIndex;
+}
+
+void setPlatformType()
+{
+    threadDestination = LogFiles::platformIndex;
+}
+
+void setDomainID(int domain)
+{
+    // An index outside A..R selects nothing: the line is dropped rather
+    // than written to some other domain's log.
+    if (domain < 0 || domain >= LogFiles::domainCount) {
+        threadDestination = -1;
+        return;
+    }
+    threadDestination = LogFiles::firstDomainIndex + domain;
+}
+
+void setProgramTag(const char* tag)
+{
+    pthread_mutex_lock(&msgPartsMutex);
+    programTag = tag ? tag : "";
+    pthread_mutex_unlock(&msgPartsMutex);
+}
+
+int logMsg(int id, ...)
+{
+    va_list args;
+    va_start(args, id);
+    std::string text = messageText(id, args);
+    va_end(args);
+
+    timeval now {};
+    gettimeofday(&now, nullptr);
+    LogLine line { now, programTag, getpid(), msgParts.level, msgParts.sourceFile, msgParts.line };
+    logFiles().append(threadDestination, line.format(text));
+    pthread_mutex_unlock(&msgPartsMutex);
+    return 0;
+}
+
+void reopenLogFiles()
+{
+    pthread_mutex_lock(&msgPartsMutex);
+    logFiles().reopen();
+    thresholdLevel.store(-1, std::memory_order_relaxed);
+    pthread_mutex_unlock(&msgPartsMutex);
+}

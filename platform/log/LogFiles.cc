@@ -1,0 +1,112 @@
+#include "LogFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* defaultLogDir = "/var/opt/KTRXORV/ORV/logs";
+
+long long monotonicSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec;
+}
+
+}
+
+LogFiles::~LogFiles()
+{
+    closeAll();
+}
+
+std::string LogFiles::fileName(int index)
+{
+    if (index == traceIndex)
+        return "trace.log";
+    if (index == platformIndex)
+        return "platform.log";
+    return std::string("domain-") + char('A' + (index - firstDomainIndex)) + ".log";
+}
+
+void LogFiles::closeAll()
+{
+    for (auto& slot : m_slots) {
+        if (slot.fd >= 0)
+            close(slot.fd);
+        slot = Slot {};
+    }
+}
+
+void LogFiles::reopen()
+{
+    closeAll();
+    m_dirKnown = false;
+}
+
+bool LogFiles::ensureOpen(int index)
+{
+    if (!m_dirKnown) {
+        const char* dir = getenv("ORV_LOG_DIR");
+        m_dir = (dir && *dir) ? dir : defaultLogDir;
+        m_dirKnown = true;
+        mkdir(m_dir.c_str(), 0755);
+    }
+    Slot& slot = m_slots[index];
+    if (slot.fd >= 0)
+        return true;
+    std::string path = m_dir + "/" + fileName(index);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    fstat(fd, &st);
+    slot.fd = fd;
+    slot.inode = static_cast<long long>(st.st_ino);
+    slot.lastCheck = monotonicSeconds();
+    return true;
+}
+
+// A file removed or renamed away keeps its descriptor working, so once a
+// second we look whether the name still leads to the file we write to.
+bool LogFiles::stillCurrent(int index, long long now)
+{
+    Slot& slot = m_slots[index];
+    if (now == slot.lastCheck)
+        return true;
+    slot.lastCheck = now;
+    std::string path = m_dir + "/" + fileName(index);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return false;
+    return static_cast<long long>(st.st_ino) == slot.inode;
+}
+
+void LogFiles::append(int index, std::string_view line)
+{
+    if (index < 0 || index >= count)
+        return;
+    if (m_slots[index].fd >= 0 && !stillCurrent(index, monotonicSeconds())) {
+        close(m_slots[index].fd);
+        m_slots[index] = Slot {};
+    }
+    if (!ensureOpen(index))
+        return;
+    const char* data = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t written = write(m_slots[index].fd, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+}

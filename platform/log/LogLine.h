@@ -1,0 +1,25 @@
+// Formats one log line:
+//   <UTC time, ISO 8601 with ms> <tag>[<pid>] L<level> <file>:<line> <text>\n
+// A trailing newline of the text is dropped and every other control
+// character is escaped, so no argument can start a forged line.
+#pragma once
+
+#include <sys/time.h>
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+struct LogLine {
+    timeval time;
+    std::string_view tag;
+    pid_t pid;
+    int level;
+    std::string_view sourceFile;
+    int sourceLine;
+
+    std::string format(std::string_view text) const;
+};
+
+// `text` with control characters written as \n, \r, \t or \xHH.
+std::string escapeControlCharacters(std::string_view text);

@@ -1,0 +1,92 @@
+// The one way this code base writes a log statement:
+//
+//     logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; get %s failed ...", cls, item);
+//     logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, cls, "message");
+//     logStatement(2, LogDest::current(), 0, "KAV init: Initialization complete.");
+//
+// It selects the destination (if one is named), tests the level, stages the
+// time, source position and level under msgPartsMutex and calls logMsg,
+// which releases the lock. std::string arguments are passed as C strings.
+#pragma once
+
+#include <cstring>
+#include <source_location>
+#include <string>
+#include <type_traits>
+
+#include "Log.h"
+
+class LogDest {
+public:
+    static constexpr LogDest current() { return LogDest(Kind::Current, 0); }
+    static constexpr LogDest trace() { return LogDest(Kind::Trace, 0); }
+    static constexpr LogDest platform() { return LogDest(Kind::Platform, 0); }
+    static constexpr LogDest domain(int index) { return LogDest(Kind::Domain, index); }
+
+    void select() const
+    {
+        switch (m_kind) {
+        case Kind::Current:
+            break;
+        case Kind::Trace:
+            setTraceType();
+            break;
+        case Kind::Platform:
+            setPlatformType();
+            break;
+        case Kind::Domain:
+            setDomainID(m_domain);
+            break;
+        }
+    }
+
+private:
+    enum class Kind { Current, Trace, Platform, Domain };
+    constexpr LogDest(Kind kind, int domain)
+        : m_kind(kind)
+        , m_domain(domain)
+    {
+    }
+    Kind m_kind;
+    int m_domain;
+};
+
+// A level together with the position of the statement that names it; built
+// implicitly from the level at the call site.
+struct LogSite {
+    LogSite(int level, std::source_location where = std::source_location::current())
+        : level(level)
+        , where(where)
+    {
+    }
+    int level;
+    std::source_location where;
+};
+
+namespace logdetail {
+
+template<typename T>
+auto vararg(const T& value)
+{
+    if constexpr (std::is_same_v<T, std::string>)
+        return value.c_str();
+    else if constexpr (std::is_enum_v<T>)
+        return static_cast<std::underlying_type_t<T>>(value);
+    else
+        return value;
+}
+
+void stage(const LogSite& site);
+
+}
+
+template<typename... Args>
+void logStatement(LogSite site, LogDest dest, int id, const Args&... args)
+{
+    dest.select();
+    if (!logThisLevel(site.level))
+        return;
+    pthread_mutex_lock(&msgPartsMutex);
+    logdetail::stage(site);
+    logMsg(id, logdetail::vararg(args)...);
+}

@@ -1,0 +1,57 @@
+#include "MessageCatalog.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "MessageIds.h"
+
+namespace {
+
+#define ENTRY(id, text) { id, #id, text }
+
+// Kept sorted by identifier.
+constexpr CatalogEntry catalog[] = {
+    ENTRY(APPLICATION_CREATE_FAILED, "The application object could not be created (error %d)."),
+    ENTRY(WORKAREA_CREATE_FAILED, "The work area object could not be created (error %d)."),
+    ENTRY(MEM_ALLOC_FAILED, "Out of memory while allocating %s."),
+    ENTRY(CREATE_DOOR_FAILED, "The door %s could not be created (result %d)."),
+    ENTRY(UNRECOGNIZED_METHOD_ID, "Door call with unrecognized method id %u ignored."),
+    ENTRY(KAV_INIT_EVENTDB_FAILED, "The event database could not be loaded; event reporting is disabled."),
+    ENTRY(KAV_INIT_CHANNEL_FAILED, "The %s reporting channel could not be created; %s reporting is disabled."),
+    ENTRY(KAV_OBJ_INSTANT_FAILED, "A %s object could not be created from the door call."),
+    ENTRY(KAV_TEST_MSG, "Test email requested for event class %s."),
+    ENTRY(KAV_INVALID_EMAIL_ATTEMPT, "Test email refused: event class %s does not ask for email reporting."),
+    ENTRY(KAV_UNKNOWN_EVENT_CLASS, "Event class %s is not in the event database."),
+    ENTRY(KAV_FAILED_REPORTING_ATTEMPT, "Event class %s could not be reported through %s reporting."),
+    ENTRY(KAV_LOST_VARN, "Connection to the remote services proxy lost while reporting event class %s."),
+    ENTRY(KAV_VARN_SEND_ERR, "Sending to the remote services proxy failed: %s."),
+    ENTRY(KAV_EMAIL_DXAEVENT_GET_FAILED, "Email reporting could not read %s from the event (result %d)."),
+    ENTRY(KAV_EMAIL_DBEVENT_FAILED, "Email reporting could not read %s from the event database (result %d)."),
+    ENTRY(KAV_OPEN_ECF_FAILED, "The email control file %s could not be opened."),
+    ENTRY(KAV_EMAIL_FILE_NOTFOUND, "Email %s file %s not found."),
+    ENTRY(KAV_EXECSENDMAIL_FAILED, "Mail submission failed: %s %d."),
+    ENTRY(KAV_BAD_ECF_FILE, "The email control file %s is invalid; its remaining lines are ignored."),
+    ENTRY(KAV_BAD_EMAILRECIPIENTS, "Rejected email recipient %s."),
+    ENTRY(KAV_LINE_TOO_LONG, "A line of %d or more characters in %s ends the reading of the file."),
+    ENTRY(KAV_ECF_BAD_LINE, "Bad line \"%s\" in email control file %s ignored."),
+    ENTRY(KAV_ECF_TOO_MANY_FIELDS, "An email control file line has more fields than expected."),
+    ENTRY(KAV_MIME_OPEN_ATTACHMENT, "The email attachment %s could not be opened."),
+    ENTRY(KAV_BASE64_ENCODE_ERROR, "Base64 encoding of the email attachment failed (result %d)."),
+    ENTRY(KAV_BASE64_WRITE_ERROR, "Writing %d bytes of base64 text failed (stream state %d)."),
+};
+
+#undef ENTRY
+
+}
+
+const CatalogEntry* findCatalogEntry(int id)
+{
+    auto it = std::lower_bound(std::begin(catalog), std::end(catalog), id,
+        [](const CatalogEntry& entry, int wanted) { return entry.id < wanted; });
+    if (it == std::end(catalog) || it->id != id)
+        return nullptr;
+    return it;
+}
+
+const CatalogEntry* catalogBegin() { return std::begin(catalog); }
+const CatalogEntry* catalogEnd() { return std::end(catalog); }

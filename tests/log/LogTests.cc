@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LogLine.h"
+#include "LogStatement.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kav-log-XXXXXX";
+        m_dir = mkdtemp(pattern);
+        setenv("ORV_LOG_DIR", m_dir.c_str(), 1);
+        setenv("ORV_LOG_LEVEL", "0", 1);
+        reopenLogFiles();
+        setProgramTag("kavtest");
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::vector<std::string> lines(const std::string& file) const
+    {
+        std::ifstream in(m_dir + "/" + file);
+        std::vector<std::string> result;
+        for (std::string line; std::getline(in, line);)
+            result.push_back(line);
+        return result;
+    }
+
+    static std::string textOf(const std::string& line)
+    {
+        // Everything after "<file>:<line> ".
+        static const std::regex prefix(R"(^\S+ \S+\[\d+\] L\d+ \S+:\d+ )");
+        return std::regex_replace(line, prefix, "", std::regex_constants::format_first_only);
+    }
+
+    std::string m_dir;
+};
+
+TEST_F(LogTest, LineFormatCatalogueAndEventMessages)
+{
+    logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, std::string("fault.a.b"), "message");
+    int expectedLine = __LINE__ - 1;
+    auto platform = lines("platform.log");
+    ASSERT_EQ(platform.size(), 1u);
+    std::regex shape(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z kavtest\[(\d+)\] L4 LogTests\.cc:(\d+) (.*)$)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(platform[0], m, shape)) << platform[0];
+    EXPECT_EQ(std::stoi(m[1]), getpid());
+    EXPECT_EQ(std::stoi(m[2]), expectedLine);
+    EXPECT_EQ(m[3].str().rfind("KAV_FAILED_REPORTING_ATTEMPT: ", 0), 0u);
+    EXPECT_NE(m[3].str().find("fault.a.b"), std::string::npos);
+    EXPECT_NE(m[3].str().find("message"), std::string::npos);
+
+    // An event message number without a catalogue entry: its non-empty
+    // arguments, joined by single blanks.
+    std::string a[20];
+    a[0] = "CPU0";
+    a[2] = "X12";
+    logStatement(5, LogDest::platform(), 987654, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9],
+        a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
+    platform = lines("platform.log");
+    ASSERT_EQ(platform.size(), 2u);
+    EXPECT_EQ(textOf(platform[1]), "MSG987654: CPU0 X12");
+}
+
+TEST_F(LogTest, TraceLinesDropTrailingNewlineAndEscapeControls)
+{
+    logStatement(2, LogDest::trace(), 0, "rc = <%d>\n", 7);
+    logStatement(2, LogDest::trace(), 0, "value %s", "a\nforged L4 line\tx\x01");
+    auto trace = lines("trace.log");
+    ASSERT_EQ(trace.size(), 2u);
+    EXPECT_EQ(textOf(trace[0]), "rc = <7>");
+    EXPECT_EQ(textOf(trace[1]), "value a\\nforged L4 line\\tx\\x01");
+    EXPECT_EQ(escapeControlCharacters("\r\x7f"), "\\r\\x7f");
+}
+
+TEST_F(LogTest, LevelThreshold)
+{
+    setenv("ORV_LOG_LEVEL", "3", 1);
+    reopenLogFiles();
+    EXPECT_FALSE(logThisLevel(2));
+    EXPECT_TRUE(logThisLevel(3));
+    logStatement(2, LogDest::trace(), 0, "filtered");
+    logStatement(4, LogDest::trace(), 0, "kept");
+    auto trace = lines("trace.log");
+    ASSERT_EQ(trace.size(), 1u);
+    EXPECT_EQ(textOf(trace[0]), "kept");
+
+    unsetenv("ORV_LOG_LEVEL");
+    reopenLogFiles();
+    EXPECT_FALSE(logThisLevel(1));
+    EXPECT_TRUE(logThisLevel(2));
+}
+
+TEST_F(LogTest, DestinationsArePerThreadAndSticky)
+{
+    setPlatformType();
+    std::thread other([] {
+        // A fresh thread starts on the trace log, whatever this thread chose.
+        logStatement(2, LogDest::current(), 0, "other thread");
+        logStatement(2, LogDest::domain(17), 0, "domain R");
+    });
+    other.join();
+    logStatement(2, LogDest::current(), 0, "still platform");
+    logStatement(2, LogDest::domain(0), 0, "domain A");
+    logStatement(2, LogDest::current(), 0, "domain A again");
+    logStatement(2, LogDest::domain(18), 0, "no such domain");
+
+    EXPECT_EQ(lines("trace.log").size(), 1u);
+    EXPECT_EQ(lines("platform.log").size(), 1u);
+    EXPECT_EQ(lines("domain-R.log").size(), 1u);
+    EXPECT_EQ(lines("domain-A.log").size(), 2u);
+    for (const auto& entry : fs::directory_iterator(m_dir))
+        EXPECT_NE(entry.path().filename(), "domain-S.log");
+}
+
+TEST_F(LogTest, ConcurrentLinesNeverInterleave)
+{
+    constexpr int threads = 8;
+    constexpr int perThread = 300;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([t] {
+            std::string payload(200, char('a' + t));
+            for (int i = 0; i < perThread; ++i)
+                logStatement(2, LogDest::platform(), 0, "%d %s", t, payload);
+        });
+    }
+    for (auto& worker : workers)
+        worker.join();
+    auto platform = lines("platform.log");
+    ASSERT_EQ(platform.size(), size_t(threads * perThread));
+    for (const auto& line : platform) {
+        std::string text = textOf(line);
+        ASSERT_EQ(text.size(), 202u) << line;
+        EXPECT_EQ(text.substr(2), std::string(200, char('a' + (text[0] - '0'))));
+    }
+}
+
+TEST_F(LogTest, UnwritableOrRemovedFilesNeverStopTheCaller)
+{
+    logStatement(2, LogDest::trace(), 0, "first");
+    fs::remove(m_dir + "/trace.log");
+    sleep(1); // the name is rechecked at most once a second
+    logStatement(2, LogDest::trace(), 0, "after removal");
+    auto trace = lines("trace.log");
+    ASSERT_EQ(trace.size(), 1u);
+    EXPECT_EQ(textOf(trace[0]), "after removal");
+
+    setenv("ORV_LOG_DIR", "/nonexistent/kav/logs", 1);
+    reopenLogFiles();
+    logStatement(4, LogDest::platform(), KAV_INIT_EVENTDB_FAILED);
+    EXPECT_TRUE(pthread_mutex_trylock(&msgPartsMutex) == 0);
+    pthread_mutex_unlock(&msgPartsMutex);
+}
+
+}
