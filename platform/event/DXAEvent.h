@@ -1,10 +1,11 @@
-// One event record, built from the packed (XDR nvlist) bytes of a door call.
+// One event record, built from the packed (XDR name/value list) bytes of a door call.
 //
 // Every accessor returns 0 on success; a member the event does not carry
 // (or carries with another type) yields ENOENT and leaves the output alone.
 #pragma once
 
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,5 @@ public:
 
 private:
     struct Members;
-    Members* m_members;
+    std::unique_ptr<Members> m_members;
 };

@@ -26,7 +26,8 @@ constexpr int defaultLevel = 2;
 constexpr int eventMessageArgs = 20;
 
 std::atomic<int> thresholdLevel { -1 }; // -1: not read from the environment yet
-std::string programTag = "orv";
+// A plain array: the tag is set from static initialisers of other units.
+char programTag[64] = "orv";
 
 // Each thread picks its own destination, so one thread's selection never
 // redirects a line of another.
@@ -134,7 +135,7 @@ void setDomainID(int domain)
 void setProgramTag(const char* tag)
 {
     pthread_mutex_lock(&msgPartsMutex);
-    programTag = tag ? tag : "";
+    snprintf(programTag, sizeof programTag, "%s", tag ? tag : "");
     pthread_mutex_unlock(&msgPartsMutex);
 }
 

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -56,7 +58,8 @@ bool LogFiles::ensureOpen(int index)
         const char* dir = getenv("ORV_LOG_DIR");
         m_dir = (dir && *dir) ? dir : defaultLogDir;
         m_dirKnown = true;
-        mkdir(m_dir.c_str(), 0755);
+        std::error_code ignored;
+        std::filesystem::create_directories(m_dir, ignored);
     }
     Slot& slot = m_slots[index];
     if (slot.fd >= 0)

@@ -38,6 +38,17 @@ constexpr CatalogEntry catalog[] = {
     ENTRY(KAV_MIME_OPEN_ATTACHMENT, "The email attachment %s could not be opened."),
     ENTRY(KAV_BASE64_ENCODE_ERROR, "Base64 encoding of the email attachment failed (result %d)."),
     ENTRY(KAV_BASE64_WRITE_ERROR, "Writing %d bytes of base64 text failed (stream state %d)."),
+
+    // Event messages of the sample event database; their arguments are
+    // always twenty texts.
+    { 5001, "CPU_ECACHE_FAULT", "Processor E-cache fault %s: %s." },
+    { 5002, "MEMORY_DIMM_FAULT", "Memory fault %s (code %s) on %s, affecting domains %s." },
+    { 5003, "SYSTEM_POWER_FAULT", "Power fault %s on platform %s, CSN %s." },
+    { 5004, "FIRMWARE_CONFIG_DEFECT", "Firmware configuration defect %s found by %s, code %s." },
+    { 5005, "PCI_RETRY_EREPORT", "PCI bus retries (code %s) in domains %s." },
+    { 5006, "SUSPECT_LIST_INFO", "Diagnosis %s lists the suspects %s." },
+    { 5007, "TEMPERATURE_EREPORT", "Temperature report %s at %s." },
+    { 5008, "DOMAIN_STATUS_EVENT", "Domain status event %s for domains %s." },
 };
 
 #undef ENTRY

@@ -1,0 +1,147 @@
+#include "DXAEvent.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <stdexcept>
+#include <utility>
+
+#include "EventCodec.h"
+
+namespace key = orv::event::key;
+
+struct DXAEvent::Members {
+    std::vector<char> payload;
+    std::vector<orv::event::Member> members;
+
+    // The value of the named member if the event carries it with type T.
+    template <class T>
+    const T* find(const char* name) const
+    {
+        for (const orv::event::Member& member : members) {
+            if (member.name == name)
+                return std::get_if<T>(&member.value);
+        }
+        return nullptr;
+    }
+
+    int text(const char* name, std::string& value) const
+    {
+        const std::string* found = find<std::string>(name);
+        if (!found)
+            return ENOENT;
+        value = *found;
+        return 0;
+    }
+
+    int textList(const char* name, std::list<std::string>& value) const
+    {
+        const std::vector<std::string>* found = find<std::vector<std::string>>(name);
+        if (!found)
+            return ENOENT;
+        value.assign(found->begin(), found->end());
+        return 0;
+    }
+};
+
+DXAEvent::DXAEvent(char* bytes, unsigned length) : m_members(std::make_unique<Members>())
+{
+    if (!bytes && length != 0)
+        throw std::runtime_error("packed event without bytes");
+    // Our own copy: the caller's buffer is released before the channels
+    // that forward the payload are done with the event.
+    if (length != 0)
+        m_members->payload.assign(bytes, bytes + length);
+    m_members->members = orv::event::unpack(m_members->payload.data(), m_members->payload.size());
+}
+
+DXAEvent::~DXAEvent() = default;
+
+int DXAEvent::getEventClass(std::string& value) const
+{
+    return m_members->text(key::eventClass, value);
+}
+
+int DXAEvent::getEventCode(std::string& value) const
+{
+    return m_members->text(key::code, value);
+}
+
+int DXAEvent::getEventType(std::string& value) const
+{
+    return m_members->text(key::type, value);
+}
+
+int DXAEvent::getEventTimestamp(long& value) const
+{
+    const int64_t* found = m_members->find<int64_t>(key::timestamp);
+    if (!found)
+        return ENOENT;
+    if (!std::in_range<long>(*found))
+        return EINVAL;
+    value = static_cast<long>(*found);
+    return 0;
+}
+
+int DXAEvent::getEventTimestamp(std::string& value) const
+{
+    const int64_t* found = m_members->find<int64_t>(key::timestamp);
+    if (!found)
+        return ENOENT;
+    if (!std::in_range<time_t>(*found))
+        return EINVAL;
+    const time_t seconds = static_cast<time_t>(*found);
+    tm parts {};
+    if (!gmtime_r(&seconds, &parts))
+        return EINVAL;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d:%02d UTC",
+        static_cast<long long>(parts.tm_year) + 1900, parts.tm_mon + 1, parts.tm_mday,
+        parts.tm_hour, parts.tm_min, parts.tm_sec);
+    value = text;
+    return 0;
+}
+
+int DXAEvent::getDiagEngName(std::string& value) const
+{
+    return m_members->text(key::diagEngName, value);
+}
+
+int DXAEvent::getDiagEngVersion(std::string& value) const
+{
+    return m_members->text(key::diagEngVersion, value);
+}
+
+int DXAEvent::getDomainsAffected(std::string& value) const
+{
+    return m_members->text(key::domainsAffected, value);
+}
+
+int DXAEvent::getEventSourcePlatformCSN(std::string& value) const
+{
+    return m_members->text(key::platformCSN, value);
+}
+
+int DXAEvent::getEventSourcePlatformModel(std::string& value) const
+{
+    return m_members->text(key::platformModel, value);
+}
+
+int DXAEvent::getPackedEventPayload(char** payload, unsigned& length) const
+{
+    if (!payload)
+        return EINVAL;
+    *payload = m_members->payload.data();
+    length = static_cast<unsigned>(m_members->payload.size());
+    return 0;
+}
+
+int DXAEvent::getEventClasses(std::list<std::string>& value) const
+{
+    return m_members->textList(key::classes, value);
+}
+
+int DXAEvent::getEventIndictment(std::list<std::string>& value) const
+{
+    return m_members->textList(key::indictment, value);
+}

@@ -1,0 +1,216 @@
+#include "EventDB.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "DXAEvent.h"
+
+namespace {
+
+using nlohmann::json;
+using Fields = EventDBEntry::Fields;
+using Entries = std::map<std::string, std::unique_ptr<EventDBEntry>>;
+
+constexpr char defaultPath[] = "/etc/opt/KTRXORV/ORV/config/eventdb.json";
+
+struct ChannelWord {
+    const char* word;
+    bool Fields::*flag;
+};
+
+constexpr ChannelWord channelWords[] = {
+    { "message", &Fields::viaMsg },
+    { "orvEvent", &Fields::viaOrvEvent },
+    { "remote", &Fields::viaRemote },
+    { "email", &Fields::viaEmail },
+};
+
+std::string databasePath()
+{
+    const char* path = std::getenv("ORV_EVENTDB");
+    return path && *path ? path : defaultPath;
+}
+
+[[noreturn]] void invalid(const std::string& why)
+{
+    throw std::runtime_error(why);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        invalid(std::string("cannot open: ") + std::strerror(errno));
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        invalid("cannot read");
+    return text.str();
+}
+
+// The JSON library keeps the last of two equal keys; a class or key written
+// twice is far more likely a copy-and-paste slip than intent, so it is refused.
+json parseWithoutDuplicates(const std::string& text)
+{
+    std::vector<std::set<std::string>> openObjects;
+    auto watch = [&](int, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::object_start) {
+            openObjects.emplace_back();
+        } else if (event == json::parse_event_t::object_end) {
+            openObjects.pop_back();
+        } else if (event == json::parse_event_t::key) {
+            const std::string& name = parsed.get_ref<const std::string&>();
+            if (!openObjects.back().insert(name).second)
+                invalid("\"" + name + "\" given twice");
+        }
+        return true;
+    };
+    return json::parse(text, watch);
+}
+
+// Every number is handed on as an int, so one that does not fit is refused
+// here rather than silently cut down later.
+long long intValue(const json& value)
+{
+    if (value.is_number_unsigned()) {
+        if (value.get<unsigned long long>() > INT_MAX)
+            invalid("number outside the int range");
+    } else if (!value.is_number_integer()) {
+        invalid("must be an integer");
+    }
+    const long long number = value.get<long long>();
+    if (!std::in_range<int>(number))
+        invalid("number outside the int range");
+    return number;
+}
+
+constexpr long long firstEventMessageNumber = 1000;
+
+long long messageNumber(const json& value)
+{
+    const long long number = intValue(value);
+    // Numbers below 1000 are the logging library's own identifiers, whose
+    // texts take other arguments than an event message's twenty texts.
+    if (number < firstEventMessageNumber)
+        invalid("must be a message number of 1000 or above");
+    return number;
+}
+
+std::string textValue(const json& value)
+{
+    if (!value.is_string())
+        invalid("must be a string");
+    return value.get<std::string>();
+}
+
+std::vector<std::string> textList(const json& value)
+{
+    if (!value.is_array())
+        invalid("must be an array of strings");
+    std::vector<std::string> items;
+    for (const json& item : value)
+        items.push_back(textValue(item));
+    return items;
+}
+
+void readChannels(const json& value, Fields& fields)
+{
+    for (const std::string& word : textList(value)) {
+        const ChannelWord* found = nullptr;
+        for (const ChannelWord& channel : channelWords) {
+            if (word == channel.word)
+                found = &channel;
+        }
+        if (!found)
+            invalid("unknown channel \"" + word + "\"");
+        fields.*(found->flag) = true;
+    }
+}
+
+struct FieldReader {
+    const char* key;
+    void (*read)(const json&, Fields&);
+};
+
+constexpr FieldReader fieldReaders[] = {
+    { "channels", readChannels },
+    { "severity", [](const json& v, Fields& f) { f.severity = intValue(v); } },
+    { "priority", [](const json& v, Fields& f) { f.priority = intValue(v); } },
+    { "reportingType", [](const json& v, Fields& f) { f.reportingType = intValue(v); } },
+    { "reportingSubtype", [](const json& v, Fields& f) { f.reportingSubtype = textValue(v); } },
+    { "messageNumber", [](const json& v, Fields& f) { f.messageNumber = messageNumber(v); } },
+    { "args", [](const json& v, Fields& f) { f.args = textList(v); } },
+};
+
+void readField(const std::string& key, const json& value, Fields& fields)
+{
+    for (const FieldReader& reader : fieldReaders) {
+        if (key == reader.key)
+            return reader.read(value, fields);
+    }
+    invalid("unknown key");
+}
+
+Fields readEntry(const std::string& eventClass, const json& entry)
+{
+    if (!entry.is_object())
+        invalid("class \"" + eventClass + "\": entry must be an object");
+    Fields fields;
+    for (const auto& item : entry.items()) {
+        try {
+            readField(item.key(), item.value(), fields);
+        } catch (const std::runtime_error& e) {
+            invalid("class \"" + eventClass + "\", key \"" + item.key() + "\": " + e.what());
+        }
+    }
+    return fields;
+}
+
+Entries readEntries(const std::string& path)
+{
+    try {
+        const json root = parseWithoutDuplicates(readFile(path));
+        if (!root.is_object())
+            invalid("must be a JSON object of event classes");
+        Entries entries;
+        for (const auto& item : root.items())
+            entries.emplace(item.key(), std::make_unique<EventDBEntry>(readEntry(item.key(), item.value())));
+        return entries;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw std::runtime_error("event database " + path + ": " + e.what());
+    }
+}
+
+}
+
+EventDB::EventDB() : EventDB(databasePath()) {}
+
+EventDB::EventDB(const std::string& path) : m_entries(readEntries(path)) {}
+
+EventDB::~EventDB() = default;
+
+int EventDB::lookupEventDBEntry(DXAEvent& event, EventDBEntry*& entry)
+{
+    std::string eventClass;
+    const int rc = event.getEventClass(eventClass);
+    if (rc != 0)
+        return rc;
+    const auto found = m_entries.find(eventClass);
+    if (found == m_entries.end())
+        return ENOENT;
+    entry = found->second.get();
+    return 0;
+}

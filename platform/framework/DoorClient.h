@@ -1,0 +1,32 @@
+// Calling a door. A call is synchronous: it returns once the service has
+// run and answered (or the call failed).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "DoorPath.h"
+
+struct DoorReply {
+    int status = 0; // what the service returned: 0 for doorReturn(), N for doorReturn(N)
+    std::vector<char> data;
+};
+
+class DoorClient {
+public:
+    explicit DoorClient(std::string doorName);
+
+    // 0 when the service ran (its answer is in `reply`), otherwise an errno
+    // value: ENOENT or ECONNREFUSED no server, EACCES refused, E2BIG
+    // parameter too large, ETIMEDOUT request too slow, EPROTO garbled
+    // exchange, EIO the service failed.
+    int call(unsigned methodId, const void* param, size_t length, DoorReply& reply) const;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    int receiveReply(int fd, DoorReply& reply) const;
+
+    std::string m_path;
+};

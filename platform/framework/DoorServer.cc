@@ -1,0 +1,134 @@
+#include "DoorServer.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "DoorEndpoint.h"
+#include "DoorService.h"
+#include "DoorThreadPool.h"
+#include "Invocation.h"
+#include "LogStatement.h"
+#include "RequestReader.h"
+
+struct DoorServer::Door {
+    std::unique_ptr<DoorEndpoint> endpoint;
+    DoorService* service;
+};
+
+DoorServer::DoorServer() = default;
+
+DoorServer::~DoorServer()
+{
+    shutDown();
+}
+
+int DoorServer::registerObj(DoorService* service, int value)
+{
+    if (service == nullptr)
+        return EINVAL;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_shutDown)
+        return EBUSY;
+    if (m_services.count(value) != 0)
+        return EEXIST;
+    for (const auto& [number, registered] : m_services)
+        if (registered.get() == service)
+            return EEXIST;
+    m_services.emplace(value, std::unique_ptr<DoorService>(service));
+    return 0;
+}
+
+int DoorServer::doorCreate(const char* doorName, int value)
+{
+    if (doorName == nullptr)
+        return EINVAL;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_serving || m_shutDown)
+        return EBUSY;
+    auto service = m_services.find(value);
+    if (service == m_services.end())
+        return ENOENT;
+    auto endpoint = std::make_unique<DoorEndpoint>();
+    if (int rc = endpoint->open(doorName)) {
+        logStatement(4, LogDest::trace(), 0, "Door %s: cannot create %s: %s", doorName, endpoint->path(),
+                     std::strerror(rc));
+        return rc;
+    }
+    logStatement(2, LogDest::trace(), 0, "Door %s: created at %s.", doorName, endpoint->path());
+    m_doors.push_back({ std::move(endpoint), service->second.get() });
+    return 0;
+}
+
+void DoorServer::doorStart()
+{
+}
+
+void DoorServer::doorInvocation()
+{
+}
+
+void DoorServer::setRequestTimeout(std::chrono::milliseconds timeout)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requestTimeout = timeout;
+}
+
+void DoorServer::setDoorThreadCount(unsigned count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_doorThreads = count;
+}
+
+void DoorServer::startServing()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_serving || m_shutDown)
+        return;
+    m_pool = std::make_unique<DoorThreadPool>(
+        m_doorThreads, [this] { doorStart(); }, [this](Invocation& call) { runCall(call); });
+    std::vector<RequestReader::Door> doors;
+    for (const Door& door : m_doors)
+        doors.push_back({ door.endpoint->fd(), door.endpoint->name(), door.service });
+    m_reader = std::make_unique<RequestReader>(doors, m_requestTimeout, m_openConnections,
+                                               [this](std::unique_ptr<Invocation> call) { m_pool->submit(std::move(call)); });
+    m_reader->start();
+    m_serving = true;
+    logStatement(2, LogDest::trace(), 0, "Door server: serving %zu door(s) on %u door threads.", m_doors.size(),
+                 m_doorThreads);
+}
+
+void DoorServer::shutDown()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    bool wasServing = m_serving;
+    lock.unlock();
+    // A call still running may use the server; the lock stays free for it.
+    if (m_reader)
+        m_reader->stop();
+    for (Door& door : m_doors)
+        door.endpoint->stopListening();
+    if (m_pool)
+        m_pool->finish();
+    m_reader.reset();
+    m_pool.reset();
+    while (!m_services.empty())
+        m_services.erase(m_services.begin());
+    for (Door& door : m_doors)
+        door.endpoint->remove();
+    m_doors.clear();
+    if (wasServing)
+        logStatement(2, LogDest::trace(), 0, "Door server: shut down.");
+}
+
+void DoorServer::runCall(Invocation& call)
+{
+    try {
+        doorInvocation();
+    } catch (...) {
+        logStatement(4, LogDest::trace(), 0, "Door call (method %u): the invocation hook failed.", call.method());
+    }
+    call.run();
+}

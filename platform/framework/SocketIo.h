@@ -1,0 +1,23 @@
+// Whole-buffer transfers on a stream socket; they retry after EINTR and
+// never raise SIGPIPE.
+#pragma once
+
+#include <sys/un.h>
+
+#include <cstddef>
+#include <string>
+
+class SocketIo {
+public:
+    // The address of the socket file `path`; ENAMETOOLONG when it does not fit.
+    static int unixAddress(const std::string& path, sockaddr_un& address);
+
+    // 0 once every byte is sent, otherwise the errno value.
+    static int sendAll(int fd, const void* data, size_t length);
+    // 0 once `length` bytes arrived, EPROTO when the peer closed first,
+    // otherwise the errno value.
+    static int receiveAll(int fd, void* data, size_t length);
+    // One attempt that never blocks; for telling a peer why it is dropped,
+    // where nothing can be done if it fails.
+    static void sendQuietly(int fd, const void* data, size_t length);
+};

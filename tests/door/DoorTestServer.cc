@@ -1,0 +1,74 @@
+// A server that runs on the framework's main: one door, "testdoor", whose
+// service echoes (method 0) or answers after a pause (method 1, announced
+// in $DOOR_TEST_MARKER.started), and writes "destroyed" to
+// $DOOR_TEST_MARKER when the server destroys it.
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DoorApplication.h"
+#include "DoorService.h"
+#include "PseudoMain.h"
+#include "WorkArea.h"
+
+namespace {
+
+class SlowEchoService : public DoorService {
+public:
+    SlowEchoService()
+        : DoorService(true)
+    {
+    }
+    ~SlowEchoService() override
+    {
+        if (const char* marker = std::getenv("DOOR_TEST_MARKER"))
+            std::ofstream(marker) << "destroyed";
+    }
+    void methodDispatch() override
+    {
+        unsigned size = 0;
+        getParam(size);
+        std::vector<char> param(size);
+        getVoidParam(param.data(), size);
+        if (getMethodID() == 1)
+            answerSlowly();
+        doorReturn(0, param.data(), size);
+    }
+
+private:
+    // Lets the test know the call is under way before it asks for shutdown.
+    static void answerSlowly()
+    {
+        if (const char* marker = std::getenv("DOOR_TEST_MARKER"))
+            std::ofstream(std::string(marker) + ".started") << "started";
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+};
+
+class TestWorkArea : public WorkArea {
+public:
+    TestWorkArea()
+        : WorkArea("TestWorkArea")
+    {
+    }
+    int createWorkArea() override
+    {
+        auto* server = dynamic_cast<DoorServer*>(theApplication);
+        if (int rc = server->registerObj(new SlowEchoService, 0))
+            return rc;
+        return server->doorCreate("testdoor", 0);
+    }
+};
+
+class TestPseudoMain : public PseudoMain {
+public:
+    Application* createApplicationObject() override { return new DoorApplication("TEST", 1, 1); }
+    WorkArea* createWorkAreaObject() override { return new TestWorkArea; }
+};
+
+}
+
+PseudoMain* thePseudoMain = new TestPseudoMain;

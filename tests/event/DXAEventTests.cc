@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <stdexcept>
+
+#include "DXAEvent.h"
+#include "EventTestData.h"
+
+TEST(DXAEvent, ReadsEveryMemberOfTheFullEvent)
+{
+    auto event = eventOf(fullMembers());
+    const std::pair<int (DXAEvent::*)(std::string&) const, const char*> texts[] = {
+        { &DXAEvent::getEventClass, "fault.cpu.ecache" },
+        { &DXAEvent::getEventCode, "X12" },
+        { &DXAEvent::getEventType, "FAULT" },
+        { &DXAEvent::getDiagEngName, "diagA" },
+        { &DXAEvent::getDiagEngVersion, "2.0" },
+        { &DXAEvent::getDomainsAffected, "AC" },
+        { &DXAEvent::getEventSourcePlatformCSN, "0123" },
+        { &DXAEvent::getEventSourcePlatformModel, "M15" },
+        { &DXAEvent::getEventTimestamp, "2023-11-14 22:13:20 UTC" },
+    };
+    std::string text;
+    for (const auto& [get, expected] : texts) {
+        EXPECT_EQ(((*event).*get)(text), 0) << expected;
+        EXPECT_EQ(text, expected);
+    }
+    long seconds = 0;
+    EXPECT_EQ(event->getEventTimestamp(seconds), 0);
+    EXPECT_EQ(seconds, 1700000000);
+    std::list<std::string> items { "stale" };
+    EXPECT_EQ(event->getEventClasses(items), 0);
+    EXPECT_EQ(items, (std::list<std::string> { "fault.cpu.ecache", "fault.io.x" }));
+    EXPECT_EQ(event->getEventIndictment(items), 0);
+    EXPECT_EQ(items, (std::list<std::string> { "CPU0", "CPU1", "" }));
+}
+
+TEST(DXAEvent, AbsentOrMistypedMembersLeaveOutputAlone)
+{
+    auto minimal = eventOf(minimalMembers());
+    auto mistyped = eventOf({ { "class", int64_t { 3 } }, { "timestamp", "now" }, { "indictment", "CPU0" } });
+    for (DXAEvent* event : { minimal.get(), mistyped.get() }) {
+        std::string text = "keep";
+        long seconds = 42;
+        std::list<std::string> items { "keep" };
+        EXPECT_EQ(event->getEventCode(text), ENOENT);
+        EXPECT_EQ(event->getEventTimestamp(seconds), ENOENT);
+        EXPECT_EQ(event->getEventTimestamp(text), ENOENT);
+        EXPECT_EQ(event->getEventIndictment(items), ENOENT);
+        EXPECT_EQ(text, "keep");
+        EXPECT_EQ(seconds, 42);
+        EXPECT_EQ(items, std::list<std::string> { "keep" });
+    }
+    std::string text = "keep";
+    EXPECT_EQ(mistyped->getEventClass(text), ENOENT);
+    EXPECT_EQ(text, "keep");
+    std::list<std::string> items { "stale" };
+    EXPECT_EQ(minimal->getEventClasses(items), 0);
+    EXPECT_TRUE(items.empty());
+}
+
+TEST(DXAEvent, PayloadIsItsOwnCopy)
+{
+    auto buffer = std::make_unique<std::vector<char>>(readVector("event-full.xdr"));
+    const std::vector<char> golden = *buffer;
+    DXAEvent event(buffer->data(), static_cast<unsigned>(buffer->size()));
+    std::fill(buffer->begin(), buffer->end(), 'x');
+    buffer.reset();
+
+    char* payload = nullptr;
+    unsigned length = 0;
+    ASSERT_EQ(event.getPackedEventPayload(&payload, length), 0);
+    EXPECT_EQ(std::vector<char>(payload, payload + length), golden);
+    EXPECT_EQ(event.getPackedEventPayload(nullptr, length), EINVAL);
+}
+
+TEST(DXAEvent, TimestampText)
+{
+    for (const auto& [seconds, expected] : { std::pair<int64_t, const char*> { 0, "1970-01-01 00:00:00 UTC" },
+             { -1, "1969-12-31 23:59:59 UTC" }, { 951782400, "2000-02-29 00:00:00 UTC" } }) {
+        std::string text;
+        EXPECT_EQ(eventOf({ { "timestamp", seconds } })->getEventTimestamp(text), 0);
+        EXPECT_EQ(text, expected);
+    }
+    std::string text = "keep";
+    EXPECT_EQ(eventOf({ { "timestamp", int64_t { INT64_MAX } } })->getEventTimestamp(text), EINVAL);
+    EXPECT_EQ(text, "keep");
+}
+
+TEST(DXAEvent, MalformedBytesThrow)
+{
+    char garbage[] = "not a packed event";
+    EXPECT_THROW(DXAEvent(garbage, sizeof garbage), std::runtime_error);
+    EXPECT_THROW(DXAEvent(nullptr, 0), std::runtime_error);
+    EXPECT_THROW(DXAEvent(nullptr, 12), std::runtime_error);
+}

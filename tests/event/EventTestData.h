@@ -1,0 +1,47 @@
+// The golden packed events, the members they were packed from, and events
+// built from members.
+#pragma once
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DXAEvent.h"
+#include "EventCodec.h"
+
+inline std::vector<char> readVector(const std::string& name)
+{
+    std::ifstream in(std::string(EVENT_TESTDATA_DIR) + "/" + name, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+inline std::vector<orv::event::Member> fullMembers()
+{
+    using Texts = std::vector<std::string>;
+    return {
+        { "class", "fault.cpu.ecache" },
+        { "code", "X12" },
+        { "type", "FAULT" },
+        { "timestamp", int64_t { 1700000000 } },
+        { "diagEngName", "diagA" },
+        { "diagEngVersion", "2.0" },
+        { "domainsAffected", "AC" },
+        { "platformCSN", "0123" },
+        { "platformModel", "M15" },
+        { "classes", Texts { "fault.cpu.ecache", "fault.io.x" } },
+        { "indictment", Texts { "CPU0", "CPU1", "" } },
+    };
+}
+
+inline std::vector<orv::event::Member> minimalMembers()
+{
+    return { { "class", "fault.a.b" }, { "classes", std::vector<std::string> {} } };
+}
+
+inline std::unique_ptr<DXAEvent> eventOf(const std::vector<orv::event::Member>& members)
+{
+    std::vector<char> bytes = orv::event::pack(members);
+    return std::make_unique<DXAEvent>(bytes.data(), static_cast<unsigned>(bytes.size()));
+}

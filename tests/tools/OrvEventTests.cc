@@ -1,0 +1,143 @@
+// orv-event as users run it: packing, unpacking and door calls across processes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DoorApplication.h"
+#include "DoorPath.h"
+#include "DoorService.h"
+#include "EventCodec.h"
+#include "Process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string tool = std::string(KAV_BUILD_DIR) + "/tools/orv-event/orv-event";
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+// Records every call it gets and answers with a fixed status.
+class RecordingService : public DoorService {
+public:
+    RecordingService(std::vector<std::pair<unsigned, std::string>>& calls, std::mutex& mutex)
+        : DoorService(true)
+        , m_calls(calls)
+        , m_mutex(mutex)
+    {
+    }
+    void methodDispatch() override
+    {
+        unsigned size = 0;
+        getParam(size);
+        std::string param(size, '\0');
+        getVoidParam(param.data(), size);
+        std::lock_guard lock(m_mutex);
+        m_calls.emplace_back(getMethodID(), param);
+        if (getMethodID() == 9)
+            doorReturn(5);
+    }
+
+private:
+    std::vector<std::pair<unsigned, std::string>>& m_calls;
+    std::mutex& m_mutex;
+};
+
+class OrvEventTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kav-tool-XXXXXX";
+        m_dir = mkdtemp(pattern);
+        m_env = { { "ORV_DOOR_DIR", m_dir + "/doors" }, { "ORV_LOG_DIR", m_dir + "/logs" } };
+        setenv("ORV_LOG_DIR", (m_dir + "/logs").c_str(), 1);
+        std::ofstream(m_dir + "/full.json") << R"({
+            "class": "fault.cpu.ecache", "code": "X12", "type": "FAULT", "timestamp": 1700000000,
+            "diagEngName": "diagA", "diagEngVersion": "2.0", "domainsAffected": "AC",
+            "platformCSN": "0123", "platformModel": "M15",
+            "classes": ["fault.cpu.ecache", "fault.io.x"], "indictment": ["CPU0", "CPU1", ""]})";
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    ProcessResult run(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), tool);
+        return runProcess(args, m_env);
+    }
+
+    std::string m_dir;
+    EnvChanges m_env;
+};
+
+TEST_F(OrvEventTest, PackMatchesTheSuitesOwnBytesAndUnpacksBack)
+{
+    ProcessResult packed = run({ "pack", m_dir + "/full.json" });
+    ASSERT_EQ(packed.exitStatus, 0);
+    EXPECT_EQ(packed.output, readAll(std::string(KAV_TESTDATA_DIR) + "/event-full.xdr"));
+
+    ProcessResult unpacked = run({ "unpack", std::string(KAV_TESTDATA_DIR) + "/event-full.xdr" });
+    ASSERT_EQ(unpacked.exitStatus, 0);
+    auto json = nlohmann::json::parse(unpacked.output);
+    EXPECT_EQ(json["class"], "fault.cpu.ecache");
+    EXPECT_EQ(json["timestamp"], 1700000000);
+    EXPECT_EQ(json["indictment"].size(), 3u);
+}
+
+TEST_F(OrvEventTest, ErrorsAreOneLineAndNonzero)
+{
+    std::ofstream(m_dir + "/bad.json") << R"({"class": 5})";
+    std::ofstream(m_dir + "/garbage.bin") << "garbage";
+    for (const auto& args : std::vector<std::vector<std::string>> {
+             { "post", m_dir + "/bad.json" },
+             { "post", m_dir + "/missing.json" },
+             { "post", m_dir + "/full.json" }, // no door
+             { "unpack", m_dir + "/garbage.bin" },
+             { "call", "x", m_dir + "/full.json" } }) {
+        ProcessResult result = run(args);
+        EXPECT_NE(result.exitStatus, 0) << args[0];
+        EXPECT_EQ(result.output.rfind("orv-event: ", 0), 0u) << result.output;
+        EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+    }
+    EXPECT_EQ(run({}).exitStatus, 2);
+}
+
+TEST_F(OrvEventTest, DoorCallsReachAServiceInAnotherProcess)
+{
+    setenv("ORV_DOOR_DIR", (m_dir + "/doors").c_str(), 1);
+    std::vector<std::pair<unsigned, std::string>> calls;
+    std::mutex mutex;
+    DoorApplication server("TEST", 1, 1);
+    ASSERT_EQ(server.registerObj(new RecordingService(calls, mutex), 0), 0);
+    ASSERT_EQ(server.doorCreate(KAV_DOOR, 0), 0);
+    std::thread serving([&] { server.handleEvents(); });
+
+    std::ofstream(m_dir + "/raw.bin") << "raw bytes";
+    EXPECT_EQ(run({ "post", m_dir + "/full.json" }).exitStatus, 0);
+    EXPECT_EQ(run({ "test-email", m_dir + "/full.json" }).exitStatus, 0);
+    EXPECT_EQ(run({ "call", "7", m_dir + "/full.json" }).exitStatus, 0);
+    EXPECT_EQ(run({ "send-raw", "3", m_dir + "/raw.bin" }).exitStatus, 0);
+    ProcessResult refused = run({ "call", "9", m_dir + "/full.json" });
+    EXPECT_NE(refused.exitStatus, 0);
+    EXPECT_NE(refused.output.find("status 5"), std::string::npos) << refused.output;
+
+    server.requestStop();
+    serving.join();
+    std::string full = readAll(std::string(KAV_TESTDATA_DIR) + "/event-full.xdr");
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[0], std::make_pair(0u, full));
+    EXPECT_EQ(calls[1], std::make_pair(1u, full));
+    EXPECT_EQ(calls[2].first, 7u);
+    EXPECT_EQ(calls[3], std::make_pair(3u, std::string("raw bytes")));
+}
+
+}

@@ -1,0 +1,114 @@
+// orv-event: posts events to the daemon's door and converts between the
+// event JSON and the packed form.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "DoorClient.h"
+#include "DoorPath.h"
+#include "EventCodec.h"
+
+namespace {
+
+constexpr const char* usageText =
+    "usage: orv-event post FILE.json\n"
+    "       orv-event test-email FILE.json\n"
+    "       orv-event call METHOD FILE.json\n"
+    "       orv-event send-raw METHOD FILE\n"
+    "       orv-event pack FILE.json > event.bin\n"
+    "       orv-event unpack event.bin\n"
+    "FILE may be - for standard input.\n";
+
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::vector<char> readFile(const std::string& path)
+{
+    if (path == "-")
+        return { std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>() };
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw Failure(path + ": " + strerror(errno));
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+std::vector<char> packJsonFile(const std::string& path)
+{
+    std::vector<char> text = readFile(path);
+    try {
+        return orv::event::pack(orv::event::fromJson(nlohmann::json::parse(text.begin(), text.end())));
+    } catch (const std::exception& e) {
+        throw Failure(path + ": bad event JSON: " + e.what());
+    }
+}
+
+unsigned parseMethod(const std::string& text)
+{
+    char* end = nullptr;
+    errno = 0;
+    unsigned long value = strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value > 0xffffffffUL || text[0] == '-')
+        throw Failure("bad method id: " + text);
+    return static_cast<unsigned>(value);
+}
+
+int callDoor(unsigned method, const std::vector<char>& param)
+{
+    DoorClient client(KAV_DOOR);
+    DoorReply reply;
+    if (int rc = client.call(method, param.data(), param.size(), reply); rc != 0)
+        throw Failure("door " + doorPath(KAV_DOOR) + ": " + strerror(rc));
+    if (reply.status != 0)
+        throw Failure("door " + doorPath(KAV_DOOR) + ": call failed with status " + std::to_string(reply.status));
+    return 0;
+}
+
+int run(const std::vector<std::string>& args)
+{
+    if (args.size() == 2 && args[0] == "post")
+        return callDoor(0, packJsonFile(args[1]));
+    if (args.size() == 2 && args[0] == "test-email")
+        return callDoor(1, packJsonFile(args[1]));
+    if (args.size() == 3 && args[0] == "call")
+        return callDoor(parseMethod(args[1]), packJsonFile(args[2]));
+    if (args.size() == 3 && args[0] == "send-raw")
+        return callDoor(parseMethod(args[1]), readFile(args[2]));
+    if (args.size() == 2 && args[0] == "pack") {
+        std::vector<char> packed = packJsonFile(args[1]);
+        std::cout.write(packed.data(), static_cast<std::streamsize>(packed.size()));
+        return std::cout.flush() ? 0 : 1;
+    }
+    if (args.size() == 2 && args[0] == "unpack") {
+        std::vector<char> packed = readFile(args[1]);
+        try {
+            std::cout << orv::event::toJson(orv::event::unpack(packed.data(), packed.size())).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        } catch (const std::exception& e) {
+            throw Failure(args[1] + ": not a packed event: " + e.what());
+        }
+        return 0;
+    }
+    std::cerr << usageText;
+    return 2;
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& e) {
+        std::cerr << "orv-event: " << e.what() << '\n';
+        return 1;
+    }
+}
