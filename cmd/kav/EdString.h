@@ -1,0 +1,44 @@
+// A list of (pattern, replacement) pairs over POSIX extended regular
+// expressions: rewrites a text with every pair, or tests a text against one
+// pattern. Replacements are inserted literally.
+#pragma once
+
+#include <regex.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class EdString {
+public:
+    // Lines that match it (a "#" in the first column, or nothing but blanks,
+    // tabs and newlines) are dropped from control files and templates.
+    static constexpr const char* COMMENT_PATTERN = "^#|^[ \t\n]*$";
+
+    EdString();
+
+    // 0 when the lists have the same length and every pattern compiled.
+    int init(const std::vector<std::string>& patterns, const std::vector<std::string>& replacements);
+    int init(const std::string& pattern, const std::string& replacement);
+
+    // Replaces every match of each pattern in turn; -1 when not initialised
+    // or when a pattern keeps matching its own replacement (the text then
+    // holds the replacements made so far).
+    int changeString(std::string& text);
+
+    // 0 when expression `index` matches somewhere in `text`.
+    int patmatch(const std::string& text, int index) const;
+
+private:
+    struct RegexFree {
+        void operator()(regex_t* expression) const;
+    };
+    using Expression = std::unique_ptr<regex_t, RegexFree>;
+
+    int replaceAll(size_t index, std::string& text);
+
+    std::vector<std::string> patterns;
+    std::vector<std::string> replacements;
+    std::vector<Expression> expressions;
+    bool initialized;
+};

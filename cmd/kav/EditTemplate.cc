@@ -1,0 +1,111 @@
+#include "EditTemplate.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "EdString.h"
+#include "LogStatement.h"
+
+namespace {
+
+// One byte is left for the terminating NUL, so at most 249 characters fit.
+constexpr std::streamsize lineBufferSize = 250;
+
+}
+
+EditTemplate::EditTemplate() = default;
+
+void EditTemplate::processTags(const std::vector<std::string>& tags, const std::vector<std::string>& values,
+    const std::string& templatePath, const std::string& outputPath)
+{
+    readLines(templatePath);
+    // An editor whose init failed leaves every text as it is.
+    EdString editor;
+    editor.init(tags, values);
+    for (std::string& line : lines)
+        editor.changeString(line);
+    editor.changeString(subject);
+    keepSubjectOnOneLine();
+    writeLines(outputPath);
+}
+
+std::string EditTemplate::getSubject() const
+{
+    return subject;
+}
+
+int EditTemplate::readLines(const std::string& path)
+{
+    std::ifstream file(path);
+    EdString commentEditor;
+    EdString subjectEditor;
+    if (commentEditor.init(EdString::COMMENT_PATTERN, "") != 0) {
+        logStatement(2, LogDest::trace(), 0, "Bad comment line regular expresion in EditTemplate::readLines() \n");
+        return -1;
+    }
+    if (subjectEditor.init("^Subject:", "") != 0)
+        logStatement(2, LogDest::trace(), 0, "Bad subject line regular expresion in EditTemplate::readLines() \n");
+    if (!file.is_open())
+        return -1;
+
+    // A line too long for the buffer fails the read and so ends the template.
+    char buffer[lineBufferSize] = {};
+    while (file.getline(buffer, lineBufferSize)) {
+        std::string line(buffer);
+        if (commentEditor.patmatch(line, 0) == 0)
+            continue;
+        if (subject.empty())
+            initSubject(line, subjectEditor);
+        lines.push_back(std::move(line));
+    }
+    return 0;
+}
+
+int EditTemplate::writeLines(const std::string& path)
+{
+    // The output goes to a shared scratch directory: an existing file or a
+    // link planted under the name is never written through.
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400);
+    if (fd < 0)
+        return -1;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd, "w"), fclose);
+    if (!file) {
+        close(fd);
+        return -1;
+    }
+    for (const std::string& line : lines) {
+        fwrite(line.data(), 1, line.size(), file.get());
+        fputc('\n', file.get());
+    }
+    bool failed = ferror(file.get()) != 0;
+    failed = fclose(file.release()) != 0 || failed;
+    return failed ? -1 : 0;
+}
+
+void EditTemplate::initSubject(const std::string& line, EdString& subjectEditor)
+{
+    if (subjectEditor.patmatch(line, 0) == 0)
+        subject = line + "\n";
+    else
+        subject = "Subject: " + line + "\n";
+}
+
+// The subject is a mail header: a line break taken in from a tag value (the
+// list tags always carry some) or from the template would end the header
+// early and let the rest pass for further headers or body text.
+void EditTemplate::keepSubjectOnOneLine()
+{
+    if (subject.empty())
+        return;
+    if (subject.back() == '\n')
+        subject.pop_back();
+    for (char& c : subject) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    subject += '\n';
+}

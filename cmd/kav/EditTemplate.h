@@ -1,0 +1,33 @@
+// Fills one email template for one recipient: drops comment and blank
+// lines, takes the subject header from the first kept line, replaces the
+// tags by their values and writes the edited body to a file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class EdString;
+
+class EditTemplate {
+public:
+    EditTemplate();
+
+    // Failures are silent: an unreadable template gives an empty body and
+    // subject, an output file that cannot be created is not written.
+    void processTags(const std::vector<std::string>& tags, const std::vector<std::string>& values,
+        const std::string& templatePath, const std::string& outputPath);
+
+    // The complete "Subject: ...\n" header line, or "" when the template
+    // had no kept line.
+    std::string getSubject() const;
+
+    int readLines(const std::string& path);
+    int writeLines(const std::string& path);
+    void initSubject(const std::string& line, EdString& subjectEditor);
+
+private:
+    void keepSubjectOnOneLine();
+
+    std::string subject;
+    std::vector<std::string> lines;
+};

@@ -1,0 +1,435 @@
+#include "EmailReportingService.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <iterator>
+#include <list>
+#include <sstream>
+
+#include "EditTemplate.h"
+#include "LogStatement.h"
+#include "MailRecipient.h"
+#include "MessageIds.h"
+#include "MimeEmail.h"
+#include "RecipientInfo.h"
+#include "TagReplacement.h"
+#include "system_safe.h"
+
+const std::string EmailReportingService::TEMPLATE_DIRECTORY = "/etc/opt/KTRXORV/ORV/config/templates/";
+const std::string EmailReportingService::SCRIPTS_DIRECTORY = "/etc/opt/KTRXORV/ORV/config/scripts/";
+const std::string EmailReportingService::ECF_PATH = "/etc/opt/KTRXORV/ORV/config/event_email.cf";
+const std::string EmailReportingService::SCRATCH_DIRECTORY = "/tmp/";
+
+namespace {
+
+const char* const severityPrefixes[] = {
+    "DXAEVENT_SEV_UNKNOWN <",
+    "DXAEVENT_SEV_OTHER <",
+    "DXAEVENT_SEV_INFO <",
+    "DXAEVENT_SEV_WARNING <",
+    "DXAEVENT_SEV_MINOR <",
+    "DXAEVENT_SEV_MAJOR <",
+    "DXAEVENT_SEV_CRITICAL <",
+    "DXAEVENT_SEV_FATAL <",
+};
+
+const char* const outOfRangeSeverityPrefix = "UNKNOW SEVERITY <";
+
+// Letters of the unguessable part of scratch names.
+constexpr int randomLetters = 8;
+
+// Removes one scratch file when the report is done with it, on every path.
+class ScratchFile {
+public:
+    explicit ScratchFile(std::string path)
+        : m_path(std::move(path))
+    {
+    }
+    ~ScratchFile() { unlink(m_path.c_str()); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+bool writeAll(int fd, const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = write(fd, data, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// A regular file that can be opened for reading. Not blocking on the open
+// keeps a FIFO put in place of a template from hanging the report.
+bool readableFile(const std::string& path)
+{
+    FdGuard fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    return fd.valid() && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Logs a missing file of the given kind ("template", "script").
+bool found(const char* kind, const std::string& path)
+{
+    if (readableFile(path))
+        return true;
+    logStatement(2, LogDest::trace(), 0, "EmailReportingService::verifyFilesExist can't find %s file \n", kind);
+    logStatement(2, LogDest::trace(), 0, "%s path is %s\n", kind, path);
+    logStatement(4, LogDest::platform(), KAV_EMAIL_FILE_NOTFOUND, kind, path);
+    return false;
+}
+
+std::string hostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return "UnknownHost";
+    return name;
+}
+
+std::string shellQuoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string randomText()
+{
+    unsigned char bytes[randomLetters] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        // Still unique by pid and counter; only harder to guess is lost.
+        return std::to_string(getpid());
+    }
+    std::string text;
+    for (unsigned char byte : bytes)
+        text += static_cast<char>('a' + byte % 26);
+    return text;
+}
+
+}
+
+EmailReportingService::EmailReportingService() = default;
+
+EmailReportingService::~EmailReportingService() = default;
+
+int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entry)
+{
+    if (entry == nullptr) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail called without an event database entry\n");
+        return -1;
+    }
+    std::string domains;
+    if (int status = readEventData(event, domains); status != 0)
+        return status;
+    std::vector<std::string> faultClasses;
+    getFaultVector(event, faultClasses);
+
+    std::string attachmentPath;
+    if (int result = writeAttachment(event, attachmentPath); result != 0) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n",
+            result);
+        return result;
+    }
+    const ScratchFile attachment(attachmentPath);
+
+    // A failing tag still sends the mail, with the tags read before it.
+    std::vector<std::string> tags;
+    std::vector<std::string> values;
+    TagReplacement().getTags(event, tags, values);
+
+    orv::EventSeverity severity {};
+    if (int status = entry->getEventSeverity(severity); status != 0) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail fails in getEventSeverity() rc = <%d>\n",
+            status);
+        logStatement(4, LogDest::platform(), KAV_EMAIL_DBEVENT_FAILED, "getEventSeverity", status);
+        return status;
+    }
+    getSeverityTag(severity, tags, values);
+    return reportEmail(tags, values, attachmentPath, faultClasses, domains);
+}
+
+// The class and code are not used here; reading them makes sure the event
+// is whole before anything is written for it.
+int EmailReportingService::readEventData(DXAEvent& event, std::string& domains)
+{
+    if (int status = event.getDomainsAffected(domains); status != 0)
+        return eventAccessorFailed("getDomainsAffected", status);
+    std::string unused;
+    if (int status = event.getEventClass(unused); status != 0)
+        return eventAccessorFailed("getEventClass", status);
+    if (int status = event.getEventCode(unused); status != 0)
+        return eventAccessorFailed("getEventCode", status);
+    return 0;
+}
+
+int EmailReportingService::eventAccessorFailed(const char* item, int status)
+{
+    logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail fails in %s() rc = <%d>\n", item, status);
+    logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, item, status);
+    return status;
+}
+
+int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vector<std::string>& values,
+    std::string& attachmentPath, std::vector<std::string>& faultClasses, std::string& domains)
+{
+    MailRecipient recipients;
+    const std::string ecfPath = getECFPath();
+    if (recipients.openECF(ecfPath) < 0) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail fails in mr.openECF()\n");
+        logStatement(2, LogDest::trace(), 0, "ECF path is %s\n", ecfPath);
+        logStatement(4, LogDest::platform(), KAV_OPEN_ECF_FAILED, ecfPath);
+        return -1;
+    }
+    const int count = recipients.processECF(faultClasses, domains);
+    for (int i = 0; i < count; ++i)
+        mailRecipient(recipients, i, tags, values, attachmentPath);
+    return 0;
+}
+
+// One recipient's mail; whatever goes wrong here, the other recipients are
+// still served.
+void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, const std::vector<std::string>& tags,
+    const std::vector<std::string>& values, const std::string& attachmentPath)
+{
+    EditTemplate editor;
+    const std::string id = genID();
+    MimeEmail mime;
+    std::string templateName, sender, recipientList, scriptName;
+    bool includeEvent = false;
+    recipients.getRecipientInfo(index).splitRecipient(templateName, sender, recipientList, includeEvent, scriptName);
+
+    const std::string from = "From: " + sender + "\n";
+    const std::string templatePath = getTemplatePath(templateName);
+    const std::string scriptPath = getScriptPath(scriptName);
+    const std::string suffix = scratchSuffix();
+    const ScratchFile edited(getTmpPath("AVLEDIT" + id + suffix));
+    const ScratchFile mimeFile(getTmpPath("AVLMIME" + id + suffix));
+    if (verifyFilesExist(templatePath, scriptPath) != 0)
+        return;
+
+    editor.processTags(tags, values, templatePath, edited.path());
+    std::string body;
+    if (!readScratchFile(edited.path(), body)) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't open edited template <%s>\n",
+            edited.path());
+        return;
+    }
+    std::istringstream bodyStream(body);
+    std::ostringstream message;
+    const std::string attachment = includeEvent ? attachmentPath : std::string();
+    if (mime.constructMime(id, attachment, message, bodyStream, editor.getSubject(), from) != 0)
+        return;
+    sendMime(mimeFile.path(), message.str(), scriptPath, recipientList);
+}
+
+// The script reads the file once it is complete and closed.
+int EmailReportingService::sendMime(const std::string& mimePath, const std::string& message,
+    const std::string& scriptPath, const std::string& recipients)
+{
+    FdGuard file = createScratchFile(mimePath);
+    if (!file.valid()) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't create <%s> errno <%d>\n",
+            mimePath, errno);
+        return -1;
+    }
+    if (!writeAll(file.get(), message.data(), message.size())) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't write <%s> errno <%d>\n",
+            mimePath, errno);
+        return -1;
+    }
+    file.reset();
+    return execSendmail(scriptPath, mimePath, recipients);
+}
+
+int EmailReportingService::reportEmail()
+{
+    std::vector<std::string> tags;
+    std::vector<std::string> values;
+    TagReplacement().fake(tags, values);
+    std::string attachmentPath = getScriptPath("string.o");
+    std::vector<std::string> faultClasses { "fault.something.else" };
+    std::string domains = "A";
+    reportEmail(tags, values, attachmentPath, faultClasses, domains);
+    return 0;
+}
+
+int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
+{
+    char* payload = nullptr;
+    unsigned length = 0;
+    if (int status = event.getPackedEventPayload(&payload, length); status != 0) {
+        logStatement(2, LogDest::trace(), 0,
+            "EmailReportingService::writeAttachment fails in getPackedEventPayload() rc = <%d>\n", status);
+        logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, "getPackedEventPayload", status);
+        return status;
+    }
+    path = getTmpPath("DXAEvent@" + hostName() + genID() + scratchSuffix());
+    FdGuard file = createScratchFile(path);
+    if (!file.valid()) {
+        logStatement(2, LogDest::trace(), 0, "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
+        return -1;
+    }
+    if (!writeAll(file.get(), payload, length)) {
+        logStatement(2, LogDest::trace(), 0, "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
+        unlink(path.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+void EmailReportingService::getFaultVector(DXAEvent& event, std::vector<std::string>& faultClasses)
+{
+    std::list<std::string> classes;
+    if (int status = event.getEventClasses(classes); status != 0) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::getFaultVector fails on %s rc = <%d>\n",
+            "getFaultList", status);
+        logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, "getFaultList", status);
+    }
+    faultClasses.insert(faultClasses.end(), classes.begin(), classes.end());
+}
+
+void EmailReportingService::getSeverityTag(orv::EventSeverity severity, std::vector<std::string>& tags,
+    std::vector<std::string>& values)
+{
+    // Compared unsigned, so a negative value is out of range as well.
+    const auto index = static_cast<unsigned>(severity);
+    const char* prefix = index < std::size(severityPrefixes) ? severityPrefixes[index] : outOfRangeSeverityPrefix;
+    char text[100];
+    snprintf(text, sizeof text, "%s%d>", prefix, static_cast<int>(severity));
+    tags.push_back("<EVENT_SEVERITY>");
+    values.push_back(text);
+}
+
+std::string EmailReportingService::getTemplatePath(const std::string& name) const
+{
+    return TEMPLATE_DIRECTORY + name;
+}
+
+std::string EmailReportingService::getScriptPath(const std::string& name) const
+{
+    return SCRIPTS_DIRECTORY + name;
+}
+
+std::string EmailReportingService::getTmpPath(const std::string& name) const
+{
+    return SCRATCH_DIRECTORY + name;
+}
+
+std::string EmailReportingService::getECFPath() const
+{
+    return ECF_PATH;
+}
+
+std::string EmailReportingService::genID() const
+{
+    return genID(time(nullptr));
+}
+
+std::string EmailReportingService::genID(time_t now)
+{
+    // Kept non-negative, so a clock set before the epoch still gives digits.
+    const long long second = (static_cast<long long>(now) % 1000000 + 1000000) % 1000000;
+    char text[20];
+    snprintf(text, sizeof text, "%06lld", second);
+    return text;
+}
+
+int EmailReportingService::verifyFilesExist(const std::string& templatePath, const std::string& scriptPath)
+{
+    return found("template", templatePath) && found("script", scriptPath) ? 0 : -1;
+}
+
+int EmailReportingService::execSendmail(const std::string& scriptPath, const std::string& mimePath,
+    const std::string& recipients)
+{
+    const std::string command = sendmailCommand(scriptPath, mimePath, recipients);
+    const int status = system_safe(command.c_str());
+    return sendmailResult(status, errno);
+}
+
+std::string EmailReportingService::sendmailCommand(const std::string& scriptPath, const std::string& mimePath,
+    const std::string& recipients)
+{
+    // With exec the script replaces the shell, so its own wait status (a
+    // signal that killed it included) is what comes back, not the shell's.
+    return "exec " + shellQuoted(scriptPath) + " " + shellQuoted(mimePath) + " " + shellQuoted(recipients);
+}
+
+int EmailReportingService::sendmailResult(int status, int error)
+{
+    if (status < 0) {
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::execSendmail system_safe called errno <%d>\n", error);
+        logStatement(4, LogDest::platform(), KAV_EXECSENDMAIL_FAILED, "system_safe failed errno", error);
+        return -1;
+    }
+    if (status == 0)
+        return 0;
+    if ((status & 0xff) == 0) {
+        const int exitStatus = (status >> 8) & 0xff;
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::execSendmail command exited with status <%d>\n",
+            exitStatus);
+        logStatement(4, LogDest::platform(), KAV_EXECSENDMAIL_FAILED, "command exited with status", exitStatus);
+        return -1;
+    }
+    if (((status >> 8) & 0xff) == 0) {
+        const int signal = status & 0x7f;
+        logStatement(2, LogDest::trace(), 0, "EmailReportingService::execSendmail command got signal <%d>\n", signal);
+        logStatement(4, LogDest::trace(), KAV_EXECSENDMAIL_FAILED, "command got signal", signal);
+        return -1;
+    }
+    // Stopped: the command has not finished, and there is nothing to say.
+    return -1;
+}
+
+std::string EmailReportingService::scratchSuffix()
+{
+    static std::atomic<unsigned long> counter { 0 };
+    return "-" + std::to_string(++counter) + "-" + randomText();
+}
+
+bool EmailReportingService::readScratchFile(const std::string& path, std::string& content)
+{
+    content.clear();
+    FdGuard fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())
+        return false;
+    char block[4096];
+    for (;;) {
+        const ssize_t n = read(fd.get(), block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        content.append(block, static_cast<size_t>(n));
+    }
+}
+
+FdGuard EmailReportingService::createScratchFile(const std::string& path)
+{
+    return FdGuard(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
+}

@@ -1,0 +1,7 @@
+// The daemon's static start-up object. The framework's entry point finds it
+// through thePseudoMain before anything else runs.
+#include <new>
+
+#include "KAVPseudoMain.h"
+
+PseudoMain* thePseudoMain = new (std::nothrow) KAVPseudoMain();

@@ -1,0 +1,10 @@
+#include "KAVApp.h"
+
+KAVApp::KAVApp()
+    : DoorApplication("KAV", 1, 1)
+{
+}
+
+void KAVApp::usage()
+{
+}

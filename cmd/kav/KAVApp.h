@@ -1,0 +1,13 @@
+// The daemon's door application, named "KAV".
+#pragma once
+
+#include "DoorApplication.h"
+
+class KAVApp : public DoorApplication {
+public:
+    KAVApp();
+    ~KAVApp() override = default;
+
+    // The daemon has no options, so there is nothing to explain.
+    void usage() override;
+};

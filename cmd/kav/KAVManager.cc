@@ -1,0 +1,204 @@
+#include "KAVManager.h"
+
+#include <new>
+
+#include "DXAEvent.h"
+#include "EmailReportingService.h"
+#include "EventDB.h"
+#include "EventDBEntry.h"
+#include "LogStatement.h"
+#include "MessageReportingService.h"
+#include "OrvEventReportingService.h"
+#include "RemoteReportingService.h"
+
+namespace {
+
+constexpr unsigned reportEventMethod = 0;
+constexpr unsigned testEmailMethod = 1;
+
+// Creates one channel; a constructor that throws leaves the channel off.
+template<typename Channel>
+void createChannel(const std::function<Channel*()>& create, Channel*& channel, bool& enabled,
+    const char* className, const char* word)
+{
+    logStatement(2, LogDest::current(), 0, "KAV init: Creating %s object.", className);
+    try {
+        channel = create();
+    } catch (...) {
+        channel = nullptr;
+    }
+    if (channel)
+        return;
+    enabled = false;
+    logStatement(4, LogDest::trace(), KAV_INIT_CHANNEL_FAILED, word, word);
+    logStatement(4, LogDest::platform(), KAV_INIT_CHANNEL_FAILED, word, word);
+}
+
+// Hands the event to one channel if the entry asks for it, saying whether it went.
+template<typename Report>
+void offer(bool wanted, bool enabled, const std::string& eventClass, const char* word, Report report)
+{
+    if (!wanted)
+        return;
+    if (!enabled) {
+        logStatement(2, LogDest::trace(), 0, "EVENT-CLASS: %s not sent to %s reporting because %s reporting disabled.",
+            eventClass, word, word);
+        return;
+    }
+    logStatement(2, LogDest::trace(), 0, "EVENT-CLASS: %s sent to %s reporting service.", eventClass, word);
+    report();
+}
+
+void eventObjectFailed()
+{
+    logStatement(4, LogDest::platform(), KAV_OBJ_INSTANT_FAILED, "DXAEvent");
+    logStatement(4, LogDest::trace(), KAV_OBJ_INSTANT_FAILED, "DXAEvent");
+    setPlatformType();
+}
+
+}
+
+KAVManager::KAVManager()
+    : KAVManager(KAVChannelFactory::standard())
+{
+}
+
+KAVManager::KAVManager(const KAVChannelFactory& factory)
+    : DoorService(true)
+{
+    logStatement(2, LogDest::trace(), 0, "KAV init: Initialization start.");
+    logStatement(2, LogDest::current(), 0, "KAV init: Creating EventDB object.");
+    try {
+        eventDB = factory.eventDB();
+    } catch (...) {
+        eventDB = nullptr;
+    }
+    if (!eventDB) {
+        messageReportingEnabled = orvEventReportingEnabled = remoteReportingEnabled = emailReportingEnabled = false;
+        logStatement(4, LogDest::trace(), KAV_INIT_EVENTDB_FAILED);
+        logStatement(4, LogDest::platform(), KAV_INIT_EVENTDB_FAILED);
+        logStatement(2, LogDest::current(), 0, "KAV init: Initialization complete.");
+        return;
+    }
+    createChannel(factory.message, messageReportingService, messageReportingEnabled, "MessageReportingService", "message");
+    createChannel(factory.orvEvent, orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService", "ORV event");
+    createChannel(factory.remote, remoteReportingService, remoteReportingEnabled, "RemoteReportingService", "remote");
+    createChannel(factory.email, emailReportingService, emailReportingEnabled, "EmailReportingService", "email");
+    logStatement(2, LogDest::current(), 0, "KAV init: Initialization complete.");
+}
+
+KAVManager::~KAVManager()
+{
+    logStatement(2, LogDest::trace(), 0, "KAV shutdown: Shutdown start.");
+    logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting EventDB object.");
+    delete eventDB;
+    if (messageReportingEnabled) {
+        logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting MessageReportingService object.");
+        delete messageReportingService;
+    }
+    if (orvEventReportingEnabled) {
+        logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting OrvEventReportingService object.");
+        delete orvEventReportingService;
+    }
+    if (remoteReportingEnabled) {
+        logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting RemoteReportingService object.");
+        delete remoteReportingService;
+    }
+    if (emailReportingEnabled) {
+        logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting EmailReportingService object.");
+        delete emailReportingService;
+    }
+    logStatement(2, LogDest::current(), 0, "KAV shutdown: Shutdown complete.");
+}
+
+void KAVManager::methodDispatch()
+{
+    unsigned methodId = getMethodID();
+    logStatement(0, LogDest::current(), 0, "In methodDispatch(), methodID = %d", methodId);
+    if (methodId != reportEventMethod && methodId != testEmailMethod) {
+        logStatement(3, LogDest::current(), UNRECOGNIZED_METHOD_ID, methodId);
+        return;
+    }
+    dispatchEvent(methodId);
+    doorReturn();
+}
+
+void KAVManager::dispatchEvent(unsigned methodId)
+{
+    unsigned size = 0;
+    getParam(size);
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size ? size : 1]);
+    if (!buffer) {
+        logStatement(4, LogDest::current(), MEM_ALLOC_FAILED, "KAVManager");
+        return;
+    }
+    getVoidParam(buffer.get(), size);
+
+    std::unique_ptr<DXAEvent> event;
+    try {
+        event = std::make_unique<DXAEvent>(buffer.get(), size);
+    } catch (...) {
+        eventObjectFailed();
+        return;
+    }
+    try {
+        if (methodId == reportEventMethod)
+            reportEvent(*event);
+        else
+            testEmailReporting(*event);
+    } catch (...) {
+        eventObjectFailed();
+    }
+    // The buffer goes before the event.
+    buffer.reset();
+    event.reset();
+}
+
+int KAVManager::receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string& eventClass)
+{
+    if (event.getEventClass(eventClass) != 0) {
+        logStatement(4, LogDest::trace(), 0, "getEventClass failed for DXAEvent object, reporting aborted.");
+        logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", "all");
+        return -1;
+    }
+    logStatement(2, LogDest::trace(), 0, "EVENT-CLASS: %s; received for event reporting.", eventClass);
+    // Without a database (it failed to load) every class counts as unknown.
+    if (eventDB && eventDB->lookupEventDBEntry(event, entry) == 0)
+        return 0;
+    logStatement(4, LogDest::trace(), KAV_UNKNOWN_EVENT_CLASS, eventClass);
+    logStatement(4, LogDest::platform(), KAV_UNKNOWN_EVENT_CLASS, eventClass);
+    return -1;
+}
+
+void KAVManager::reportEvent(DXAEvent& event)
+{
+    EventDBEntry* entry = nullptr;
+    std::string eventClass;
+    if (receiveEvent(event, entry, eventClass) != 0)
+        return;
+    offer(entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
+        [&] { messageReportingService->reportEventMessage(event, entry); });
+    offer(entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
+        [&] { orvEventReportingService->reportOrvEvent(event, entry); });
+    offer(entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote",
+        [&] { remoteReportingService->reportRemoteEvent(event, entry); });
+    offer(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email",
+        [&] { emailReportingService->reportEmail(event, entry); });
+}
+
+void KAVManager::testEmailReporting(DXAEvent& event)
+{
+    EventDBEntry* entry = nullptr;
+    std::string eventClass;
+    if (receiveEvent(event, entry, eventClass) != 0)
+        return;
+    if (!entry->reportViaEmail()) {
+        logStatement(4, LogDest::trace(), KAV_INVALID_EMAIL_ATTEMPT, eventClass);
+        logStatement(4, LogDest::platform(), KAV_INVALID_EMAIL_ATTEMPT, eventClass);
+        return;
+    }
+    logStatement(2, LogDest::trace(), KAV_TEST_MSG, eventClass);
+    logStatement(2, LogDest::platform(), KAV_TEST_MSG, eventClass);
+    offer(true, emailReportingEnabled, eventClass, "email",
+        [&] { emailReportingService->reportEmail(event, entry); });
+}

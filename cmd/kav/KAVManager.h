@@ -1,0 +1,41 @@
+// The daemon's one door service: receives every event, looks its class up in
+// the event database and hands it to each channel the entry asks for, in the
+// order message, ORV event, remote, email.
+#pragma once
+
+#include <string>
+
+#include "DoorService.h"
+#include "KAVChannelFactory.h"
+
+class DXAEvent;
+class EventDBEntry;
+
+class KAVManager : public DoorService {
+public:
+    KAVManager();
+    explicit KAVManager(const KAVChannelFactory& factory);
+    ~KAVManager() override;
+
+    KAVManager(const KAVManager&) = delete;
+    KAVManager& operator=(const KAVManager&) = delete;
+
+    void methodDispatch() override;
+
+    void reportEvent(DXAEvent& event);
+    void testEmailReporting(DXAEvent& event);
+    int receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string& eventClass);
+
+private:
+    void dispatchEvent(unsigned methodId);
+
+    EventDB* eventDB = nullptr;
+    MessageReportingService* messageReportingService = nullptr;
+    OrvEventReportingService* orvEventReportingService = nullptr;
+    RemoteReportingService* remoteReportingService = nullptr;
+    EmailReportingService* emailReportingService = nullptr;
+    bool messageReportingEnabled = true;
+    bool orvEventReportingEnabled = true;
+    bool remoteReportingEnabled = true;
+    bool emailReportingEnabled = true;
+};

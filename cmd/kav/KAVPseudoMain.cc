@@ -1,0 +1,46 @@
+#include "KAVPseudoMain.h"
+
+#include <libintl.h>
+
+#include <clocale>
+#include <new>
+
+#include "KAVApp.h"
+#include "KAVWorkArea.h"
+#include "LogStatement.h"
+
+namespace {
+
+constexpr const char* TEXT_DOMAIN = "KTRX_VOTRA_CMD";
+constexpr const char* MESSAGE_DIR = "/opt/KTRXORV/lib/locale";
+constexpr int outOfMemory = 12;
+
+}
+
+KAVPseudoMain::KAVPseudoMain()
+{
+    setProgramTag("kav");
+}
+
+void KAVPseudoMain::setUpI18N()
+{
+    setlocale(LC_ALL, "");
+    bindtextdomain(TEXT_DOMAIN, MESSAGE_DIR);
+    textdomain(TEXT_DOMAIN);
+}
+
+Application* KAVPseudoMain::createApplicationObject()
+{
+    auto* app = new (std::nothrow) KAVApp();
+    if (!app)
+        logStatement(4, LogDest::current(), APPLICATION_CREATE_FAILED, outOfMemory);
+    return app;
+}
+
+WorkArea* KAVPseudoMain::createWorkAreaObject()
+{
+    auto* workArea = new (std::nothrow) KAVWorkArea();
+    if (!workArea)
+        logStatement(4, LogDest::current(), WORKAREA_CREATE_FAILED, outOfMemory);
+    return workArea;
+}

@@ -1,0 +1,53 @@
+// Reads the email control file for one report and keeps, in file order, the
+// entries that apply to the event: those whose class pattern matches one of
+// the event's fault classes and whose domain pattern matches its domains.
+#pragma once
+
+#include <array>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "EdString.h"
+#include "RecipientInfo.h"
+
+class MailRecipient {
+public:
+    MailRecipient();
+
+    // 0 when the file is open; the caller reports a failure.
+    int openECF(const std::string& path);
+
+    // Reads the file up to its end or to the first line that stops the
+    // reading; returns the number of applying entries.
+    int processECF(const std::vector<std::string>& faultClasses, const std::string& domains);
+
+    // A copy of entry `index`, or a default entry when there is none.
+    RecipientInfo getRecipientInfo(int index) const;
+
+    // 0 with the next line; -1 at the end of the file or when a line is not
+    // ASCII or too long (both logged).
+    int nextECFLine(std::string& line);
+
+    // 0 with `entry` filled when `line` is an entry that applies to the event.
+    int addRecipient(const std::vector<std::string>& faultClasses, const std::string& domains,
+        const std::string& line, RecipientInfo& entry);
+
+    bool notAscii(const char* buffer, int count) const;
+    bool probableEmailAddress(std::string text) const;
+
+private:
+    using Fields = std::array<std::string, 7>;
+
+    bool appliesToEvent(const Fields& fields, const std::vector<std::string>& faultClasses,
+        const std::string& domains, const std::string& line) const;
+    bool includeEventField(const Fields& fields, const std::string& line, bool& includeEvent) const;
+    void reportBadLine(const char* headline, const std::string& line) const;
+    void reportBadField(const char* format, const std::string& field, const std::string& line) const;
+
+    std::vector<RecipientInfo> recipientList;
+    EdString commentEditor;
+    bool ecfOpened;
+    std::ifstream ecfStream;
+    std::string ecfPath;
+};

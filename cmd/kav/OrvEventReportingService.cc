@@ -1,0 +1,94 @@
+#include "OrvEventReportingService.h"
+
+#include <string>
+
+#include "DXAEvent.h"
+#include "DoorPath.h"
+#include "EventDBEntry.h"
+#include "LogStatement.h"
+#include "OrvEventFrame.h"
+#include "OrvSendEvent.h"
+
+namespace {
+
+constexpr const char* channel = "ORV event";
+constexpr OrvEventFrame::Source thisDaemon = 24;
+
+// Frame priority for a severity, or -1 for a value outside the enumeration.
+int framePriority(orv::EventSeverity severity)
+{
+    switch (severity) {
+    case orv::DXAEVENT_SEV_UNKNOWN:
+    case orv::DXAEVENT_SEV_OTHER:
+    case orv::DXAEVENT_SEV_INFO:
+        return 4;
+    case orv::DXAEVENT_SEV_WARNING:
+        return 2;
+    case orv::DXAEVENT_SEV_MINOR:
+    case orv::DXAEVENT_SEV_MAJOR:
+        return 1;
+    case orv::DXAEVENT_SEV_CRITICAL:
+    case orv::DXAEVENT_SEV_FATAL:
+        return 0;
+    }
+    return -1;
+}
+
+void getFailed(const std::string& eventClass, const char* item, const char* object)
+{
+    logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; get %s failed for %s object, %s reporting aborted.",
+        eventClass, item, object, channel);
+    logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
+}
+
+}
+
+void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntry* entry)
+{
+    std::string eventClass;
+    if (event.getEventClass(eventClass) != 0) {
+        logStatement(4, LogDest::trace(), 0, "getEventClass failed for DXAEvent object, ORV event reporting aborted.");
+        logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", channel);
+        return;
+    }
+
+    // The sender is created before the frame, so it is destroyed after it.
+    OrvSendEvent sender(TEO_DOOR, 0, 0);
+    OrvEventFrame frame;
+    frame.setEventSource(thisDaemon);
+    frame.setEventCode(0);
+    frame.setAsynchronous(true);
+
+    long timestamp = 0;
+    if (event.getEventTimestamp(timestamp) != 0)
+        return getFailed(eventClass, "EventTimestamp", "DXAEvent");
+    frame.setTimeStamp(timestamp);
+
+    orv::EventSeverity severity {};
+    if (entry->getEventSeverity(severity) != 0)
+        return getFailed(eventClass, "EventSeverity", "EventDBEntry");
+    int priority = framePriority(severity);
+    if (priority < 0) {
+        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; eventSeverity %d from %s invalid, %s reporting aborted.",
+            eventClass, static_cast<int>(severity), "EventDBEntry", channel);
+        logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
+        return;
+    }
+    frame.setPriorityLevel(priority);
+
+    std::string text = eventClass + ":";
+    std::string code;
+    if (event.getEventCode(code) != 0)
+        return getFailed(eventClass, "EventCode", "DXAEvent");
+    text += code + ":";
+    std::string csn;
+    if (event.getEventSourcePlatformCSN(csn) != 0)
+        return getFailed(eventClass, "SourcePlatformCSN", "DXAEvent");
+    text += csn;
+
+    frame.setEventText(text.c_str());
+    if (int rc = sender.sendIt(&frame, 1); rc != 0) {
+        logStatement(4, LogDest::trace(), 0, "Failure to send ORV event to TEO, rc = %d.", rc);
+        logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
+    }
+}

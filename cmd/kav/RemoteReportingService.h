@@ -1,0 +1,95 @@
+// The remote channel: reports events as ALARM, EVENT or DATA messages to the
+// remote-services (Varn) proxy through its client library, which is loaded
+// on demand by the first report, not at start-up, so the daemon runs whether
+// or not the library is installed.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <string>
+
+#include "DXAEvent.h"
+#include "EventDBEntry.h"
+#include "qobimapi.h"
+
+class RemoteReportingService {
+public:
+    // One message as the client library takes it: the header first, its
+    // pointers leading to the other parts of the same record.
+    struct varnMsg_t {
+        QOB_Msg_Data header;
+        QOB_Event_Data event;
+        QOB_Alarm_Data alarm;
+        QOB_Data data;
+        QOB_Hints hints;
+    };
+
+    // Throws (an int) when its locks cannot be set up.
+    RemoteReportingService();
+    virtual ~RemoteReportingService();
+
+    RemoteReportingService(const RemoteReportingService&) = delete;
+    RemoteReportingService& operator=(const RemoteReportingService&) = delete;
+
+    void reportRemoteEvent(DXAEvent& event, const EventDBEntry* entry);
+
+    // Loads the library if need be and registers; true when registered afterwards.
+    bool connectToVarn();
+
+    static const char* getVarnStatusString(QOBReturnValues rc);
+
+    // Sends a finished message, reconnecting once if the registration was lost.
+    void sendMessage(QOB_Msg_Data* msg);
+
+    void buildAlarm(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg);
+    void buildEvent(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg);
+    void buildData(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg);
+
+private:
+    friend class RemoteReportingServicePeer; // unit tests hold the locks
+
+    // Releases a mutex the caller has locked when it goes out of scope, and
+    // logs `failureLine` (a format taking the result) if that fails.
+    class Unlocker {
+    public:
+        Unlocker(pthread_mutex_t& mutex, const char* failureLine)
+            : m_mutex(mutex)
+            , m_failureLine(failureLine)
+        {
+        }
+        ~Unlocker();
+        Unlocker(const Unlocker&) = delete;
+        Unlocker& operator=(const Unlocker&) = delete;
+
+    private:
+        pthread_mutex_t& m_mutex;
+        const char* m_failureLine;
+    };
+
+    bool loadLibrary();
+    bool registerWithVarn();
+    void buildNumbered(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, bool alarm);
+    bool attachPayload(DXAEvent& event, const std::string& eventClass, varnMsg_t* msg);
+    bool takeSequenceNumber(const std::string& eventClass, char (&number)[20]);
+    static void checkLockAtShutdown(pthread_mutex_t& mutex, const char* name);
+
+    pthread_mutex_t connectToVarnMutex;
+    pthread_mutex_t seqNumMutex;
+    long seqNum = 0;                           // guarded by seqNumMutex
+    std::atomic<bool> connectedToVarn { false };
+    bool libraryLoaded = false;                // guarded by connectToVarnMutex
+    char statusCommand[16];
+    std::string appName;
+    std::string appVersion;
+    QOBCallback statusCallback;
+    int registerArg5 = 1;
+    int registerArg6 = 0;
+    int registerArg7 = 0;
+    int registerArg8 = 2;
+
+    // Client entry points, set once with libraryLoaded and never changed.
+    qob_register_t qobRegister = nullptr;
+    qob_senddata_t qobSenddata = nullptr;
+    qob_close_t qobClose = nullptr;
+};

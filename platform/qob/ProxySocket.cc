@@ -1,0 +1,15 @@
+#include "ProxySocket.h"
+
+#include <cstdlib>
+
+#include "qobimapi.h"
+
+namespace qob {
+
+std::string proxySocketPath()
+{
+    const char* path = getenv("QOB_PROXY_SOCKET");
+    return (path && *path) ? path : QOB_DEFAULT_PROXY_SOCKET;
+}
+
+}

@@ -1,0 +1,46 @@
+#include "QobFrame.h"
+
+#include <cstdint>
+
+#include "SocketIo.h"
+
+namespace qob {
+
+std::string encodeFrame(std::string_view payload)
+{
+    uint32_t length = static_cast<uint32_t>(payload.size());
+    std::string frame;
+    frame.reserve(4 + payload.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        frame += static_cast<char>((length >> shift) & 0xff);
+    frame += payload;
+    return frame;
+}
+
+size_t frameLength(const unsigned char* header)
+{
+    return (size_t { header[0] } << 24) | (size_t { header[1] } << 16) | (size_t { header[2] } << 8)
+        | size_t { header[3] };
+}
+
+bool writeFrame(int fd, std::string_view payload)
+{
+    if (payload.size() > maxFrameBytes)
+        return false;
+    std::string frame = encodeFrame(payload);
+    return SocketIo::sendAll(fd, frame.data(), frame.size()) == 0;
+}
+
+bool readFrame(int fd, std::string& payload)
+{
+    unsigned char header[4];
+    if (SocketIo::receiveAll(fd, header, sizeof header) != 0)
+        return false;
+    size_t length = frameLength(header);
+    if (length > maxFrameBytes)
+        return false;
+    payload.assign(length, '\0');
+    return SocketIo::receiveAll(fd, payload.data(), length) == 0;
+}
+
+}

@@ -1,0 +1,37 @@
+#include "QobRegistry.h"
+
+namespace qob {
+
+QobRegistry& QobRegistry::instance()
+{
+    static QobRegistry* registry = new QobRegistry;
+    return *registry;
+}
+
+QOBHandle QobRegistry::add(std::shared_ptr<QobSession> session)
+{
+    std::lock_guard lock(m_mutex);
+    QOBHandle handle = ++m_lastHandle;
+    m_sessions.emplace(handle, std::move(session));
+    return handle;
+}
+
+std::shared_ptr<QobSession> QobRegistry::find(QOBHandle handle)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_sessions.find(handle);
+    return it == m_sessions.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<QobSession> QobRegistry::remove(QOBHandle handle)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_sessions.find(handle);
+    if (it == m_sessions.end())
+        return nullptr;
+    auto session = std::move(it->second);
+    m_sessions.erase(it);
+    return session;
+}
+
+}

@@ -1,0 +1,67 @@
+#include "OrvEventFrame.h"
+
+#include <nlohmann/json.hpp>
+
+int OrvEventFrame::setEventSource(Source source)
+{
+    m_source = source;
+    return 0;
+}
+
+int OrvEventFrame::setEventCode(int code)
+{
+    m_code = code;
+    return 0;
+}
+
+int OrvEventFrame::setAsynchronous(bool asynchronous)
+{
+    m_asynchronous = asynchronous;
+    return 0;
+}
+
+int OrvEventFrame::setTimeStamp(long timestamp)
+{
+    m_timestamp = timestamp;
+    return 0;
+}
+
+int OrvEventFrame::setPriorityLevel(Priority priority)
+{
+    m_priority = priority;
+    return 0;
+}
+
+int OrvEventFrame::setEventText(const char* text)
+{
+    m_text = text ? text : "";
+    return 0;
+}
+
+std::vector<char> OrvEventFrame::encode() const
+{
+    nlohmann::json frame = {
+        { "source", m_source },
+        { "eventCode", m_code },
+        { "asynchronous", m_asynchronous },
+        { "timestamp", m_timestamp },
+        { "priority", m_priority },
+        // Event texts come from other programs: never fail on bad UTF-8.
+        { "text", m_text },
+    };
+    std::string text = frame.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return { text.begin(), text.end() };
+}
+
+OrvEventFrame OrvEventFrame::decode(const char* bytes, size_t length)
+{
+    auto frame = nlohmann::json::parse(bytes, bytes + length);
+    OrvEventFrame result;
+    result.m_source = frame.at("source").get<int>();
+    result.m_code = frame.at("eventCode").get<int>();
+    result.m_asynchronous = frame.at("asynchronous").get<bool>();
+    result.m_timestamp = frame.at("timestamp").get<long>();
+    result.m_priority = frame.at("priority").get<int>();
+    result.m_text = frame.at("text").get<std::string>();
+    return result;
+}

@@ -1,0 +1,23 @@
+#include "OrvSendEvent.h"
+
+#include <cerrno>
+
+#include "DoorClient.h"
+#include "OrvEventFrame.h"
+
+OrvSendEvent::OrvSendEvent(const char* doorName, unsigned, unsigned)
+    : m_doorName(doorName ? doorName : "")
+{
+}
+
+int OrvSendEvent::sendIt(void* frame, int)
+{
+    if (!frame)
+        return EINVAL;
+    std::vector<char> bytes = static_cast<OrvEventFrame*>(frame)->encode();
+    DoorClient client(m_doorName);
+    DoorReply reply;
+    if (int rc = client.call(ORV_SEND_EVENT_METHOD, bytes.data(), bytes.size(), reply); rc != 0)
+        return rc;
+    return reply.status;
+}

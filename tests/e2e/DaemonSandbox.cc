@@ -1,0 +1,178 @@
+#include "DaemonSandbox.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* configDir = "/etc/opt/KTRXORV/ORV/config";
+constexpr const char* logDir = "/var/opt/KTRXORV/ORV/logs";
+constexpr const char* doorDirInside = "/run/KTRXORV/doors";
+
+// Outside the sandbox the tools must not see the tester's own settings.
+EnvChanges cleanEnv()
+{
+    return { { "ORV_DOOR_DIR", unsetVar }, { "ORV_LOG_DIR", unsetVar }, { "ORV_LOG_LEVEL", unsetVar },
+        { "ORV_EVENTDB", unsetVar }, { "QOB_PROXY_SOCKET", unsetVar } };
+}
+
+}
+
+DaemonSandbox::DaemonSandbox()
+{
+    std::string pattern = (fs::temp_directory_path() / "kav-e2e-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_root = pattern;
+    for (const char* dir : { configDir, logDir, doorDirInside, "/tmp" })
+        fs::create_directories(hostPath(dir));
+    chmod(hostPath("/tmp").c_str(), 01777);
+}
+
+DaemonSandbox::~DaemonSandbox()
+{
+    if (m_kav > 0)
+        stopProcess(m_kav, SIGKILL);
+    stopSink();
+    if (!getenv("KAV_E2E_KEEP"))
+        fs::remove_all(m_root);
+}
+
+std::string DaemonSandbox::hostPath(const std::string& inside) const
+{
+    static const std::pair<const char*, const char*> mapping[] = {
+        { "/etc/opt/", "/etc-opt/" }, { "/var/opt/", "/var-opt/" }, { "/run/", "/run/" }, { "/tmp/", "/tmp/" }
+    };
+    for (const auto& [from, to] : mapping) {
+        std::string prefix = from;
+        if (inside.rfind(prefix, 0) == 0)
+            return m_root + to + inside.substr(prefix.size());
+        if (inside + "/" == prefix)
+            return m_root + std::string(to).substr(0, std::string(to).size() - 1);
+    }
+    return m_root + inside;
+}
+
+void DaemonSandbox::writeFile(const std::string& inside, const std::string& contents, int mode) const
+{
+    std::string path = hostPath(inside);
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+    chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+std::string DaemonSandbox::readFile(const std::string& inside) const
+{
+    std::ifstream in(hostPath(inside), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void DaemonSandbox::writeEventDB(const std::string& json) const
+{
+    writeFile(std::string(configDir) + "/eventdb.json", json);
+}
+
+std::string DaemonSandbox::buildPath(const std::string& relative)
+{
+    return std::string(KAV_BUILD_DIR) + "/" + relative;
+}
+
+std::string DaemonSandbox::doorDir() const
+{
+    return hostPath(doorDirInside);
+}
+
+bool DaemonSandbox::startKav(const std::string& logLevel, const EnvChanges& extra)
+{
+    EnvChanges env = cleanEnv();
+    env["ORV_LOG_LEVEL"] = logLevel;
+    for (const auto& [name, value] : extra)
+        env[name] = value;
+    m_kav = spawnProcess({ buildPath("tools/kav-sandbox/kav-sandbox"), m_root, KAV_BUILD_DIR, "/run/build/cmd/kav/kav" },
+        env, m_root + "/kav.out");
+    return waitForSocket(doorDir() + "/kav");
+}
+
+int DaemonSandbox::stopKav()
+{
+    int status = stopProcess(m_kav, SIGTERM);
+    m_kav = -1;
+    return status;
+}
+
+bool DaemonSandbox::startSink(const std::vector<std::string>& extraArgs)
+{
+    EnvChanges env = cleanEnv();
+    env["ORV_DOOR_DIR"] = doorDir();
+    env["ORV_LOG_DIR"] = m_root + "/sink-logs";
+    std::vector<std::string> argv { buildPath("tools/orv-teo-sink/orv-teo-sink"), "--out", m_root + "/frames.jsonl" };
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    m_sink = spawnProcess(argv, env, m_root + "/sink.out");
+    return waitForSocket(doorDir() + "/teo");
+}
+
+void DaemonSandbox::stopSink()
+{
+    if (m_sink > 0)
+        stopProcess(m_sink, SIGTERM);
+    m_sink = -1;
+}
+
+std::vector<std::string> DaemonSandbox::frames() const
+{
+    std::ifstream in(m_root + "/frames.jsonl");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+ProcessResult DaemonSandbox::orvEvent(const std::vector<std::string>& args) const
+{
+    EnvChanges env = cleanEnv();
+    env["ORV_DOOR_DIR"] = doorDir();
+    std::vector<std::string> argv { buildPath("tools/orv-event/orv-event") };
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, env);
+}
+
+ProcessResult DaemonSandbox::post(const std::string& eventJson, const std::string& command) const
+{
+    std::string file = m_root + "/event-" + std::to_string(++m_posted) + ".json";
+    std::ofstream(file) << eventJson;
+    return orvEvent({ command, file });
+}
+
+std::vector<LogEntry> DaemonSandbox::log(const std::string& name) const
+{
+    static const std::regex shape(R"(^\S+ \S+\[\d+\] L(\d+) \S+:\d+ (.*)$)");
+    std::ifstream in(hostPath(std::string(logDir) + "/" + name + ".log"));
+    std::vector<LogEntry> entries;
+    for (std::string line; std::getline(in, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, shape))
+            entries.push_back({ std::stoi(match[1]), match[2] });
+        else
+            entries.push_back({ -1, line });
+    }
+    return entries;
+}
+
+std::vector<std::string> DaemonSandbox::logTexts(const std::string& name) const
+{
+    std::vector<std::string> texts;
+    for (const auto& entry : log(name))
+        texts.push_back(entry.text);
+    return texts;
+}

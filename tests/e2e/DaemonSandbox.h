@@ -1,0 +1,61 @@
+// A private sandbox for one end-to-end test: the real daemon runs in it with
+// its fixed paths (see tools/kav-sandbox), and the test reaches its files,
+// doors and logs from outside through the sandbox root.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "Process.h"
+
+struct LogEntry {
+    int level = -1;
+    std::string text; // everything after "<file>:<line> "
+};
+
+class DaemonSandbox {
+public:
+    DaemonSandbox();
+    ~DaemonSandbox();
+
+    DaemonSandbox(const DaemonSandbox&) = delete;
+    DaemonSandbox& operator=(const DaemonSandbox&) = delete;
+
+    const std::string& root() const { return m_root; }
+    // Host path of a path inside the sandbox ("/etc/opt/..." → "<root>/etc-opt/...").
+    std::string hostPath(const std::string& inside) const;
+    void writeFile(const std::string& inside, const std::string& contents, int mode = 0644) const;
+    std::string readFile(const std::string& inside) const;
+
+    void writeEventDB(const std::string& json) const;
+
+    // Starts the daemon (ORV_LOG_LEVEL as given) and waits for its door.
+    bool startKav(const std::string& logLevel = "0", const EnvChanges& extra = {});
+    // SIGTERM; the daemon's exit status.
+    int stopKav();
+    pid_t kavPid() const { return m_kav; }
+
+    // The front-end stand-in, outside the sandbox but on its door folder.
+    bool startSink(const std::vector<std::string>& extraArgs = {});
+    void stopSink();
+    std::vector<std::string> frames() const;
+
+    // orv-event with the given arguments, against the sandbox's door.
+    ProcessResult orvEvent(const std::vector<std::string>& args) const;
+    // Writes `eventJson` to a file and posts it with `command` (post, test-email).
+    ProcessResult post(const std::string& eventJson, const std::string& command = "post") const;
+
+    std::vector<LogEntry> log(const std::string& name) const; // "trace", "platform", "domain-A"
+    std::vector<std::string> logTexts(const std::string& name) const;
+
+    std::string doorDir() const;
+    static std::string buildPath(const std::string& relative);
+
+private:
+    std::string m_root;
+    pid_t m_kav = -1;
+    pid_t m_sink = -1;
+    mutable int m_posted = 0;
+};

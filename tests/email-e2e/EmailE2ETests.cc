@@ -1,0 +1,274 @@
+// The email channel of the real daemon with the repository's scripts: mails
+// read back with Python's email package, once delivered over SMTP.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "DaemonSandbox.h"
+#include "EventCodec.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const std::string config = "/etc/opt/KTRXORV/ORV/config/";
+const std::string spool = "/var/opt/KTRXORV/ORV/mail-spool";
+
+// The first delimiter follows the header lines without an empty line, which
+// the parser notes and reads past; anything else would be a broken message.
+const json layoutDefects = { "MissingHeaderBodySeparatorDefect" };
+
+json event(const std::string& code = "X12", const std::string& eventClass = "test.mail")
+{
+    return { { "class", eventClass }, { "code", code }, { "type", "FAULT" }, { "timestamp", 1700000000 },
+        { "domainsAffected", "AC" }, { "platformCSN", "0123" }, { "platformModel", "M15" }, { "diagEngName", "de" },
+        { "diagEngVersion", "2.0" }, { "classes", { "test.mail" } }, { "indictment", { "CPU0" } } };
+}
+
+std::string body(const std::string& code = "X12")
+{
+    return "Subject: test.mail " + code + "\ncode=" + code + " sev=DXAEVENT_SEV_MAJOR <5>\n";
+}
+
+std::string packedHex(const json& ev)
+{
+    std::string hex;
+    char digits[3];
+    for (char byte : orv::event::pack(orv::event::fromJson(ev))) {
+        snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(byte));
+        hex += digits;
+    }
+    return hex;
+}
+
+// An entry for "test.mail" events: template t.tpl unless named.
+std::string line(const std::string& recipients, const std::string& script = "spool_mail",
+    const std::string& include = "Y", const std::string& templateName = "t.tpl")
+{
+    return "^test\\.mail$ [A-R] " + templateName + " kav@sc0.example " + include + " " + recipients + " " + script
+        + "\n";
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> filesIn(const std::string& dir)
+{
+    std::vector<std::string> files;
+    if (fs::exists(dir)) {
+        for (const auto& file : fs::directory_iterator(dir))
+            files.push_back(file.path());
+    }
+    return files;
+}
+
+// Each message file as Python's email package reads it.
+std::vector<json> describe(const std::vector<std::string>& paths)
+{
+    std::vector<std::string> argv { "/usr/bin/env", "python3", EMAIL_E2E_DIR "/describe_mail.py" };
+    argv.insert(argv.end(), paths.begin(), paths.end());
+    ProcessResult result = runProcess(argv);
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    json mails = json::parse(result.output, nullptr, false);
+    return mails.is_array() ? mails.get<std::vector<json>>() : std::vector<json>(paths.size());
+}
+
+size_t countOf(const std::vector<std::string>& lines, const std::string& text)
+{
+    return static_cast<size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; }));
+}
+
+class EmailE2E : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_box.writeEventDB(R"({"test.mail": {"channels": ["email"], "severity": 5},
+                               "test.noseverity": {"channels": ["email"]}})");
+        for (std::string script : { "spool_mail", "send_mail" })
+            m_box.writeFile(config + "scripts/" + script, fileText(KAV_SOURCE_DIR "/config/scripts/" + script), 0755);
+        m_box.writeFile(config + "templates/t.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE> sev=<EVENT_SEVERITY>\n");
+    }
+
+    void start(const std::string& ecf, const EnvChanges& env = {})
+    {
+        m_box.writeFile(config + "event_email.cf", ecf);
+        ASSERT_TRUE(m_box.startKav("0", env));
+    }
+
+    void post(const json& ev, const std::string& command = "post")
+    {
+        ProcessResult result = m_box.post(ev.dump(), command);
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+    }
+
+    // The spooled mails by recipients field; the spool is emptied.
+    std::map<std::string, json> takeMails()
+    {
+        std::map<std::string, json> mails;
+        std::vector<std::string> files = filesIn(m_box.hostPath(spool));
+        for (json& mail : files.empty() ? std::vector<json> {} : describe(files))
+            mails.emplace(mail["headers"].value("X-Envelope-To", ""), mail);
+        fs::remove_all(m_box.hostPath(spool));
+        return mails;
+    }
+
+    bool scratchIsEmpty() const { return fs::is_empty(m_box.hostPath("/tmp")); }
+
+    DaemonSandbox m_box;
+};
+
+}
+
+TEST_F(EmailE2E, OneMailPerSelectedLine)
+{
+    start(line("ops@x.example") + line("desk@x.example", "spool_mail", "N")
+        + "^other$ . t.tpl kav@sc0.example Y nobody@x.example spool_mail\n");
+    post(event());
+    auto mails = takeMails();
+    ASSERT_EQ(mails.size(), 2u);
+
+    const json& full = mails["ops@x.example"];
+    EXPECT_EQ(full["defects"], layoutDefects) << full.dump();
+    EXPECT_EQ(full["headers"]["Subject"], "test.mail X12");
+    EXPECT_EQ(full["headers"]["From"], "kav@sc0.example");
+    const std::string id = full["headers"]["Message-ID"];
+    EXPECT_TRUE(id.size() == 8 && id.front() == '<' && id.back() == '>'
+        && std::all_of(id.begin() + 1, id.end() - 1, [](char c) { return c >= '0' && c <= '9'; }))
+        << id;
+    ASSERT_EQ(full["parts"].size(), 2u);
+    EXPECT_EQ(full["parts"][0]["text"], body());
+    EXPECT_EQ(full["parts"][1]["hex"], packedHex(event()));
+    EXPECT_EQ(full["parts"][1]["md5"], full["parts"][1]["digest"]);
+    EXPECT_TRUE(full["parts"][1]["filename"].get<std::string>().starts_with("DXAEvent@"));
+
+    const json& plain = mails["desk@x.example"];
+    ASSERT_EQ(plain["parts"].size(), 1u);
+    EXPECT_EQ(plain["parts"][0]["text"], body());
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(EmailE2E, FailuresSpareTheOtherRecipients)
+{
+    start(line("first@x.example", "spool_mail", "Y", "absent.tpl") + line("second@x.example"));
+    post(event());
+    auto mails = takeMails();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails.count("second@x.example"), 1u);
+    EXPECT_EQ(countOf(m_box.logTexts("trace"), "can't find template file"), 1u);
+    EXPECT_EQ(countOf(m_box.logTexts("platform"), "Email template file " + config + "templates/absent.tpl"), 1u);
+
+    json unselected = event();
+    unselected["classes"] = { "other.fault" };
+    post(unselected);
+    post(event("X14", "test.noseverity"));
+    EXPECT_EQ(countOf(m_box.logTexts("platform"), "could not read getEventSeverity"), 1u);
+    EXPECT_TRUE(takeMails().empty());
+
+    m_box.writeFile(config + "event_email.cf", line("a@x.example", "exit3") + line("b@x.example", "kill9"));
+    m_box.writeFile(config + "scripts/exit3", "#!/bin/sh\nexit 3\n", 0755);
+    m_box.writeFile(config + "scripts/kill9", "#!/bin/sh\nkill -9 $$\n", 0755);
+    post(event());
+    auto trace = m_box.logTexts("trace");
+    EXPECT_EQ(countOf(trace, "EmailReportingService::execSendmail command exited with status <3>"), 1u);
+    EXPECT_EQ(countOf(trace, "EmailReportingService::execSendmail command got signal <9>"), 1u);
+    EXPECT_EQ(countOf(m_box.logTexts("platform"), "Mail submission failed: command exited with status 3."), 1u);
+
+    fs::remove(m_box.hostPath(config + "event_email.cf"));
+    post(event());
+    EXPECT_EQ(countOf(m_box.logTexts("platform"), "The email control file " + config + "event_email.cf"), 1u);
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(EmailE2E, TestEmailIsTheSameMailAsAReport)
+{
+    start(line("ops@x.example"));
+    post(event());
+    json report = takeMails()["ops@x.example"];
+    post(event(), "test-email");
+    json test = takeMails()["ops@x.example"];
+    // Only the identifier and the attachment's file name may differ.
+    for (json* mail : { &report, &test }) {
+        (*mail)["headers"].erase("Message-ID");
+        (*mail)["headers"].erase("Content-Type");
+        (*mail)["parts"][1].erase("filename");
+    }
+    EXPECT_EQ(report, test);
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(EmailE2E, TwentyConcurrentReportsStayApart)
+{
+    start(line("ops@x.example"));
+    std::vector<pid_t> posts;
+    for (int i = 0; i < 20; ++i) {
+        const std::string file = m_box.root() + "/concurrent-" + std::to_string(i) + ".json";
+        std::ofstream(file) << event("C" + std::to_string(i)).dump();
+        posts.push_back(spawnProcess({ DaemonSandbox::buildPath("tools/orv-event/orv-event"), "post", file },
+            { { "ORV_DOOR_DIR", m_box.doorDir() } }));
+    }
+    for (pid_t pid : posts) {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+
+    std::vector<json> mails = describe(filesIn(m_box.hostPath(spool)));
+    ASSERT_EQ(mails.size(), 20u);
+    for (int i = 0; i < 20; ++i) {
+        const std::string code = "C" + std::to_string(i);
+        auto mail = std::find_if(mails.begin(), mails.end(),
+            [&](const json& m) { return m["headers"]["Subject"] == "test.mail " + code; });
+        ASSERT_NE(mail, mails.end()) << code;
+        EXPECT_EQ((*mail)["parts"][0]["text"], body(code));
+        EXPECT_EQ((*mail)["parts"][1]["hex"], packedHex(event(code))) << code;
+    }
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(EmailE2E, DeliversThroughARealSmtpClient)
+{
+    ASSERT_TRUE(fs::exists("/usr/bin/msmtp")) << "needs the msmtp package";
+    const std::string inbox = m_box.root() + "/smtp";
+    fs::create_directories(inbox);
+    pid_t server = spawnProcess({ "/usr/bin/env", "python3", EMAIL_E2E_DIR "/smtp_sink.py", inbox }, {},
+        m_box.root() + "/smtp.out");
+    for (int i = 0; i < 500 && !fs::exists(inbox + "/port"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(fs::exists(inbox + "/port")) << fileText(m_box.root() + "/smtp.out");
+
+    m_box.writeFile("/etc/opt/test/msmtprc",
+        "account default\nhost 127.0.0.1\nport " + fileText(inbox + "/port")
+            + "\nfrom kav@sc0.example\nauth off\ntls off\nlogfile /etc/opt/test/msmtp.log\n",
+        0600);
+    m_box.writeFile("/etc/opt/test/sendmail", "#!/bin/sh\nexec /usr/bin/msmtp -C /etc/opt/test/msmtprc \"$@\"\n", 0755);
+    start(line("ops@x.example,desk@x.example", "send_mail"), { { "SENDMAIL", "/etc/opt/test/sendmail" } });
+    post(event());
+    stopProcess(server, SIGTERM);
+
+    ASSERT_EQ(filesIn(inbox).size(), 3u) << m_box.readFile("/etc/opt/test/msmtp.log"); // port, envelope, mail
+    EXPECT_EQ(json::parse(fileText(inbox + "/msg-1.json"))["to"], json({ "<ops@x.example>", "<desk@x.example>" }));
+    json mail = describe({ inbox + "/msg-1.eml" })[0];
+    EXPECT_EQ(mail["defects"], layoutDefects) << mail.dump();
+    EXPECT_EQ(mail["headers"]["Subject"], "test.mail X12");
+    EXPECT_EQ(mail["headers"]["From"], "kav@sc0.example");
+    EXPECT_EQ(mail["headers"]["MIME-Version"], "1.0");
+    ASSERT_EQ(mail["parts"].size(), 2u);
+    EXPECT_EQ(mail["parts"][0]["text"], body());
+    EXPECT_EQ(mail["parts"][1]["type"], "application/octet-stream");
+    EXPECT_EQ(mail["parts"][1]["hex"], packedHex(event()));
+    EXPECT_EQ(mail["parts"][1]["md5"], mail["parts"][1]["digest"]);
+    EXPECT_TRUE(scratchIsEmpty());
+}

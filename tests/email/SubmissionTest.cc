@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "EditTemplate.h"
+#include "EmailReportingService.h"
+#include "LogCapture.h"
+#include "TempDir.h"
+
+namespace {
+
+// A script in `dir` with the given shell body; returns its path.
+std::string script(const TempDir& dir, const std::string& name, const std::string& body)
+{
+    std::string path = dir.write(name, "#!/bin/sh\n" + body);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+bool has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+}
+
+TEST(MailSubmission, PathsAndIdentifiers)
+{
+    EmailReportingService service;
+    EXPECT_EQ(service.getTemplatePath(""), "/etc/opt/KTRXORV/ORV/config/templates/");
+    EXPECT_EQ(service.getScriptPath("a b"), "/etc/opt/KTRXORV/ORV/config/scripts/a b");
+    EXPECT_EQ(service.getTmpPath("AVLMIME1"), "/tmp/AVLMIME1");
+    EXPECT_EQ(service.getECFPath(), "/etc/opt/KTRXORV/ORV/config/event_email.cf");
+    EXPECT_EQ(EmailReportingService::genID(1700000000), "000000");
+    EXPECT_EQ(EmailReportingService::genID(1234567), "234567");
+    EXPECT_EQ(EmailReportingService::genID(-1), "999999");
+    EXPECT_EQ(service.genID().size(), 6u);
+
+    // Names drawn by many threads at once never repeat.
+    std::vector<std::vector<std::string>> drawn(4);
+    std::vector<std::thread> threads;
+    for (auto& names : drawn) {
+        threads.emplace_back([&names] {
+            for (int i = 0; i < 500; ++i)
+                names.push_back(EmailReportingService::scratchSuffix());
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    std::set<std::string> distinct;
+    for (const auto& names : drawn)
+        distinct.insert(names.begin(), names.end());
+    EXPECT_EQ(distinct.size(), 2000u);
+    EXPECT_EQ(distinct.begin()->front(), '-');
+}
+
+TEST(MailSubmission, ScratchFilesNeverReuseAName)
+{
+    TempDir dir;
+    const std::string target = dir.write("target", "precious");
+    std::filesystem::create_symlink(target, dir.path("link"));
+    std::filesystem::create_symlink(dir.path("nowhere"), dir.path("dangling"));
+    for (const char* name : { "target", "link", "dangling" })
+        EXPECT_FALSE(EmailReportingService::createScratchFile(dir.path(name)).valid()) << name;
+    EXPECT_EQ(TempDir::read(target), "precious");
+    EXPECT_FALSE(std::filesystem::exists(dir.path("nowhere")));
+
+    FdGuard fresh = EmailReportingService::createScratchFile(dir.path("fresh"));
+    ASSERT_TRUE(fresh.valid());
+    struct stat info {};
+    ASSERT_EQ(fstat(fresh.get(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0400u);
+
+    // Only a plain file of this user is taken as the edited template.
+    std::string content = "none";
+    EXPECT_TRUE(EmailReportingService::readScratchFile(dir.write("own", "text"), content));
+    EXPECT_EQ(content, "text");
+    ASSERT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
+    for (const char* name : { "link", "fifo", "absent" })
+        EXPECT_FALSE(EmailReportingService::readScratchFile(dir.path(name), content)) << name;
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.path("own").c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(EmailReportingService::readScratchFile(dir.path("own"), content));
+    }
+
+    // The edited template goes to the same directory under the same rule.
+    EditTemplate editor;
+    editor.processTags({}, {}, dir.write("tpl", "body\n"), dir.path("link"));
+    EXPECT_EQ(TempDir::read(target), "precious");
+    EXPECT_EQ(editor.writeLines(dir.path("target")), -1);
+}
+
+TEST(MailSubmission, CommandLineKeepsArgumentsWhole)
+{
+    EXPECT_EQ(EmailReportingService::sendmailCommand("/s/send", "/tmp/M", "a@b,c@d"), "exec '/s/send' '/tmp/M' 'a@b,c@d'");
+
+    TempDir dir;
+    const std::string out = dir.path("args");
+    const std::string echo = script(dir, "echo it", "printf '%s|' \"$#\" \"$@\" > '" + out + "'\n");
+    const std::string hostile = "x;touch " + dir.path("owned") + ";$(id)`id`'\"*";
+    EmailReportingService service;
+    EXPECT_EQ(service.execSendmail(echo, "/tmp/M 1", hostile), 0);
+    EXPECT_EQ(TempDir::read(out), "2|/tmp/M 1|" + hostile + "|");
+    EXPECT_FALSE(std::filesystem::exists(dir.path("owned")));
+}
+
+TEST(MailSubmission, WaitStatusOutcomes)
+{
+    EmailReportingService service;
+    LogCapture log;
+    EXPECT_EQ(service.sendmailResult(0, 11), 0);
+    EXPECT_EQ(service.sendmailResult(3 << 8, 0), -1);
+    EXPECT_TRUE(has(log.trace(), "EmailReportingService::execSendmail command exited with status <3>"));
+    EXPECT_TRUE(has(log.platform(), "Mail submission failed: command exited with status 3."));
+
+    EXPECT_EQ(service.sendmailResult(9, 0), -1);
+    EXPECT_TRUE(has(log.trace(), "EmailReportingService::execSendmail command got signal <9>"));
+    EXPECT_TRUE(has(log.trace(), "Mail submission failed: command got signal 9."));
+    EXPECT_FALSE(has(log.platform(), "signal"));
+
+    EXPECT_EQ(service.sendmailResult(-1, 11), -1);
+    EXPECT_TRUE(has(log.trace(), "EmailReportingService::execSendmail system_safe called errno <11>"));
+    EXPECT_TRUE(has(log.platform(), "Mail submission failed: system_safe failed errno 11."));
+
+    LogCapture stopped;
+    EXPECT_EQ(service.sendmailResult(0x137f, 0), -1);
+    EXPECT_EQ(stopped.trace() + stopped.platform(), "");
+}
+
+TEST(MailSubmission, TemplateIsCheckedBeforeScript)
+{
+    TempDir dir;
+    EmailReportingService service;
+    const std::string tpl = dir.write("tpl", "x\n");
+    const std::string sh = dir.write("sh", "");
+    EXPECT_EQ(service.verifyFilesExist(tpl, sh), 0);
+
+    LogCapture both;
+    EXPECT_EQ(service.verifyFilesExist(dir.path("no-tpl"), dir.path("no-sh")), -1);
+    EXPECT_TRUE(has(both.trace(), "can't find template file \n"));
+    EXPECT_TRUE(has(both.trace(), "template path is " + dir.path("no-tpl")));
+    EXPECT_TRUE(has(both.platform(), "Email template file " + dir.path("no-tpl") + " not found."));
+    EXPECT_FALSE(has(both.trace() + both.platform(), "script"));
+
+    LogCapture script;
+    ASSERT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(service.verifyFilesExist(tpl, dir.path("fifo")), -1) << "a FIFO must not block the report";
+    EXPECT_TRUE(has(script.platform(), "Email script file " + dir.path("fifo") + " not found."));
+}

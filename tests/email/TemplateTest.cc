@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "EditTemplate.h"
+#include "TempDir.h"
+
+namespace {
+
+// The subject and the edited file of `text` filled with these tags.
+std::pair<std::string, std::string> fill(const std::string& text,
+    const std::vector<std::string>& values = { "X-42", "a\nb\n" })
+{
+    TempDir dir;
+    EditTemplate editor;
+    editor.processTags({ "<EVENT_CODE>", "<LIST>" }, values, dir.write("tpl", text), dir.path("out"));
+    return { editor.getSubject(), TempDir::read(dir.path("out")) };
+}
+
+using Mail = std::pair<std::string, std::string>;
+
+}
+
+TEST(EditTemplate, SubjectComesFromFirstKeptLine)
+{
+    EXPECT_EQ(fill("# <EVENT_CODE>\n\n \t\nSubject: c <EVENT_CODE>\nplain\n"),
+        Mail("Subject: c X-42\n", "Subject: c X-42\nplain\n"));
+    EXPECT_EQ(fill("hello world\n"), Mail("Subject: hello world\n", "hello world\n"));
+    // "   #" is no comment and a blank before "Subject:" is no subject line.
+    EXPECT_EQ(fill(" Subject: x\n   # kept\n"), Mail("Subject:  Subject: x\n", " Subject: x\n   # kept\n"));
+    EXPECT_EQ(fill("# only a comment\n"), Mail("", ""));
+    EXPECT_EQ(fill("", {}), Mail("", ""));
+}
+
+TEST(EditTemplate, ReplacesKnownTagsOnly)
+{
+    EXPECT_EQ(fill("s\n<EVENT_CODE>/<EVENT_CODE> <EVENT_SPECIAL> <NO_TAG>\n<LIST>\nend").second,
+        "s\nX-42/X-42 <EVENT_SPECIAL> <NO_TAG>\na\nb\n\nend\n");
+    EXPECT_EQ(fill("s <EVENT_CODE>\n", { "X-42" }), Mail("Subject: s <EVENT_CODE>\n", "s <EVENT_CODE>\n"));
+    // Line breaks from a value must not end the subject header early.
+    EXPECT_EQ(fill("Subject: <LIST>\r\nbody <LIST>\n"),
+        Mail("Subject: a b  \n", "Subject: a\nb\n\r\nbody a\nb\n\n"));
+}
+
+TEST(EditTemplate, FileLimitsAndFailures)
+{
+    const std::string fits(249, 'f');
+    EXPECT_EQ(fill("first\n" + fits + "\n" + std::string(250, 'x') + "\nafter\n").second, "first\n" + fits + "\n");
+
+    TempDir dir;
+    EditTemplate missing;
+    missing.processTags({}, {}, dir.path("absent"), dir.path("out"));
+    EXPECT_EQ(missing.getSubject(), "");
+    struct stat info {};
+    ASSERT_EQ(stat(dir.path("out").c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 0);
+    EXPECT_EQ(info.st_mode & 0777, 0400u);
+    EXPECT_EQ(missing.writeLines(dir.path("no/such/dir")), -1);
+}

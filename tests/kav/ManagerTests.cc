@@ -1,0 +1,131 @@
+// The dispatch manager with channels whose construction fails.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "DXAEvent.h"
+#include "EmailReportingService.h"
+#include "EventCodec.h"
+#include "EventDB.h"
+#include "KAVManager.h"
+#include "Log.h"
+#include "MessageReportingService.h"
+#include "OrvEventReportingService.h"
+#include "RemoteReportingService.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kav-manager-XXXXXX";
+        m_dir = mkdtemp(pattern);
+        setenv("ORV_LOG_DIR", m_dir.c_str(), 1);
+        setenv("ORV_LOG_LEVEL", "2", 1);
+        reopenLogFiles();
+        std::ofstream(m_dir + "/eventdb.json") << R"({"test.remote.email": {"channels": ["remote", "email"],
+            "severity": 2, "priority": 0, "reportingType": 1, "reportingSubtype": "T", "messageNumber": 7001, "args": []}})";
+        m_factory = KAVChannelFactory::standard();
+        m_factory.eventDB = [this] { return new EventDB(m_dir + "/eventdb.json"); };
+        // No proxy and no mail here: only the manager's own lines matter.
+        setenv("QOB_PROXY_SOCKET", (m_dir + "/no-proxy").c_str(), 1);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::vector<std::string> texts(const std::string& file) const
+    {
+        std::ifstream in(m_dir + "/" + file);
+        std::vector<std::string> result;
+        for (std::string line; std::getline(in, line);) {
+            // Keep what follows "<file>:<line> ".
+            size_t at = line.find(".cc:");
+            result.push_back(line.substr(line.find(' ', at) + 1));
+        }
+        return result;
+    }
+
+    static void report(KAVManager& manager, const std::string& eventClass)
+    {
+        auto packed = orv::event::pack({ { "class", eventClass }, { "domainsAffected", std::string("A") } });
+        DXAEvent event(packed.data(), static_cast<unsigned>(packed.size()));
+        manager.reportEvent(event);
+    }
+
+    std::string m_dir;
+    KAVChannelFactory m_factory;
+};
+
+bool contains(const std::vector<std::string>& lines, const std::string& text)
+{
+    for (const auto& line : lines) {
+        if (line.find(text) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(ManagerTest, ChannelWhoseConstructionThrowsIsSwitchedOff)
+{
+    m_factory.remote = []() -> RemoteReportingService* { throw std::runtime_error("no locks"); };
+    {
+        KAVManager manager(m_factory);
+        report(manager, "test.remote.email");
+    }
+    auto trace = texts("trace.log");
+    auto platform = texts("platform.log");
+    EXPECT_TRUE(contains(trace, "KAV_INIT_CHANNEL_FAILED: The remote reporting channel"));
+    // After the failure pair the progress lines follow the platform selection.
+    ASSERT_GE(platform.size(), 3u);
+    EXPECT_NE(platform[0].find("KAV_INIT_CHANNEL_FAILED: "), std::string::npos);
+    EXPECT_EQ(platform[1], "KAV init: Creating EmailReportingService object.");
+    EXPECT_EQ(platform[2], "KAV init: Initialization complete.");
+
+    EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email not sent to remote reporting because remote reporting disabled."));
+    EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email sent to email reporting service."));
+    EXPECT_TRUE(contains(trace, "KAV shutdown: Deleting EmailReportingService object."));
+    EXPECT_FALSE(contains(trace, "KAV shutdown: Deleting RemoteReportingService object."));
+}
+
+TEST_F(ManagerTest, EveryChannelCanFailAlone)
+{
+    m_factory.message = []() -> MessageReportingService* { throw 0; };
+    m_factory.orvEvent = []() -> OrvEventReportingService* { throw 0; };
+    m_factory.email = []() -> EmailReportingService* { throw 0; };
+    {
+        KAVManager manager(m_factory);
+        report(manager, "test.remote.email");
+    }
+    auto trace = texts("trace.log");
+    for (const char* word : { "message", "ORV event", "email" })
+        EXPECT_TRUE(contains(trace, std::string("The ") + word + " reporting channel could not be created")) << word;
+    EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email sent to remote reporting service."));
+    EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email not sent to email reporting because email reporting disabled."));
+    EXPECT_TRUE(contains(trace, "KAV shutdown: Deleting RemoteReportingService object."));
+    EXPECT_FALSE(contains(trace, "Deleting MessageReportingService"));
+    EXPECT_FALSE(contains(trace, "Deleting OrvEventReportingService"));
+    EXPECT_FALSE(contains(trace, "Deleting EmailReportingService"));
+}
+
+TEST_F(ManagerTest, WithoutDatabaseEveryClassIsUnknown)
+{
+    m_factory.eventDB = []() -> EventDB* { return new EventDB("/nonexistent/eventdb.json"); };
+    {
+        KAVManager manager(m_factory);
+        report(manager, "test.remote.email");
+    }
+    auto trace = texts("trace.log");
+    EXPECT_TRUE(contains(trace, "KAV_INIT_EVENTDB_FAILED: "));
+    EXPECT_FALSE(contains(trace, "Creating MessageReportingService"));
+    EXPECT_TRUE(contains(trace, "KAV_UNKNOWN_EVENT_CLASS: Event class test.remote.email"));
+    EXPECT_FALSE(contains(trace, "sent to"));
+}
+
+}

@@ -1,0 +1,31 @@
+// orv-qob-proxy: a stand-in for the remote-services proxy, for testing the
+// daemon's remote channel. See docs/remote-proxy.md.
+#include <cstdio>
+#include <string>
+
+#include "CallLog.h"
+#include "FailQueue.h"
+#include "ProxyOptions.h"
+#include "ProxyServer.h"
+
+int main(int argc, char** argv)
+{
+    ProxyOptions options;
+    std::string error;
+    if (!ProxyOptions::parse(argc, argv, options, error)) {
+        fprintf(stderr, "orv-qob-proxy: %s\nusage: orv-qob-proxy [--socket PATH] [--out FILE] "
+                        "[--fail CALL=CODE[,CALL=CODE...]]\n",
+            error.c_str());
+        return 2;
+    }
+    CallLog log;
+    if (!log.open(options.outPath)) {
+        fprintf(stderr, "orv-qob-proxy: cannot open %s\n", options.outPath.c_str());
+        return 1;
+    }
+    FailQueue failures;
+    for (const auto& [call, code] : options.failures)
+        failures.add(call, code);
+    ProxyServer server(options.socketPath, log, failures);
+    return server.run();
+}
