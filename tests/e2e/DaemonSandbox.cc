@@ -17,12 +17,30 @@ namespace {
 constexpr const char* configDir = "/etc/opt/KTRXORV/ORV/config";
 constexpr const char* logDir = "/var/opt/KTRXORV/ORV/logs";
 constexpr const char* doorDirInside = "/run/KTRXORV/doors";
+constexpr const char* proxySocketInside = "/run/KTRXORV/qob-proxy";
 
 // Outside the sandbox the tools must not see the tester's own settings.
 EnvChanges cleanEnv()
 {
     return { { "ORV_DOOR_DIR", unsetVar }, { "ORV_LOG_DIR", unsetVar }, { "ORV_LOG_LEVEL", unsetVar },
         { "ORV_EVENTDB", unsetVar }, { "QOB_PROXY_SOCKET", unsetVar } };
+}
+
+// Stops a stand-in that the sandbox started, if it runs.
+void stopHelper(pid_t& pid)
+{
+    if (pid > 0)
+        stopProcess(pid, SIGTERM);
+    pid = -1;
+}
+
+std::vector<std::string> fileLines(const std::string& path)
+{
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 }
@@ -43,6 +61,7 @@ DaemonSandbox::~DaemonSandbox()
     if (m_kav > 0)
         stopProcess(m_kav, SIGKILL);
     stopSink();
+    stopProxy();
     if (!getenv("KAV_E2E_KEEP"))
         fs::remove_all(m_root);
 }
@@ -124,18 +143,32 @@ bool DaemonSandbox::startSink(const std::vector<std::string>& extraArgs)
 
 void DaemonSandbox::stopSink()
 {
-    if (m_sink > 0)
-        stopProcess(m_sink, SIGTERM);
-    m_sink = -1;
+    stopHelper(m_sink);
 }
 
 std::vector<std::string> DaemonSandbox::frames() const
 {
-    std::ifstream in(m_root + "/frames.jsonl");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+    return fileLines(m_root + "/frames.jsonl");
+}
+
+bool DaemonSandbox::startProxy(const std::vector<std::string>& extraArgs)
+{
+    std::string socket = hostPath(proxySocketInside);
+    std::vector<std::string> argv { buildPath("tools/orv-qob-proxy/orv-qob-proxy"), "--socket", socket, "--out",
+        m_root + "/proxy.jsonl" };
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    m_proxy = spawnProcess(argv, cleanEnv(), m_root + "/proxy.out");
+    return waitForSocket(socket);
+}
+
+void DaemonSandbox::stopProxy()
+{
+    stopHelper(m_proxy);
+}
+
+std::vector<std::string> DaemonSandbox::proxyLines() const
+{
+    return fileLines(m_root + "/proxy.jsonl");
 }
 
 ProcessResult DaemonSandbox::orvEvent(const std::vector<std::string>& args) const

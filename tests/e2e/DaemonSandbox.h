@@ -42,6 +42,12 @@ public:
     void stopSink();
     std::vector<std::string> frames() const;
 
+    // The remote-services proxy stand-in, listening on the sandbox's proxy socket.
+    bool startProxy(const std::vector<std::string>& extraArgs = {});
+    void stopProxy();
+    pid_t proxyPid() const { return m_proxy; }
+    std::vector<std::string> proxyLines() const; // its call records so far
+
     // orv-event with the given arguments, against the sandbox's door.
     ProcessResult orvEvent(const std::vector<std::string>& args) const;
     // Writes `eventJson` to a file and posts it with `command` (post, test-email).
@@ -57,5 +63,6 @@ private:
     std::string m_root;
     pid_t m_kav = -1;
     pid_t m_sink = -1;
+    pid_t m_proxy = -1;
     mutable int m_posted = 0;
 };

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -17,8 +16,7 @@
 #include "MessageReportingService.h"
 #include "OrvEventReportingService.h"
 #include "RemoteReportingService.h"
-
-namespace fs = std::filesystem;
+#include "TempDir.h"
 
 namespace {
 
@@ -26,8 +24,7 @@ class ManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kav-manager-XXXXXX";
-        m_dir = mkdtemp(pattern);
+        m_dir = m_temp.path("");
         setenv("ORV_LOG_DIR", m_dir.c_str(), 1);
         setenv("ORV_LOG_LEVEL", "2", 1);
         reopenLogFiles();
@@ -38,8 +35,6 @@ protected:
         // No proxy and no mail here: only the manager's own lines matter.
         setenv("QOB_PROXY_SOCKET", (m_dir + "/no-proxy").c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::vector<std::string> texts(const std::string& file) const
     {
         std::ifstream in(m_dir + "/" + file);
@@ -59,6 +54,7 @@ protected:
         manager.reportEvent(event);
     }
 
+    TempDir m_temp;
     std::string m_dir;
     KAVChannelFactory m_factory;
 };

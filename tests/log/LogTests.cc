@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "LogLine.h"
+#include "TempDir.h"
 #include "LogStatement.h"
 
 namespace fs = std::filesystem;
@@ -23,15 +24,12 @@ class LogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kav-log-XXXXXX";
-        m_dir = mkdtemp(pattern);
+        m_dir = m_temp.path("logs");
         setenv("ORV_LOG_DIR", m_dir.c_str(), 1);
         setenv("ORV_LOG_LEVEL", "0", 1);
         reopenLogFiles();
         setProgramTag("kavtest");
     }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::vector<std::string> lines(const std::string& file) const
     {
         std::ifstream in(m_dir + "/" + file);
@@ -48,6 +46,7 @@ protected:
         return std::regex_replace(line, prefix, "", std::regex_constants::format_first_only);
     }
 
+    TempDir m_temp;
     std::string m_dir;
 };
 

@@ -14,8 +14,7 @@
 #include "DoorService.h"
 #include "EventCodec.h"
 #include "Process.h"
-
-namespace fs = std::filesystem;
+#include "TempDir.h"
 
 namespace {
 
@@ -23,8 +22,7 @@ const std::string tool = std::string(KAV_BUILD_DIR) + "/tools/orv-event/orv-even
 
 std::string readAll(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+    return TempDir::read(path);
 }
 
 // Records every call it gets and answers with a fixed status.
@@ -57,8 +55,7 @@ class OrvEventTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kav-tool-XXXXXX";
-        m_dir = mkdtemp(pattern);
+        m_dir = m_temp.path("");
         m_env = { { "ORV_DOOR_DIR", m_dir + "/doors" }, { "ORV_LOG_DIR", m_dir + "/logs" } };
         setenv("ORV_LOG_DIR", (m_dir + "/logs").c_str(), 1);
         std::ofstream(m_dir + "/full.json") << R"({
@@ -67,7 +64,6 @@ protected:
             "platformCSN": "0123", "platformModel": "M15",
             "classes": ["fault.cpu.ecache", "fault.io.x"], "indictment": ["CPU0", "CPU1", ""]})";
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     ProcessResult run(std::vector<std::string> args) const
     {
@@ -75,6 +71,7 @@ protected:
         return runProcess(args, m_env);
     }
 
+    TempDir m_temp;
     std::string m_dir;
     EnvChanges m_env;
 };

@@ -7,7 +7,7 @@
 #include <iterator>
 
 TempDir::TempDir()
-    : m_root((std::filesystem::temp_directory_path() / "kav-email-XXXXXX").string())
+    : m_root((std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string())
 {
     if (!mkdtemp(m_root.data()))
         throw std::filesystem::filesystem_error("mkdtemp", m_root, std::error_code(errno, std::generic_category()));
