@@ -1,8 +1,54 @@
 #!/bin/sh
-# Builds everything with warnings as errors and runs the whole test suite.
+# Builds everything with warnings as errors and runs the whole test suite,
+# then runs it again under the address and undefined-behaviour sanitizers,
+# and the tests that exercise threads under the thread sanitizer. Any
+# sanitizer report fails the run.
+#
+# SANITIZERS=no skips the two sanitizer passes.
 set -eu
 cd "$(dirname "$0")"
 BUILD_DIR=${BUILD_DIR:-build}
+ASAN_BUILD_DIR=${ASAN_BUILD_DIR:-build-asan}
+TSAN_BUILD_DIR=${TSAN_BUILD_DIR:-build-tsan}
+JOBS=$(nproc)
+
 cmake -S . -B "$BUILD_DIR" -DKAV_WERROR=ON
-cmake --build "$BUILD_DIR" -j"$(nproc)"
-ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
+cmake --build "$BUILD_DIR" -j"$JOBS"
+ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$JOBS"
+
+[ "${SANITIZERS:-yes}" = no ] && exit 0
+
+# Runs ctest in build folder $1 (further arguments go to ctest) and fails if
+# a test fails or any sanitizer report shows in the tests' output: the daemon
+# started by the end-to-end tests shares their standard error, and a test may
+# not look at its exit status.
+run_sanitized() {
+    dir=$1
+    shift
+    status=0
+    ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        ctest --test-dir "$dir" --output-on-failure -j"$JOBS" "$@" || status=$?
+    log=$dir/Testing/Temporary/LastTest.log
+    if grep -E "$REPORT_PATTERN" "$log"; then
+        echo "sanitizer reports in $log" >&2
+        exit 1
+    fi
+    [ "$status" -eq 0 ] || exit "$status"
+}
+REPORT_PATTERN='runtime error:|ERROR: (AddressSanitizer|LeakSanitizer)|WARNING: ThreadSanitizer|SUMMARY: [A-Za-z]*Sanitizer'
+
+cmake -S . -B "$ASAN_BUILD_DIR" -DKAV_WERROR=ON -DKAV_SANITIZE=address,undefined
+cmake --build "$ASAN_BUILD_DIR" -j"$JOBS"
+run_sanitized "$ASAN_BUILD_DIR"
+
+# Only the programs behind the threaded tests: door server, log, remote
+# channel, event database lookups and the end-to-end runs of the daemon.
+TSAN_TARGETS="door_tests log_tests event_tests remote_tests remote_late_load_tests qob_proxy_tests
+    daemon_e2e_tests remote_e2e_tests email_e2e_tests"
+TSAN_TESTS='^((DoorServerTest|DoorShutdownTest|LogTest|RemoteTest|ProxyTest|DaemonTest|RemoteE2E|EmailE2E)\.|EventDB\.ConcurrentLookups$)'
+cmake -S . -B "$TSAN_BUILD_DIR" -DKAV_WERROR=ON -DKAV_SANITIZE=thread
+# shellcheck disable=SC2086
+cmake --build "$TSAN_BUILD_DIR" -j"$JOBS" --target $TSAN_TARGETS
+run_sanitized "$TSAN_BUILD_DIR" -R "$TSAN_TESTS"
