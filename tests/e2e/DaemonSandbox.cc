@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -123,6 +124,26 @@ bool DaemonSandbox::startKav(const std::string& logLevel, const EnvChanges& extr
     return waitForSocket(doorDir() + "/kav");
 }
 
+std::string DaemonSandbox::kavView(const std::string& inside) const
+{
+    return "/proc/" + std::to_string(m_kav) + "/root" + inside;
+}
+
+long DaemonSandbox::kavRssKiB() const
+{
+    for (const std::string& line : fileLines("/proc/" + std::to_string(m_kav) + "/status")) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+DoorClient DaemonSandbox::kavClient() const
+{
+    setenv("ORV_DOOR_DIR", doorDir().c_str(), 1);
+    return DoorClient(KAV_DOOR);
+}
+
 int DaemonSandbox::stopKav()
 {
     int status = stopProcess(m_kav, SIGTERM);
@@ -208,4 +229,10 @@ std::vector<std::string> DaemonSandbox::logTexts(const std::string& name) const
     for (const auto& entry : log(name))
         texts.push_back(entry.text);
     return texts;
+}
+
+size_t countContaining(const std::vector<std::string>& lines, const std::string& text)
+{
+    return static_cast<size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; }));
 }

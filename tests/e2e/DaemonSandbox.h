@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "DoorClient.h"
 #include "Process.h"
 
 struct LogEntry {
@@ -36,6 +37,14 @@ public:
     // SIGTERM; the daemon's exit status.
     int stopKav();
     pid_t kavPid() const { return m_kav; }
+    // A path as the running daemon sees it, reached through its /proc root:
+    // the only way to a tmpfs mounted inside the sandbox.
+    std::string kavView(const std::string& inside) const;
+    // The daemon's resident set size in KiB, or -1.
+    long kavRssKiB() const;
+    // A client of the daemon's door, for calls from this process. Sets
+    // ORV_DOOR_DIR in this process: make clients before starting threads.
+    DoorClient kavClient() const;
 
     // The front-end stand-in, outside the sandbox but on its door folder.
     bool startSink(const std::vector<std::string>& extraArgs = {});
@@ -66,3 +75,6 @@ private:
     pid_t m_proxy = -1;
     mutable int m_posted = 0;
 };
+
+// How many of `lines` contain `text`.
+size_t countContaining(const std::vector<std::string>& lines, const std::string& text);

@@ -1,0 +1,416 @@
+// The real daemon under faults and hostile callers: idle and garbled door
+// clients, a proxy that dies mid-stream, the front-end daemon down, a full
+// /tmp, a lost log directory and a mail script that never ends.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "DaemonSandbox.h"
+#include "DoorProtocol.h"
+#include "EventCodec.h"
+#include "FdGuard.h"
+#include "SocketIo.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string config = "/etc/opt/KTRXORV/ORV/config/";
+const std::string spool = "/var/opt/KTRXORV/ORV/mail-spool";
+const std::string logDir = "/var/opt/KTRXORV/ORV/logs";
+const EnvChanges withLibrary = { { "LD_LIBRARY_PATH", "/run/build/platform/qob" },
+    { "QOB_PROXY_SOCKET", "/run/KTRXORV/qob-proxy" } };
+
+const std::string badEventLine = "A DXAEvent object could not be created from the door call.";
+
+json entry(std::vector<std::string> channels)
+{
+    return { { "channels", channels }, { "severity", 5 }, { "priority", 1 }, { "reportingType", 0 },
+        { "reportingSubtype", "fault" }, { "messageNumber", 7001 }, { "args", { "{class}", "{code}" } } };
+}
+
+json event(const std::string& eventClass, const std::string& code)
+{
+    return { { "class", eventClass }, { "code", code }, { "type", "FAULT" }, { "timestamp", 1700000000 },
+        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" },
+        { "diagEngName", "de" }, { "diagEngVersion", "1" }, { "classes", { eventClass } },
+        { "indictment", { "CPU0" } } };
+}
+
+std::vector<char> packed(const std::string& eventClass, const std::string& code)
+{
+    return orv::event::pack(orv::event::fromJson(event(eventClass, code)));
+}
+
+FdGuard connectTo(const std::string& path)
+{
+    FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address {};
+    if (!fd.valid() || SocketIo::unixAddress(path, address) != 0
+        || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return FdGuard();
+    return fd;
+}
+
+// True when the server closes `fd` within `timeout` (anything it says
+// before closing is read and dropped).
+bool closedByServer(int fd, std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[64];
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p { fd, POLLIN, 0 };
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (::poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0)
+            continue;
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return true;
+    }
+    return false;
+}
+
+// Sends one raw door request: header claiming `claimed` bytes, then `param`.
+FdGuard sendRaw(const std::string& door, unsigned method, uint32_t claimed, const std::vector<char>& param)
+{
+    FdGuard fd = connectTo(door);
+    DoorProtocol::RequestBytes header = DoorProtocol::encode(DoorProtocol::Request { method, claimed });
+    if (fd.valid())
+        SocketIo::sendAll(fd.get(), header.data(), header.size());
+    if (fd.valid() && !param.empty())
+        SocketIo::sendAll(fd.get(), param.data(), param.size());
+    return fd;
+}
+
+template <typename Predicate>
+bool eventually(Predicate done, std::chrono::seconds timeout = 20s)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_box.writeEventDB(json {
+            { "fault.msg", entry({ "message" }) },
+            { "fault.remote", entry({ "remote" }) },
+            { "fault.all", entry({ "message", "orvEvent", "remote", "email" }) },
+            { "fault.mail", entry({ "message", "email" }) },
+            { "fault.hang", entry({ "email" }) },
+            { "fault.both", entry({ "message", "orvEvent" }) },
+        }.dump());
+        m_box.writeFile(config + "templates/t.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE>\n");
+        // Keeps each mail under the name the daemon gave its file.
+        m_box.writeFile(config + "scripts/spool_copy", "#!/bin/sh\nexec cp \"$1\" " + spool + "/\n", 0755);
+        m_box.writeFile(config + "scripts/hang",
+            "#!/bin/sh\necho $$ > /var/opt/KTRXORV/ORV/hang.pid\nexec sleep 600\n", 0755);
+        m_box.writeFile(config + "event_email.cf",
+            "^fault\\.(all|mail)$ .* t.tpl kav@sc0.example N ops@example.com spool_copy\n"
+            "^fault\\.hang$ .* t.tpl kav@sc0.example N ops@example.com hang\n");
+        fs::create_directories(m_box.hostPath(spool));
+    }
+
+    void TearDown() override
+    {
+        // A hung script outlives the daemon unless it is ended here.
+        std::ifstream pidFile(m_box.hostPath("/var/opt/KTRXORV/ORV/hang.pid"));
+        pid_t pid = 0;
+        if (pidFile >> pid && pid > 0)
+            ::kill(pid, SIGKILL);
+    }
+
+    void startKav(const EnvChanges& env = withLibrary)
+    {
+        ASSERT_TRUE(m_box.startKav("0", env));
+        m_client = std::make_unique<DoorClient>(m_box.kavClient());
+    }
+
+    int call(const std::vector<char>& param, unsigned method = 0) const
+    {
+        DoorReply reply;
+        return m_client->call(method, param.data(), param.size(), reply);
+    }
+
+    void report(const std::string& eventClass, const std::string& code) const
+    {
+        EXPECT_EQ(call(packed(eventClass, code)), 0) << eventClass << " " << code;
+    }
+
+    size_t mails() const
+    {
+        size_t count = 0;
+        for (const auto& file : fs::directory_iterator(m_box.hostPath(spool)))
+            count += file.is_regular_file();
+        return count;
+    }
+
+    std::string kavDoor() const { return m_box.doorDir() + "/kav"; }
+
+    DaemonSandbox m_box;
+    std::unique_ptr<DoorClient> m_client;
+};
+
+TEST_F(FaultTest, IdleAndHalfSentCallersAreDroppedWithoutStarvingEvents)
+{
+    startKav({});
+    std::vector<FdGuard> idle;
+    const DoorProtocol::RequestBytes header = DoorProtocol::encode(DoorProtocol::Request { 0, 400 });
+    for (int i = 0; i < 100; ++i) {
+        idle.push_back(connectTo(kavDoor()));
+        ASSERT_TRUE(idle.back().valid());
+        // Half of them send part of a header, or a header and part of the parameter.
+        if (i % 2)
+            SocketIo::sendAll(idle.back().get(), header.data(), i % 4 == 1 ? 5 : header.size());
+    }
+
+    // Real events from eight callers are served at once, though every
+    // idle connection is still open.
+    auto started = std::chrono::steady_clock::now();
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 8; ++t)
+        callers.emplace_back([this, t] {
+            for (int i = 0; i < 5; ++i)
+                report("fault.msg", "I" + std::to_string(t * 5 + i));
+        });
+    for (auto& caller : callers)
+        caller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.msg I"), 40u);
+
+    for (auto& fd : idle)
+        EXPECT_TRUE(closedByServer(fd.get(), 10s));
+    EXPECT_EQ(countContaining(m_box.logTexts("trace"), "Door request dropped: not complete within 5000 ms."), 100u);
+    report("fault.msg", "after");
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.msg after"), 1u);
+}
+
+TEST_F(FaultTest, HostileDoorParametersAreRefusedAndServingGoesOn)
+{
+    startKav({});
+    report("fault.msg", "warm");
+    long rssBefore = m_box.kavRssKiB();
+
+    std::mt19937 random(20261209);
+    std::vector<char> valid = packed("fault.msg", "V");
+    size_t refused = 0; // calls that cannot hold an event
+    size_t bent = 0;    // calls that may, with a byte flipped
+    for (int round = 0; round < 3; ++round) {
+        // Every proper prefix of a valid event, and random bytes of random length.
+        for (size_t length = 0; length < valid.size(); length += 7, ++refused)
+            call(std::vector<char>(valid.begin(), valid.begin() + static_cast<long>(length)));
+        for (int i = 0; i < 100; ++i, ++refused) {
+            std::vector<char> noise(random() % 2048);
+            for (char& byte : noise)
+                byte = static_cast<char>(random());
+            call(noise);
+        }
+        // A valid event with one byte flipped at a time.
+        for (size_t at = 0; at < valid.size(); at += 3, ++bent) {
+            std::vector<char> flipped = valid;
+            flipped[at] = static_cast<char>(flipped[at] ^ 0x80);
+            call(flipped);
+        }
+    }
+    // A parameter of the largest size, all garbage, is read and refused; one
+    // above it is refused unread.
+    EXPECT_EQ(call(std::vector<char>(DoorProtocol::MAX_PAYLOAD, '\x7f')), 0);
+    ++refused;
+    FdGuard oversized = sendRaw(kavDoor(), 0, DoorProtocol::MAX_PAYLOAD + 1, {});
+    EXPECT_TRUE(closedByServer(oversized.get(), 5s));
+    // Not a door request at all.
+    FdGuard garbled = connectTo(kavDoor());
+    SocketIo::sendAll(garbled.get(), "GET / HTTP/1.0\r\n\r\n", 18);
+    EXPECT_TRUE(closedByServer(garbled.get(), 5s));
+
+    // A flipped byte may leave an event that unpacks (a changed name or
+    // text), which is then reported or refused by the channels instead.
+    size_t badEvents = countContaining(m_box.logTexts("platform"), badEventLine);
+    EXPECT_GE(badEvents, refused);
+    EXPECT_LE(badEvents, refused + bent);
+    auto trace = m_box.logTexts("trace");
+    EXPECT_EQ(countContaining(trace, "Door request dropped: parameter of 16777217 bytes is too large."), 1u);
+    EXPECT_EQ(countContaining(trace, "Door request dropped: not a door request header."), 1u);
+
+    report("fault.msg", "still");
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.msg still"), 1u);
+    // What the refused calls took was given back (16 MiB of it in one call).
+    EXPECT_LT(m_box.kavRssKiB() - rssBefore, 8 * 1024);
+    EXPECT_EQ(m_box.stopKav(), 0);
+}
+
+TEST_F(FaultTest, ProxyKilledAndRestartedMidStream)
+{
+    ASSERT_TRUE(m_box.startProxy());
+    startKav();
+    std::atomic<int> posted { 0 };
+    std::atomic<bool> more { true };
+    std::thread stream([&] {
+        for (; more; ++posted)
+            report("fault.remote", "R" + std::to_string(posted));
+    });
+    ASSERT_TRUE(eventually([&] { return posted >= 100; }));
+    int down = posted;
+    ::kill(m_box.proxyPid(), SIGKILL);
+    m_box.stopProxy();
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(m_box.startProxy());
+    int restarted = posted;
+    EXPECT_TRUE(eventually([&] { return posted >= restarted + 100; }));
+    more = false;
+    stream.join();
+    const int total = posted;
+
+    std::set<std::string> sequences;
+    std::set<std::string> codes;
+    size_t accepted = 0;
+    for (const std::string& line : m_box.proxyLines()) {
+        json record = json::parse(line, nullptr, false);
+        if (record.value("call", "") != "senddata" || record.value("rc", -1) != 0)
+            continue;
+        std::string text = record["event"].value("text", "");
+        ++accepted;
+        codes.insert(text.substr(0, text.find(',')));
+        sequences.insert(text.substr(text.find("-SEQ")));
+    }
+    EXPECT_EQ(sequences.size(), accepted) << "a sequence number was used twice";
+    EXPECT_EQ(codes.size(), accepted) << "an event was accepted twice";
+    // Reports resumed after the reconnection, up to the stream's last event.
+    EXPECT_EQ(codes.count("R" + std::to_string(total - 1)), 1u);
+    // Only what was posted while the proxy was away may be missing.
+    EXPECT_GE(accepted, static_cast<size_t>(total - (restarted - down) - 2));
+    EXPECT_GE(countContaining(m_box.logTexts("trace"), "Connection to the remote services proxy lost"), 1u);
+}
+
+TEST_F(FaultTest, FrontEndDownOtherChannelsReportEveryEvent)
+{
+    ASSERT_TRUE(m_box.startProxy());
+    startKav();
+    const size_t total = 30;
+    for (size_t i = 0; i < total; ++i)
+        report("fault.all", "F" + std::to_string(i));
+
+    EXPECT_EQ(countContaining(m_box.logTexts("trace"), "Failure to send ORV event to TEO, rc = "), total);
+    auto platform = m_box.logTexts("platform");
+    EXPECT_EQ(countContaining(platform, "fault.all could not be reported through ORV event reporting"), total);
+    EXPECT_EQ(countContaining(platform, "MSG7001: fault.all F"), total);
+    EXPECT_TRUE(eventually([&] { return countContaining(m_box.proxyLines(), "\"senddata\"") == total; }));
+    EXPECT_EQ(mails(), total);
+}
+
+TEST_F(FaultTest, FullTmpFailsMailsCleanlyAndRecovers)
+{
+    EnvChanges env = withLibrary;
+    env["KAV_SANDBOX_TMP_SIZE"] = "64k";
+    startKav(env);
+    const std::string filler = m_box.kavView("/tmp/filler");
+    {
+        std::ofstream fill(filler, std::ios::binary);
+        std::vector<char> block(4096, 'x');
+        while (fill.write(block.data(), static_cast<long>(block.size())) && fill.flush()) { }
+    }
+    ASSERT_TRUE(fs::exists(filler));
+
+    report("fault.mail", "full");
+    EXPECT_EQ(mails(), 0u);
+    EXPECT_EQ(countContaining(m_box.logTexts("trace"), "reportEmail fails in writeAttachment()"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.mail full"), 1u);
+    auto left = [&] {
+        std::vector<std::string> names;
+        for (const auto& file : fs::directory_iterator(m_box.kavView("/tmp")))
+            names.push_back(file.path().filename());
+        return names;
+    };
+    EXPECT_EQ(left(), std::vector<std::string> { "filler" });
+
+    fs::remove(filler);
+    report("fault.mail", "room");
+    EXPECT_EQ(mails(), 1u);
+    EXPECT_TRUE(left().empty());
+}
+
+TEST_F(FaultTest, LogDirectoryLostOrLogFileRemoved)
+{
+    ASSERT_TRUE(m_box.startSink());
+    startKav({});
+    const std::string platformLog = m_box.hostPath(logDir + "/platform.log");
+    report("fault.msg", "first");
+    ASSERT_TRUE(fs::exists(platformLog));
+
+    // A file removed is made again by the first line written after the
+    // daemon's once-a-second look at its name.
+    fs::remove(platformLog);
+    std::this_thread::sleep_for(1100ms);
+    report("fault.msg", "second");
+    EXPECT_EQ(m_box.logTexts("platform"), std::vector<std::string> { "MSG7001: fault.msg second" });
+
+    // With no directory to write in, the daemon still serves the front end...
+    const std::string dir = m_box.hostPath(logDir);
+    fs::rename(dir, dir + ".away");
+    std::ofstream(dir) << "not a directory\n";
+    std::this_thread::sleep_for(1100ms);
+    report("fault.both", "blind");
+    report("fault.both", "blind2");
+    EXPECT_EQ(m_box.frames().size(), 2u);
+    // ...and logs again once it is back.
+    fs::remove(dir);
+    fs::create_directory(dir);
+    report("fault.both", "back");
+    EXPECT_EQ(m_box.logTexts("platform"), std::vector<std::string> { "MSG7001: fault.both back" });
+    EXPECT_EQ(m_box.frames().size(), 3u);
+    EXPECT_EQ(m_box.stopKav(), 0);
+}
+
+TEST_F(FaultTest, MailScriptThatNeverExitsHoldsOnlyItsOwnThread)
+{
+    ASSERT_TRUE(m_box.startSink());
+    startKav({});
+    std::thread stuck([this] { call(packed("fault.hang", "H")); });
+    ASSERT_TRUE(eventually([&] { return fs::exists(m_box.hostPath("/var/opt/KTRXORV/ORV/hang.pid")); }));
+
+    // The other door threads go on serving, one caller after another and
+    // several at once.
+    auto started = std::chrono::steady_clock::now();
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 6; ++t)
+        callers.emplace_back([this, t] {
+            for (int i = 0; i < 5; ++i)
+                report("fault.mail", "M" + std::to_string(t * 5 + i));
+        });
+    for (auto& caller : callers)
+        caller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_EQ(mails(), 30u);
+
+    // The held call ends when its script does.
+    std::ifstream pidFile(m_box.hostPath("/var/opt/KTRXORV/ORV/hang.pid"));
+    pid_t pid = 0;
+    ASSERT_TRUE(pidFile >> pid);
+    ::kill(pid, SIGKILL);
+    stuck.join();
+    EXPECT_EQ(countContaining(m_box.logTexts("trace"), "Mail submission failed: "), 1u);
+    EXPECT_EQ(m_box.stopKav(), 0);
+}
+
+}
