@@ -34,6 +34,16 @@ void createChannel(const std::function<Channel*()>& create, Channel*& channel, b
     logStatement(4, LogDest::platform(), KAV_INIT_CHANNEL_FAILED, word, word);
 }
 
+// Deletes one channel at shutdown; a channel that is off was never made.
+template<typename Channel>
+void deleteChannel(Channel* channel, bool enabled, const char* className)
+{
+    if (!enabled)
+        return;
+    logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting %s object.", className);
+    delete channel;
+}
+
 // Hands the event to one channel if the entry asks for it, saying whether it went.
 template<typename Report>
 void offer(bool wanted, bool enabled, const std::string& eventClass, const char* word, Report report)
@@ -92,22 +102,10 @@ KAVManager::~KAVManager()
     logStatement(2, LogDest::trace(), 0, "KAV shutdown: Shutdown start.");
     logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting EventDB object.");
     delete eventDB;
-    if (messageReportingEnabled) {
-        logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting MessageReportingService object.");
-        delete messageReportingService;
-    }
-    if (orvEventReportingEnabled) {
-        logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting OrvEventReportingService object.");
-        delete orvEventReportingService;
-    }
-    if (remoteReportingEnabled) {
-        logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting RemoteReportingService object.");
-        delete remoteReportingService;
-    }
-    if (emailReportingEnabled) {
-        logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting EmailReportingService object.");
-        delete emailReportingService;
-    }
+    deleteChannel(messageReportingService, messageReportingEnabled, "MessageReportingService");
+    deleteChannel(orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService");
+    deleteChannel(remoteReportingService, remoteReportingEnabled, "RemoteReportingService");
+    deleteChannel(emailReportingService, emailReportingEnabled, "EmailReportingService");
     logStatement(2, LogDest::current(), 0, "KAV shutdown: Shutdown complete.");
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "ChannelFailure.h"
 #include "DXAEvent.h"
 #include "EventDBEntry.h"
 #include "LogStatement.h"
@@ -11,7 +12,6 @@ namespace {
 constexpr unsigned maxArgs = 20;
 constexpr const char* channel = "message";
 constexpr const char* domainChannel = "domain message";
-constexpr const char* getFailed = "EVENT-CLASS: %s; get %s failed for %s object, %s reporting aborted.";
 
 using Args = std::string[maxArgs];
 
@@ -35,12 +35,6 @@ int levelOf(orv::EventSeverity severity)
     return -1;
 }
 
-void abortReport(const std::string& eventClass, const char* item, const char* object, const char* word)
-{
-    logStatement(4, LogDest::trace(), 0, getFailed, eventClass, item, object, word);
-    logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, word);
-}
-
 // The event message always goes out with exactly twenty text arguments.
 void writeEventMessage(int level, LogDest dest, unsigned number, const Args& a)
 {
@@ -61,11 +55,11 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
 
     unsigned number = 0;
     if (entry->getZEQMessageNumber(number) != 0)
-        return abortReport(eventClass, "ZEQMessageNumber", "EventDBEntry", channel);
+        return reportGetFailed(eventClass, "ZEQMessageNumber", "EventDBEntry", channel);
 
     unsigned count = 0;
     if (entry->getNumberOfZEQArgs(count) != 0)
-        return abortReport(eventClass, "NumberOfZEQArgs", "EventDBEntry", channel);
+        return reportGetFailed(eventClass, "NumberOfZEQArgs", "EventDBEntry", channel);
 
     if (count > maxArgs) {
         logStatement(4, LogDest::trace(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
@@ -78,12 +72,12 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
     Args messageArgs;
     for (unsigned index = 0; index < count; ++index) {
         if (entry->getZEQArg(index, event, messageArgs[index]) != 0)
-            return abortReport(eventClass, "ZEQArg", "EventDBEntry", channel);
+            return reportGetFailed(eventClass, "ZEQArg", "EventDBEntry", channel);
     }
 
     orv::EventSeverity severity {};
     if (entry->getEventSeverity(severity) != 0)
-        return abortReport(eventClass, "EventSeverity", "EventDBEntry", channel);
+        return reportGetFailed(eventClass, "EventSeverity", "EventDBEntry", channel);
 
     setPlatformType();
     int level = levelOf(severity);
@@ -98,7 +92,7 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
 
     std::string domains;
     if (event.getDomainsAffected(domains) != 0)
-        return abortReport(eventClass, "affectedDomains", "DXAEvent", domainChannel);
+        return reportGetFailed(eventClass, "affectedDomains", "DXAEvent", domainChannel);
 
     for (char letter : domains) {
         if (letter < 'A' || letter > 'R') {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "ChannelFailure.h"
 #include "DXAEvent.h"
 #include "DoorPath.h"
 #include "EventDBEntry.h"
@@ -34,13 +35,6 @@ int framePriority(orv::EventSeverity severity)
     return -1;
 }
 
-void getFailed(const std::string& eventClass, const char* item, const char* object)
-{
-    logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; get %s failed for %s object, %s reporting aborted.",
-        eventClass, item, object, channel);
-    logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
-}
-
 }
 
 void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntry* entry)
@@ -61,12 +55,12 @@ void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntr
 
     long timestamp = 0;
     if (event.getEventTimestamp(timestamp) != 0)
-        return getFailed(eventClass, "EventTimestamp", "DXAEvent");
+        return reportGetFailed(eventClass, "EventTimestamp", "DXAEvent", channel);
     frame.setTimeStamp(timestamp);
 
     orv::EventSeverity severity {};
     if (entry->getEventSeverity(severity) != 0)
-        return getFailed(eventClass, "EventSeverity", "EventDBEntry");
+        return reportGetFailed(eventClass, "EventSeverity", "EventDBEntry", channel);
     int priority = framePriority(severity);
     if (priority < 0) {
         logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; eventSeverity %d from %s invalid, %s reporting aborted.",
@@ -79,11 +73,11 @@ void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntr
     std::string text = eventClass + ":";
     std::string code;
     if (event.getEventCode(code) != 0)
-        return getFailed(eventClass, "EventCode", "DXAEvent");
+        return reportGetFailed(eventClass, "EventCode", "DXAEvent", channel);
     text += code + ":";
     std::string csn;
     if (event.getEventSourcePlatformCSN(csn) != 0)
-        return getFailed(eventClass, "SourcePlatformCSN", "DXAEvent");
+        return reportGetFailed(eventClass, "SourcePlatformCSN", "DXAEvent", channel);
     text += csn;
 
     frame.setEventText(text.c_str());

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ChannelFailure.h"
 #include "LogStatement.h"
 #include "VarnCallbacks.h"
 
@@ -38,9 +39,7 @@ void classUnreadable()
 
 void entryItemUnreadable(const std::string& eventClass, const char* item)
 {
-    logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; get %s failed for %s object, %s reporting aborted.",
-        eventClass, item, "EventDBEntry", channelWord);
-    failedAttempt(eventClass);
+    reportGetFailed(eventClass, item, "EventDBEntry", channelWord);
 }
 
 template<typename Function>

@@ -45,12 +45,6 @@ size_t indexOf(const std::vector<std::string>& lines, const std::string& text, s
     return std::string::npos;
 }
 
-size_t countOf(const std::vector<std::string>& lines, const std::string& text)
-{
-    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(),
-        [&](const std::string& line) { return line.find(text) != std::string::npos; }));
-}
-
 class DaemonTest : public ::testing::Test {
 protected:
     void start(const json& db, bool withSink = true, std::vector<std::string> sinkArgs = {})
@@ -105,13 +99,13 @@ TEST_F(DaemonTest, CallsThatReportNothing)
 
     post(event("test.unknown"));
     auto trace = m_box.logTexts("trace");
-    EXPECT_EQ(countOf(trace, "KAV_UNKNOWN_EVENT_CLASS: "), 1u);
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), "KAV_UNKNOWN_EVENT_CLASS: "), 1u);
-    EXPECT_EQ(countOf(trace, "test.unknown sent to"), 0u);
+    EXPECT_EQ(countContaining(trace, "KAV_UNKNOWN_EVENT_CLASS: "), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "KAV_UNKNOWN_EVENT_CLASS: "), 1u);
+    EXPECT_EQ(countContaining(trace, "test.unknown sent to"), 0u);
 
     post(event("test.none"));
     trace = m_box.logTexts("trace");
-    EXPECT_EQ(countOf(trace, "test.none"), 1u); // only the received line
+    EXPECT_EQ(countContaining(trace, "test.none"), 1u); // only the received line
 
     // A method the daemon does not know: one level-3 line carrying it.
     ASSERT_EQ(m_box.orvEvent({ "call", "2", m_box.root() + "/event-1.json" }).exitStatus, 0);
@@ -179,20 +173,20 @@ TEST_F(DaemonTest, MessageChannelArgumentsSeverityAndDomains)
     auto trace = m_box.logTexts("trace");
     EXPECT_NE(indexOf(trace, "EVENT-CLASS: args.20; invalid affectedDomain (b) from event, domain message reporting aborted."),
         std::string::npos);
-    EXPECT_EQ(countOf(texts, "args.20 could not be reported through domain message reporting"), 1u);
+    EXPECT_EQ(countContaining(texts, "args.20 could not be reported through domain message reporting"), 1u);
 
     // 21 arguments: the three lines, no event message.
     size_t first = indexOf(trace, "KAV_FAILED_REPORTING_ATTEMPT: Event class args.21");
     ASSERT_NE(first, std::string::npos);
     EXPECT_EQ(trace[first + 1], "EventDBEntry calls for > 20 zeqArgs, MessageReportingService needs patch to support this.");
-    EXPECT_EQ(countOf(texts, "args.21 could not be reported through message reporting"), 1u);
+    EXPECT_EQ(countContaining(texts, "args.21 could not be reported through message reporting"), 1u);
 
     // Severity 8: neither channel reports.
     EXPECT_NE(indexOf(trace, "EVENT-CLASS: sev.8; eventSeverity 8 from EventDBEntry invalid, message reporting aborted."),
         std::string::npos);
     EXPECT_NE(indexOf(trace, "EVENT-CLASS: sev.8; eventSeverity 8 from EventDBEntry invalid, ORV event reporting aborted."),
         std::string::npos);
-    EXPECT_EQ(countOf(texts, "sev.8 could not be reported through"), 2u);
+    EXPECT_EQ(countContaining(texts, "sev.8 could not be reported through"), 2u);
     EXPECT_TRUE(m_box.frames().empty());
 }
 
@@ -203,9 +197,9 @@ TEST_F(DaemonTest, FrontEndDownOrRefusing)
     auto trace = m_box.logTexts("trace");
     size_t failed = indexOf(trace, "Failure to send ORV event to TEO, rc = ");
     ASSERT_NE(failed, std::string::npos);
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), "test.orv could not be reported through ORV event reporting"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "test.orv could not be reported through ORV event reporting"), 1u);
     // The message channel came first and still reported.
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), "MSG7001: test.orv X12"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: test.orv X12"), 1u);
 
     ASSERT_TRUE(m_box.startSink({ "--reply-status", "5" }));
     post(event("test.orv"));
@@ -226,7 +220,7 @@ TEST_F(DaemonTest, ShutdownSequenceAndTestEmailRouting)
     size_t testMsg = indexOf(trace, "KAV_TEST_MSG: ");
     ASSERT_NE(testMsg, std::string::npos);
     EXPECT_EQ(trace[testMsg + 1], "EVENT-CLASS: test.mail sent to email reporting service.");
-    EXPECT_EQ(countOf(trace, "sent to message reporting service"), 0u);
+    EXPECT_EQ(countContaining(trace, "sent to message reporting service"), 0u);
     EXPECT_TRUE(m_box.frames().empty());
 
     const std::vector<std::string> shutdown = {

@@ -85,12 +85,6 @@ std::vector<json> describe(const std::vector<std::string>& paths)
     return mails.is_array() ? mails.get<std::vector<json>>() : std::vector<json>(paths.size());
 }
 
-size_t countOf(const std::vector<std::string>& lines, const std::string& text)
-{
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; }));
-}
-
 class EmailE2E : public ::testing::Test {
 protected:
     void SetUp() override
@@ -167,14 +161,14 @@ TEST_F(EmailE2E, FailuresSpareTheOtherRecipients)
     auto mails = takeMails();
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_EQ(mails.count("second@x.example"), 1u);
-    EXPECT_EQ(countOf(m_box.logTexts("trace"), "can't find template file"), 1u);
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), "Email template file " + config + "templates/absent.tpl"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("trace"), "can't find template file"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "Email template file " + config + "templates/absent.tpl"), 1u);
 
     json unselected = event();
     unselected["classes"] = { "other.fault" };
     post(unselected);
     post(event("X14", "test.noseverity"));
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), "could not read getEventSeverity"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "could not read getEventSeverity"), 1u);
     EXPECT_TRUE(takeMails().empty());
 
     m_box.writeFile(config + "event_email.cf", line("a@x.example", "exit3") + line("b@x.example", "kill9"));
@@ -182,13 +176,13 @@ TEST_F(EmailE2E, FailuresSpareTheOtherRecipients)
     m_box.writeFile(config + "scripts/kill9", "#!/bin/sh\nkill -9 $$\n", 0755);
     post(event());
     auto trace = m_box.logTexts("trace");
-    EXPECT_EQ(countOf(trace, "EmailReportingService::execSendmail command exited with status <3>"), 1u);
-    EXPECT_EQ(countOf(trace, "EmailReportingService::execSendmail command got signal <9>"), 1u);
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), "Mail submission failed: command exited with status 3."), 1u);
+    EXPECT_EQ(countContaining(trace, "EmailReportingService::execSendmail command exited with status <3>"), 1u);
+    EXPECT_EQ(countContaining(trace, "EmailReportingService::execSendmail command got signal <9>"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "Mail submission failed: command exited with status 3."), 1u);
 
     fs::remove(m_box.hostPath(config + "event_email.cf"));
     post(event());
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), "The email control file " + config + "event_email.cf"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "The email control file " + config + "event_email.cf"), 1u);
     EXPECT_TRUE(scratchIsEmpty());
 }
 

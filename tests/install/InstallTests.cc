@@ -39,12 +39,6 @@ bool eventually(const std::function<bool()>& done, int seconds = 10)
     return true;
 }
 
-size_t countOf(const std::vector<std::string>& lines, const std::string& text)
-{
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; }));
-}
-
 std::vector<std::string> spooledMails(const DaemonSandbox& box)
 {
     std::vector<std::string> mails;
@@ -129,8 +123,8 @@ TEST_F(InstallTest, InstalledDaemonReportsThroughEveryChannel)
     std::vector<std::string> frames = m_box.frames();
     EXPECT_NE(frames[0].find(R"("text":"fault.cpu.ecache:X12:0123")"), std::string::npos) << frames[0];
 
-    ASSERT_TRUE(eventually([&] { return countOf(m_box.proxyLines(), R"("type":"ALARM")") == 1; }));
-    EXPECT_EQ(countOf(m_box.proxyLines(), R"("app":"orv-kav")"), 1u);
+    ASSERT_TRUE(eventually([&] { return countContaining(m_box.proxyLines(), R"("type":"ALARM")") == 1; }));
+    EXPECT_EQ(countContaining(m_box.proxyLines(), R"("app":"orv-kav")"), 1u);
     std::string maps = TempDir::read("/proc/" + std::to_string(m_stage.daemonPid()) + "/maps");
     EXPECT_NE(maps.find(std::string(StagedInstall::prefix) + "/lib/libqobimapi.so.1"), std::string::npos);
 

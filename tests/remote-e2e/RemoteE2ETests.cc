@@ -55,12 +55,6 @@ std::string base64(const std::vector<char>& bytes)
     return text;
 }
 
-size_t countOf(const std::vector<std::string>& lines, const std::string& text)
-{
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; }));
-}
-
 const std::string lostLine = "Connection to the remote services proxy lost while reporting event class ";
 const std::string sendErrLine = "Sending to the remote services proxy failed: ";
 
@@ -160,13 +154,13 @@ TEST_F(RemoteE2E, AlarmEventAndDataAsTheProxyReceivesThem)
     EXPECT_EQ(lines[4]["event"]["textLength"], 16);
 
     auto trace = m_box.logTexts("trace");
-    EXPECT_EQ(countOf(trace, "EVENT-CLASS: test.alarm; successfully sent to Varn proxy, set event text field to "
+    EXPECT_EQ(countContaining(trace, "EVENT-CLASS: test.alarm; successfully sent to Varn proxy, set event text field to "
                              "X12,0123-SEQ00000000"),
         1u);
-    EXPECT_EQ(countOf(trace, "EVENT-CLASS: test.sev8; eventSeverity 8 from EventDBEntry invalid, remote reporting "
+    EXPECT_EQ(countContaining(trace, "EVENT-CLASS: test.sev8; eventSeverity 8 from EventDBEntry invalid, remote reporting "
                              "aborted."),
         1u);
-    EXPECT_EQ(countOf(trace, sendErrLine), 0u);
+    EXPECT_EQ(countContaining(trace, sendErrLine), 0u);
 }
 
 TEST_F(RemoteE2E, FailedSendsRecoverOnceOrLeaveAGap)
@@ -190,11 +184,11 @@ TEST_F(RemoteE2E, FailedSendsRecoverOnceOrLeaveAGap)
     EXPECT_EQ(eventText(lines[4]), "X12,0123-SEQ00000001");
 
     auto trace = m_box.logTexts("trace");
-    EXPECT_EQ(countOf(trace, sendErrLine + "invalid parameter."), 1u);
-    EXPECT_EQ(countOf(trace, sendErrLine), 1u);
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), sendErrLine + "invalid parameter."), 1u);
+    EXPECT_EQ(countContaining(trace, sendErrLine + "invalid parameter."), 1u);
+    EXPECT_EQ(countContaining(trace, sendErrLine), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), sendErrLine + "invalid parameter."), 1u);
     // The failed alarm still ends with its sent line.
-    EXPECT_EQ(countOf(trace, "EVENT-CLASS: test.alarm; successfully sent to Varn proxy"), 1u);
+    EXPECT_EQ(countContaining(trace, "EVENT-CLASS: test.alarm; successfully sent to Varn proxy"), 1u);
 }
 
 TEST_F(RemoteE2E, LibraryAbsentLeavesOtherChannelsReporting)
@@ -219,13 +213,13 @@ TEST_F(RemoteE2E, LibraryAbsentLeavesOtherChannelsReporting)
     EXPECT_EQ(unavailable, 2u); // every report tries the load again
     auto trace = m_box.logTexts("trace");
     auto platform = m_box.logTexts("platform");
-    EXPECT_EQ(countOf(trace, lostLine + "test.both"), 2u);
-    EXPECT_EQ(countOf(platform, lostLine + "test.both"), 2u);
-    EXPECT_EQ(countOf(platform, "MSG7001: test.both X12"), 2u);
+    EXPECT_EQ(countContaining(trace, lostLine + "test.both"), 2u);
+    EXPECT_EQ(countContaining(platform, lostLine + "test.both"), 2u);
+    EXPECT_EQ(countContaining(platform, "MSG7001: test.both X12"), 2u);
 
     EXPECT_EQ(m_box.stopKav(), 0);
     EXPECT_TRUE(m_box.proxyLines().empty());
-    EXPECT_EQ(countOf(m_box.logTexts("trace"), "KAV shutdown: Closing connection to Varn proxy."), 0u);
+    EXPECT_EQ(countContaining(m_box.logTexts("trace"), "KAV shutdown: Closing connection to Varn proxy."), 0u);
 }
 
 TEST_F(RemoteE2E, ProxyDownThenUpAgain)
@@ -233,9 +227,9 @@ TEST_F(RemoteE2E, ProxyDownThenUpAgain)
     ASSERT_TRUE(m_box.startKav("0", withLibrary));
     post(event("test.alarm"));
     auto trace = m_box.logTexts("trace");
-    EXPECT_EQ(countOf(trace, "Attempt to connect to Varn failed, rc = proxy communication failure."), 1u);
-    EXPECT_EQ(countOf(trace, lostLine + "test.alarm"), 1u);
-    EXPECT_EQ(countOf(m_box.logTexts("platform"), lostLine + "test.alarm"), 1u);
+    EXPECT_EQ(countContaining(trace, "Attempt to connect to Varn failed, rc = proxy communication failure."), 1u);
+    EXPECT_EQ(countContaining(trace, lostLine + "test.alarm"), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), lostLine + "test.alarm"), 1u);
 
     ASSERT_TRUE(m_box.startProxy());
     post(event("test.event"));
@@ -249,7 +243,7 @@ TEST_F(RemoteE2E, ProxyDownThenUpAgain)
     // reconnection both fail, and the next report after its return registers.
     m_box.stopProxy();
     post(event("test.event"));
-    EXPECT_EQ(countOf(m_box.logTexts("trace"), sendErrLine + "proxy communication failure."), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("trace"), sendErrLine + "proxy communication failure."), 1u);
     ASSERT_TRUE(m_box.startProxy());
     post(event("test.event"));
     lines = records(4);
