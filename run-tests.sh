@@ -1,10 +1,12 @@
 #!/bin/sh
 # Builds everything with warnings as errors and runs the whole test suite,
 # then runs it again under the address and undefined-behaviour sanitizers,
-# and the tests that exercise threads under the thread sanitizer. Any
-# sanitizer report fails the run.
+# and the tests that exercise threads under the thread sanitizer, and ends
+# with a bounded run of each fuzzer. Any sanitizer report or fuzzer finding
+# fails the run.
 #
-# SANITIZERS=no skips the two sanitizer passes.
+# SANITIZERS=no skips the two sanitizer passes and the fuzzers; FUZZ=no the
+# fuzzers alone.
 set -eu
 cd "$(dirname "$0")"
 BUILD_DIR=${BUILD_DIR:-build}
@@ -56,3 +58,7 @@ cmake -S . -B "$TSAN_BUILD_DIR" -DKAV_WERROR=ON -DKAV_SANITIZE=thread
 # shellcheck disable=SC2086
 cmake --build "$TSAN_BUILD_DIR" -j"$JOBS" --target $TSAN_TARGETS
 run_sanitized "$TSAN_BUILD_DIR" -R "$TSAN_TESTS"
+
+# The fuzzers, each for FUZZ_SECONDS (60), in a clang build of their own
+# (build-fuzz); FUZZ=no skips them.
+[ "${FUZZ:-yes}" = no ] || fuzz/run-fuzzers.sh

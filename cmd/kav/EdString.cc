@@ -1,5 +1,7 @@
 #include "EdString.h"
 
+#include "RegexCost.h"
+
 void EdString::RegexFree::operator()(regex_t* expression) const
 {
     regfree(expression);
@@ -18,6 +20,8 @@ int EdString::init(const std::vector<std::string>& newPatterns, const std::vecto
     patterns.insert(patterns.end(), newPatterns.begin(), newPatterns.end());
     replacements.insert(replacements.end(), newReplacements.begin(), newReplacements.end());
     for (size_t i = expressions.size(); i < patterns.size(); ++i) {
+        if (!RegexCost::acceptable(patterns[i]))
+            return -1;
         auto compiled = std::make_unique<regex_t>();
         if (regcomp(compiled.get(), patterns[i].c_str(), REG_EXTENDED) != 0)
             return -1;

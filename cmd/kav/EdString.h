@@ -17,7 +17,8 @@ public:
 
     EdString();
 
-    // 0 when the lists have the same length and every pattern compiled.
+    // 0 when the lists have the same length and every pattern compiled; a
+    // pattern that would compile too large (RegexCost) counts as not compiling.
     int init(const std::vector<std::string>& patterns, const std::vector<std::string>& replacements);
     int init(const std::string& pattern, const std::string& replacement);
 

@@ -50,6 +50,9 @@ template <class... F>
 struct Overloaded : F... {
     using F::operator()...;
 };
+// Spelled out for clang before 17, which deduces no aggregate's arguments.
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 uint64_t align8(uint64_t size)
 {

@@ -51,16 +51,34 @@ private:
     int m_domain;
 };
 
+#if defined(__cpp_lib_source_location)
+using SourcePosition = std::source_location;
+#else
+// Clang before 15 cannot build the standard library's source_location (the
+// fuzzing build uses it); the compiler's own built-ins give the same facts.
+struct SourcePosition {
+    static constexpr SourcePosition current(const char* file = __builtin_FILE(), unsigned line = __builtin_LINE())
+    {
+        return SourcePosition { file, line };
+    }
+    constexpr const char* file_name() const { return m_file; }
+    constexpr unsigned line() const { return m_line; }
+
+    const char* m_file;
+    unsigned m_line;
+};
+#endif
+
 // A level together with the position of the statement that names it; built
 // implicitly from the level at the call site.
 struct LogSite {
-    LogSite(int level, std::source_location where = std::source_location::current())
+    LogSite(int level, SourcePosition where = SourcePosition::current())
         : level(level)
         , where(where)
     {
     }
     int level;
-    std::source_location where;
+    SourcePosition where;
 };
 
 namespace logdetail {

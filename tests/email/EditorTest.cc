@@ -47,3 +47,20 @@ TEST(EdString, FailedInitLeavesTextsAlone)
         EXPECT_EQ(editor.patmatch("a", 0), -1);
     }
 }
+
+TEST(EdString, RefusesPatternsThatWouldCompileHuge)
+{
+    // Each repetition copies its operand, so these would take gigabytes.
+    for (const char* pattern : { "fault++++++++++++++++++++++++++++++++++++++++", "((a{255}){255}){255}",
+             "(x{101}){100}" }) {
+        EdString editor;
+        EXPECT_EQ(editor.init(pattern, ""), -1) << pattern;
+        EXPECT_EQ(editor.patmatch("fault", 0), -1) << pattern;
+    }
+    // Ordinary patterns pass; a bracket expression is one character whatever it holds.
+    for (const char* pattern : { "^fault\\.(cpu|memory)\\.", "[A-R]{1,18}", "(x{100}){100}", "[]{]{9}",
+             "[[:alpha:]+]+" }) {
+        EdString editor;
+        EXPECT_EQ(editor.init(pattern, ""), 0) << pattern;
+    }
+}
