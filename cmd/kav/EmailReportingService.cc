@@ -11,6 +11,7 @@
 #include <iterator>
 #include <list>
 #include <sstream>
+#include <utility>
 
 #include "EditTemplate.h"
 #include "LogStatement.h"
@@ -241,7 +242,7 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     const std::string attachment = includeEvent ? attachmentPath : std::string();
     if (mime.constructMime(id, attachment, message, bodyStream, editor.getSubject(), from) != 0)
         return;
-    sendMime(mimeFile.path(), message.str(), scriptPath, recipientList);
+    sendMime(mimeFile.path(), std::move(message).str(), scriptPath, recipientList);
 }
 
 // The script reads the file once it is complete and closed.
@@ -406,7 +407,13 @@ int EmailReportingService::sendmailResult(int status, int error)
 std::string EmailReportingService::scratchSuffix()
 {
     static std::atomic<unsigned long> counter { 0 };
-    return "-" + std::to_string(++counter) + "-" + randomText();
+    // Built with += : GCC 12 at -O3 takes "-" + std::string for an
+    // overlapping copy (-Wrestrict).
+    std::string suffix = "-";
+    suffix += std::to_string(++counter);
+    suffix += '-';
+    suffix += randomText();
+    return suffix;
 }
 
 bool EmailReportingService::readScratchFile(const std::string& path, std::string& content)

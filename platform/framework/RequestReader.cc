@@ -58,7 +58,9 @@ void RequestReader::loop()
         int ready = ::poll(fds.data(), fds.size(), pollTimeout(PendingRequest::Clock::now()));
         if (ready < 0 && errno != EINTR)
             logStatement(4, LogDest::trace(), 0, "Door reader: poll failed: %s", std::strerror(errno));
-        m_wake.drain();
+        // Draining costs a system call; only a posted note needs it.
+        if (fds[0].revents & POLLIN)
+            m_wake.drain();
         if (ready > 0) {
             serviceReadable(fds, firstPending);
             for (size_t i = 0; i < m_doors.size(); ++i)

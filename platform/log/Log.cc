@@ -40,6 +40,17 @@ LogFiles& logFiles()
     return files;
 }
 
+// getpid() is a system call, and every line carries the pid; it changes
+// only in a forked child, where the fork handler takes the new one.
+pid_t processId()
+{
+    static pid_t pid = [] {
+        pthread_atfork(nullptr, nullptr, [] { pid = getpid(); });
+        return getpid();
+    }();
+    return pid;
+}
+
 int readThreshold()
 {
     const char* text = getenv("ORV_LOG_LEVEL");
@@ -148,7 +159,7 @@ int logMsg(int id, ...)
 
     timeval now {};
     gettimeofday(&now, nullptr);
-    LogLine line { now, programTag, getpid(), msgParts.level, msgParts.sourceFile, msgParts.line };
+    LogLine line { now, programTag, processId(), msgParts.level, msgParts.sourceFile, msgParts.line };
     logFiles().append(threadDestination, line.format(text));
     pthread_mutex_unlock(&msgPartsMutex);
     return 0;

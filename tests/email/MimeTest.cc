@@ -90,6 +90,24 @@ TEST(MimeEmail, AttachmentLinesAndLayout)
         "Content-Type: multipart/mixed; boundary=\"-000001\"\n---000001\n\nb\n\n---000001--\n");
 }
 
+// Large attachments are encoded many lines at a time; the lines must not
+// change at the seams between those blocks.
+TEST(MimeEmail, LargeAttachmentEncodesLikeOneBlock)
+{
+    TempDir dir;
+    const std::string data = bytes(54 * 1000 + 55);
+    const std::string mail = mimeFor(dir.write("big", data));
+    std::vector<char> whole((data.size() + 2) / 3 * 4 + 1);
+    MimeEmail().encode_base64(whole.data(), reinterpret_cast<const unsigned char*>(data.data()),
+        static_cast<int>(data.size()));
+    std::string expected;
+    for (std::string_view text(whole.data()); !text.empty(); text.remove_prefix(std::min<size_t>(72, text.size())))
+        expected.append(text.substr(0, 72)).append("\n");
+    const size_t start = mail.find("Content-MD5: " + digestOf(data) + "\n\n");
+    ASSERT_NE(start, std::string::npos);
+    EXPECT_EQ(mail.substr(start + 39), expected + "\n---123456--\n");
+}
+
 TEST(MimeEmail, AttachmentNamesAndFailure)
 {
     TempDir dir;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -166,6 +167,26 @@ TEST_F(LogTest, UnwritableOrRemovedFilesNeverStopTheCaller)
     logStatement(4, LogDest::platform(), KAV_INIT_EVENTDB_FAILED);
     EXPECT_TRUE(pthread_mutex_trylock(&msgPartsMutex) == 0);
     pthread_mutex_unlock(&msgPartsMutex);
+}
+
+// The library remembers the pid rather than asking for it on every line.
+TEST_F(LogTest, ForkedChildLinesCarryTheChildsPid)
+{
+    logStatement(2, LogDest::trace(), 0, "parent");
+    pid_t child = fork();
+    if (child == 0) {
+        logStatement(2, LogDest::trace(), 0, "child");
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    logStatement(2, LogDest::trace(), 0, "parent again");
+    auto trace = lines("trace.log");
+    ASSERT_EQ(trace.size(), 3u);
+    EXPECT_NE(trace[0].find("[" + std::to_string(getpid()) + "]"), std::string::npos) << trace[0];
+    EXPECT_NE(trace[1].find("[" + std::to_string(child) + "]"), std::string::npos) << trace[1];
+    EXPECT_NE(trace[2].find("[" + std::to_string(getpid()) + "]"), std::string::npos) << trace[2];
 }
 
 }

@@ -1,0 +1,7 @@
+// The null door server's static start-up object; the framework's main
+// finds it before anything else runs.
+#include <new>
+
+#include "NullDoorPseudoMain.h"
+
+PseudoMain* thePseudoMain = new (std::nothrow) NullDoorPseudoMain();

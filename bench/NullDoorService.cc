@@ -1,0 +1,11 @@
+#include "NullDoorService.h"
+
+NullDoorService::NullDoorService()
+    : DoorService(true)
+{
+}
+
+void NullDoorService::methodDispatch()
+{
+    doorReturn();
+}

@@ -1,0 +1,135 @@
+#!/bin/sh
+# The measuring part of bench/run.sh, run inside the daemon's sandbox (see
+# tools/kav-sandbox): starts the daemon, the null door server and the two
+# stand-ins, drives them and prints every figure with its baseline, the
+# ratio between them and the command that produced it.
+set -eu
+build=/run/build
+sandbox=/run/sandbox
+events=$sandbox/events
+doors=/run/KTRXORV/doors
+logs=/var/opt/KTRXORV/ORV/logs
+load=$build/bench/kav-door-load
+export LD_LIBRARY_PATH="$build/platform/qob${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+export QOB_PROXY_SOCKET=/run/KTRXORV/qob-proxy
+
+pids=
+stop_all() {
+    for pid in $pids; do kill -TERM "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap stop_all EXIT
+
+started() {
+    tries=0
+    until [ -S "$1" ]; do
+        tries=$((tries + 1))
+        [ $tries -lt 100 ] || { echo "bench: nothing answers at $1" >&2; exit 1; }
+        sleep 0.1
+    done
+}
+
+# field LINE NAME: the value of NAME=value in a line of figures.
+field() {
+    echo "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"
+}
+
+# calc EXPRESSION: floating-point arithmetic.
+calc() {
+    awk "BEGIN { printf \"%.2f\", $1 }"
+}
+
+rss_kib() {
+    sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status"
+}
+
+# Log files only grow during the long runs; the daemon keeps appending to
+# the same (emptied) files.
+empty_logs() {
+    for log in "$logs"/*.log; do : >"$log"; done
+}
+
+show() {
+    echo "    \$ $*" >&2
+    "$@"
+}
+
+"$build/tools/orv-teo-sink/orv-teo-sink" --out /dev/null &
+pids="$pids $!"
+"$build/tools/orv-qob-proxy/orv-qob-proxy" --socket "$QOB_PROXY_SOCKET" --out /dev/null &
+pids="$pids $!"
+"$build/bench/kav-null-door" &
+pids="$pids $!"
+"$build/cmd/kav/kav" &
+kav=$!
+pids="$pids $kav"
+for socket in "$doors/kav" "$doors/kav-null" "$doors/teo" "$QOB_PROXY_SOCKET"; do
+    started "$socket"
+done
+sleep 1
+idle_rss=$(rss_kib "$kav")
+
+echo "== 1. Door throughput and latency: message channel only, against the null door server"
+for callers in 1 4 16; do
+    calls=$((callers == 1 ? 20000 : 60000))
+    null=$(show "$load" kav-null 0 "$events/message.json" "$callers" "$calls")
+    echo "    $null"
+    full=$(show "$load" kav 0 "$events/message.json" "$callers" "$calls")
+    echo "    $full"
+    [ "$callers" = 4 ] && message4=$full
+    echo "  callers=$callers: $(field "$full" rate) events/s against $(field "$null" rate) empty calls/s;" \
+        "cost ratio $(calc "$(field "$null" rate) / $(field "$full" rate)");" \
+        "p50 $(field "$full" p50_us) us ($(calc "$(field "$full" p50_us) / $(field "$null" p50_us)")x)," \
+        "p99 $(field "$full" p99_us) us ($(calc "$(field "$full" p99_us) / $(field "$null" p99_us)")x)"
+done
+empty_logs
+
+echo
+echo "== 2. Front-end and remote channels, against the message channel (4 callers)"
+for channel in orv remote; do
+    line=$(show "$load" kav 0 "$events/$channel.json" 4 60000)
+    echo "    $line"
+    echo "  $channel: $(field "$line" rate) events/s, $(calc "$(field "$line" rate) / $(field "$message4" rate)") of the message-only rate"
+done
+
+echo
+echo "== 3. Email with a script that does nothing, against the script alone through system_safe"
+mail=$(show "$load" kav 0 "$events/mail.json" 1 400)
+echo "    $mail"
+script=$(show "$build/bench/kav-command-loop" 400 \
+    "exec '/etc/opt/KTRXORV/ORV/config/scripts/noop' '/tmp/bench-mime' 'ops@example.com'")
+echo "    $script"
+per_mail=$(calc "$(field "$mail" seconds) * 1000000 / $(field "$mail" calls)")
+echo "  per mail $per_mail us, script alone $(field "$script" mean_us) us;" \
+    "the daemon's own share $(calc "100 * (1 - $(field "$script" mean_us) / $per_mail)") %"
+left=$(ls -A /tmp | grep -c '^AVL' || true)
+echo "  temporary mail files left in /tmp: $left"
+
+echo
+echo "== 4. constructMime on a 16 MiB attachment, against md5sum and base64 -w 72 on the same file"
+head -c 16777216 /dev/urandom >/tmp/attachment.bin
+tools=$(show "$build/bench/kav-command-loop" 5 \
+    "md5sum /tmp/attachment.bin >/dev/null && base64 -w 72 /tmp/attachment.bin >/tmp/base64.out")
+echo "    $tools"
+tools_mbs=$(calc "16777216 / $(field "$tools" mean_us)")
+for mode in file memory; do
+    mime=$(show "$build/bench/kav-mime-bench" $mode /tmp/attachment.bin /tmp/mime.out 5)
+    echo "    $mime"
+    echo "  constructMime ($mode) $(field "$mime" mb_per_s) MB/s, md5sum + base64 $tools_mbs MB/s;" \
+        "ratio $(calc "$(field "$mime" mb_per_s) / $tools_mbs")"
+done
+rm -f /tmp/attachment.bin /tmp/mime.out /tmp/base64.out
+
+echo
+echo "== 5. Memory of the daemon"
+echo "  idle after start: $idle_rss KiB"
+line=$(show "$load" kav 0 "$events/message.json" 4 100000)
+echo "    $line"
+after_100k=$(rss_kib "$kav")
+empty_logs
+line=$(show "$load" kav 0 "$events/message.json" 4 900000)
+echo "    $line"
+after_1m=$(rss_kib "$kav")
+empty_logs
+echo "  after the runs above and 100,000 more events: $after_100k KiB;" \
+    "after 900,000 more (1,000,000 in this step): $after_1m KiB; growth $((after_1m - after_100k)) KiB"
