@@ -57,7 +57,9 @@ TSAN_TESTS='^((DoorServerTest|DoorShutdownTest|LogTest|RemoteTest|ProxyTest|Daem
 cmake -S . -B "$TSAN_BUILD_DIR" -DKAV_WERROR=ON -DKAV_SANITIZE=thread
 # shellcheck disable=SC2086
 cmake --build "$TSAN_BUILD_DIR" -j"$JOBS" --target $TSAN_TARGETS
-run_sanitized "$TSAN_BUILD_DIR" -R "$TSAN_TESTS"
+# The full-/tmp test is about disk space, not threads, and the thread
+# sanitizer's runtime changes what fits in its small /tmp.
+run_sanitized "$TSAN_BUILD_DIR" -R "$TSAN_TESTS" -E 'FaultTest\.FullTmp'
 
 # The fuzzers, each for FUZZ_SECONDS (60), in a clang build of their own
 # (build-fuzz); FUZZ=no skips them.
