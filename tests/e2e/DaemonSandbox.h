@@ -11,6 +11,22 @@
 #include "DoorClient.h"
 #include "Process.h"
 
+// The daemon's configuration folder and mail spool, as seen in the sandbox.
+inline const std::string sandboxConfigDir = "/etc/opt/KTRXORV/ORV/config/";
+inline const std::string sandboxSpoolDir = "/var/opt/KTRXORV/ORV/mail-spool";
+// The daemon's environment for remote reporting: the client library from the
+// build tree and the proxy stand-in's socket.
+inline const EnvChanges withClientLibrary = { { "LD_LIBRARY_PATH", "/run/build/platform/qob" },
+    { "QOB_PROXY_SOCKET", "/run/KTRXORV/qob-proxy" } };
+
+// Built with a sanitizer, whose allocator holds freed memory back on
+// purpose: memory checks of the daemon mean nothing then.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
+
 struct LogEntry {
     int level = -1;
     std::string text; // everything after "<file>:<line> "

@@ -20,8 +20,8 @@ using nlohmann::json;
 
 namespace {
 
-const std::string config = "/etc/opt/KTRXORV/ORV/config/";
-const std::string spool = "/var/opt/KTRXORV/ORV/mail-spool";
+const std::string& config = sandboxConfigDir;
+const std::string& spool = sandboxSpoolDir;
 
 // The first delimiter follows the header lines without an empty line, which
 // the parser notes and reads past; anything else would be a broken message.

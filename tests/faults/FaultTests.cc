@@ -30,17 +30,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string config = "/etc/opt/KTRXORV/ORV/config/";
-const std::string spool = "/var/opt/KTRXORV/ORV/mail-spool";
+const std::string& config = sandboxConfigDir;
+const std::string& spool = sandboxSpoolDir;
 const std::string logDir = "/var/opt/KTRXORV/ORV/logs";
-const EnvChanges withLibrary = { { "LD_LIBRARY_PATH", "/run/build/platform/qob" },
-    { "QOB_PROXY_SOCKET", "/run/KTRXORV/qob-proxy" } };
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
+const EnvChanges& withLibrary = withClientLibrary;
 
 const std::string badEventLine = "A DXAEvent object could not be created from the door call.";
 
@@ -164,6 +157,23 @@ protected:
         EXPECT_EQ(call(packed(eventClass, code)), 0) << eventClass << " " << code;
     }
 
+    // `callers` threads report `each` events of `eventClass` at once, coded
+    // `prefix` and a number; how long that took.
+    std::chrono::steady_clock::duration reportFromCallers(int callers, int each, const std::string& eventClass,
+        const std::string& prefix) const
+    {
+        auto started = std::chrono::steady_clock::now();
+        std::vector<std::thread> threads;
+        for (int t = 0; t < callers; ++t)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < each; ++i)
+                    report(eventClass, prefix + std::to_string(t * each + i));
+            });
+        for (auto& thread : threads)
+            thread.join();
+        return std::chrono::steady_clock::now() - started;
+    }
+
     size_t mails() const
     {
         size_t count = 0;
@@ -193,16 +203,7 @@ TEST_F(FaultTest, IdleAndHalfSentCallersAreDroppedWithoutStarvingEvents)
 
     // Real events from eight callers are served at once, though every
     // idle connection is still open.
-    auto started = std::chrono::steady_clock::now();
-    std::vector<std::thread> callers;
-    for (int t = 0; t < 8; ++t)
-        callers.emplace_back([this, t] {
-            for (int i = 0; i < 5; ++i)
-                report("fault.msg", "I" + std::to_string(t * 5 + i));
-        });
-    for (auto& caller : callers)
-        caller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+    EXPECT_LT(reportFromCallers(8, 5, "fault.msg", "I"), 3s);
     EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.msg I"), 40u);
 
     for (auto& fd : idle)
@@ -400,16 +401,7 @@ TEST_F(FaultTest, MailScriptThatNeverExitsHoldsOnlyItsOwnThread)
 
     // The other door threads go on serving, one caller after another and
     // several at once.
-    auto started = std::chrono::steady_clock::now();
-    std::vector<std::thread> callers;
-    for (int t = 0; t < 6; ++t)
-        callers.emplace_back([this, t] {
-            for (int i = 0; i < 5; ++i)
-                report("fault.mail", "M" + std::to_string(t * 5 + i));
-        });
-    for (auto& caller : callers)
-        caller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_LT(reportFromCallers(6, 5, "fault.mail", "M"), 10s);
     EXPECT_EQ(mails(), 30u);
 
     // The held call ends when its script does.

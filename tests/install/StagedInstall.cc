@@ -59,11 +59,10 @@ bool StagedInstall::startDaemon(const std::string& logLevel)
 {
     EnvChanges env = sandboxEnv();
     env["ORV_LOG_LEVEL"] = logLevel;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // The sanitizers' runtime intercepts dlopen, so the search path is its
     // own and not the daemon's RUNPATH: name the installed folder instead.
-    env["LD_LIBRARY_PATH"] = std::string(prefix) + "/lib";
-#endif
+    if (sanitized)
+        env["LD_LIBRARY_PATH"] = std::string(prefix) + "/lib";
     m_daemon = spawnProcess(sandboxed({ std::string(prefix) + "/bin/kav" }), env, m_box.root() + "/kav.out");
     return waitForSocket(m_box.doorDir() + "/kav");
 }

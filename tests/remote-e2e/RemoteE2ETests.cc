@@ -20,8 +20,7 @@ using nlohmann::json;
 
 namespace {
 
-const EnvChanges withLibrary = { { "LD_LIBRARY_PATH", "/run/build/platform/qob" },
-    { "QOB_PROXY_SOCKET", "/run/KTRXORV/qob-proxy" } };
+const EnvChanges& withLibrary = withClientLibrary;
 
 json entry(int reportingType, int priority, int severity, const std::string& subtype,
     std::vector<std::string> channels = { "remote" })

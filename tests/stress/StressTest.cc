@@ -29,18 +29,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string config = "/etc/opt/KTRXORV/ORV/config/";
-const std::string spool = "/var/opt/KTRXORV/ORV/mail-spool";
-const EnvChanges withLibrary = { { "LD_LIBRARY_PATH", "/run/build/platform/qob" },
-    { "QOB_PROXY_SOCKET", "/run/KTRXORV/qob-proxy" } };
+const std::string& config = sandboxConfigDir;
+const std::string& spool = sandboxSpoolDir;
+const EnvChanges& withLibrary = withClientLibrary;
 
 constexpr int posters = 8;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// Their allocators hold freed memory back on purpose: no memory check.
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
 const std::vector<std::string> classes = { "stress.alarm", "stress.event", "stress.minor" };
 
 json entry(int reportingType, int severity)
