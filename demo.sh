@@ -5,6 +5,7 @@
 set -eu
 cd "$(dirname "$0")"
 BUILD_DIR=${BUILD_DIR:-build}
+scripts/install-deps.sh demo
 
 if ! { cmake -S . -B "$BUILD_DIR" && cmake --build "$BUILD_DIR" -j"$(nproc)"; } >"${TMPDIR:-/tmp}/kav-demo-build.log" 2>&1; then
     cat "${TMPDIR:-/tmp}/kav-demo-build.log" >&2

@@ -9,6 +9,7 @@
 # fuzzers alone.
 set -eu
 cd "$(dirname "$0")"
+scripts/install-deps.sh test
 BUILD_DIR=${BUILD_DIR:-build}
 ASAN_BUILD_DIR=${ASAN_BUILD_DIR:-build-asan}
 TSAN_BUILD_DIR=${TSAN_BUILD_DIR:-build-tsan}

@@ -10,6 +10,7 @@
 # the one-minute load average is at most MAX_LOAD (default 1.5).
 set -eu
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh bench
 BUILD_DIR=${BUILD_DIR:-build-bench}
 MAX_LOAD=${MAX_LOAD:-1.5}
 MAX_WAIT=${MAX_WAIT:-1200}
