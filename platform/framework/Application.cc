@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "LogStatement.h"
+#include "ShutdownSignal.h"
 #include "SignalPipe.h"
 
 Application* theApplication = nullptr;
@@ -187,5 +188,8 @@ void Application::ignoreSignal(const char* name)
 void Application::stopOnSignal(const char* name)
 {
     logStatement(2, LogDest::trace(), 0, "%s received: shutting down.", name);
+    // Before the loop ends, so threads waiting on peers let go while the
+    // door server drains.
+    orv::framework::requestShutdown();
     terminateApplication();
 }

@@ -75,3 +75,26 @@ TEST_F(DoorShutdownTest, SigtermFinishesTheCallInProgressAndCleansUp)
     text << std::ifstream(marker).rdbuf();
     EXPECT_EQ(text.str(), "destroyed");
 }
+
+TEST_F(DoorShutdownTest, SigtermEndsAWaitOnTheShutdownDescriptorAtOnce)
+{
+    std::string marker = root + "/marker";
+    ::setenv("DOOR_TEST_MARKER", marker.c_str(), 1);
+    pid_t server = startServer();
+    ASSERT_GT(server, 0);
+    ASSERT_TRUE(waitForDoor(doorPath("testdoor")));
+
+    auto stuckCall = std::async(std::launch::async, [] {
+        DoorReply reply;
+        int rc = DoorClient("testdoor").call(2, "wait", 4, reply);
+        return rc == 0 ? std::string(reply.data.begin(), reply.data.end()) : std::string("failed");
+    });
+    for (int i = 0; i < 500 && !std::filesystem::exists(marker + ".started"); ++i)
+        std::this_thread::sleep_for(10ms);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(server, SIGTERM), 0);
+
+    EXPECT_EQ(stuckCall.get(), "cut");
+    EXPECT_EQ(exitStatusOf(server), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}

@@ -1,7 +1,10 @@
 // A server that runs on the framework's main: one door, "testdoor", whose
 // service echoes (method 0) or answers after a pause (method 1, announced
-// in $DOOR_TEST_MARKER.started), and writes "destroyed" to
+// in $DOOR_TEST_MARKER.started) or waits up to a minute for shutdown to
+// begin and answers "cut" (method 2, announced the same way), and writes "destroyed" to
 // $DOOR_TEST_MARKER when the server destroys it.
+#include <poll.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +15,7 @@
 #include "DoorApplication.h"
 #include "DoorService.h"
 #include "PseudoMain.h"
+#include "ShutdownSignal.h"
 #include "WorkArea.h"
 
 namespace {
@@ -35,16 +39,31 @@ public:
         getVoidParam(param.data(), size);
         if (getMethodID() == 1)
             answerSlowly();
+        if (getMethodID() == 2 && waitForShutdown())
+            return doorReturn(0, "cut", 3);
         doorReturn(0, param.data(), size);
     }
 
 private:
-    // Lets the test know the call is under way before it asks for shutdown.
-    static void answerSlowly()
+    static void announceStart()
     {
         if (const char* marker = std::getenv("DOOR_TEST_MARKER"))
             std::ofstream(std::string(marker) + ".started") << "started";
+    }
+
+    // Lets the test know the call is under way before it asks for shutdown.
+    static void answerSlowly()
+    {
+        announceStart();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+
+    // Stands for a wait on a stuck peer: true when shutdown ended it.
+    static bool waitForShutdown()
+    {
+        announceStart();
+        pollfd fd { orv::framework::shutdownFd(), POLLIN, 0 };
+        return ::poll(&fd, 1, 60000) == 1 && orv::framework::shutdownRequested();
     }
 };
 
