@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 
 #include "EdString.h"
+#include "InputFile.h"
 #include "LogStatement.h"
 
 namespace {
@@ -40,7 +40,7 @@ std::string EditTemplate::getSubject() const
 
 int EditTemplate::readLines(const std::string& path)
 {
-    std::ifstream file(path);
+    InputFile file(path);
     EdString commentEditor;
     EdString subjectEditor;
     if (commentEditor.init(EdString::COMMENT_PATTERN, "") != 0) {

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <array>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "EdString.h"
+#include "InputFile.h"
 #include "RecipientInfo.h"
 
 class MailRecipient {
@@ -48,6 +48,6 @@ private:
     std::vector<RecipientInfo> recipientList;
     EdString commentEditor;
     bool ecfOpened;
-    std::ifstream ecfStream;
+    InputFile ecfStream;
     std::string ecfPath;
 };

@@ -1,11 +1,11 @@
 #include "MimeEmail.h"
 
 #include <algorithm>
-#include <fstream>
 #include <istream>
 #include <ostream>
 #include <vector>
 
+#include "InputFile.h"
 #include "LogStatement.h"
 #include "MessageIds.h"
 
@@ -18,8 +18,6 @@ constexpr std::streamsize copyBlock = 1000;
 
 // 54 input bytes make exactly one 72-character base64 line.
 constexpr int lineBytes = 54;
-
-constexpr size_t attachmentReadBuffer = 64 * 1024;
 
 // Lines encoded and written together: one write and one flush per block, so
 // a large attachment does not cost a system call per line, and every flush
@@ -71,12 +69,8 @@ void MimeEmail::writeHeader(std::ostream& out, const std::string& id, const std:
 
 int MimeEmail::writeAttachment(std::ostream& out, const std::string& id, const std::string& attachmentPath)
 {
-    // The attachment is read twice (digest, then encoding); a large buffer
-    // keeps that to few system calls.
-    std::vector<char> readBuffer(attachmentReadBuffer);
-    std::ifstream attachment;
-    attachment.rdbuf()->pubsetbuf(readBuffer.data(), static_cast<std::streamsize>(readBuffer.size()));
-    attachment.open(attachmentPath, std::ios::binary);
+    // Read twice (digest, then encoding) through a large buffer.
+    InputFile attachment(attachmentPath);
     if (!attachment.is_open()) {
         logStatement(2, LogDest::trace(), 0, "Error in MimeEmail::constructMIME can't open file %s\n", attachmentPath);
         logStatement(4, LogDest::platform(), KAV_MIME_OPEN_ATTACHMENT, attachmentPath);

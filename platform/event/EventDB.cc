@@ -1,10 +1,12 @@
 #include "EventDB.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <set>
 #include <sstream>
@@ -49,14 +51,25 @@ std::string databasePath()
 
 std::string readFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // Close-on-exec: a mail script started on another thread meanwhile
+    // must not inherit the database file.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         invalid(std::string("cannot open: ") + std::strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
+    std::string text;
+    char block[65536];
+    ssize_t n = 0;
+    while ((n = read(fd, block, sizeof block)) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        text.append(block, static_cast<size_t>(n));
+    }
+    close(fd);
+    if (n < 0)
         invalid("cannot read");
-    return text.str();
+    return text;
 }
 
 // The JSON library keeps the last of two equal keys; a class or key written

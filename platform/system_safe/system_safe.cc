@@ -49,6 +49,37 @@ private:
     int m_status;
 };
 
+// Owns the spawn file actions for the length of one call.
+class SpawnFileActions {
+public:
+    SpawnFileActions()
+        : m_status(posix_spawn_file_actions_init(&m_actions))
+    {
+    }
+    ~SpawnFileActions()
+    {
+        if (m_status == 0)
+            posix_spawn_file_actions_destroy(&m_actions);
+    }
+    SpawnFileActions(const SpawnFileActions&) = delete;
+    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+
+    // Descriptors the daemon inherited from whoever started it are not
+    // close-on-exec; the command gets its standard three only.
+    int closeAllButStandard()
+    {
+        if (m_status != 0)
+            return m_status;
+        return posix_spawn_file_actions_addclosefrom_np(&m_actions, 3);
+    }
+
+    const posix_spawn_file_actions_t* get() const { return &m_actions; }
+
+private:
+    posix_spawn_file_actions_t m_actions;
+    int m_status;
+};
+
 }
 
 // Unlike system(), nothing here touches the process-wide signal dispositions,
@@ -60,13 +91,16 @@ int system_safe(const char* command)
         return -1;
     }
     SpawnAttributes attributes;
+    SpawnFileActions actions;
     int status = attributes.resetSignals();
+    if (status == 0)
+        status = actions.closeAllButStandard();
     pid_t child = -1;
     char shell[] = "/bin/sh";
     char option[] = "-c";
     char* argv[] = { shell, option, const_cast<char*>(command), nullptr };
     if (status == 0)
-        status = posix_spawn(&child, shell, nullptr, attributes.get(), argv, environ);
+        status = posix_spawn(&child, shell, actions.get(), attributes.get(), argv, environ);
     if (status != 0) {
         errno = status;
         return -1;

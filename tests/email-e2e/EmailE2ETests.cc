@@ -266,3 +266,34 @@ TEST_F(EmailE2E, DeliversThroughARealSmtpClient)
     EXPECT_EQ(mail["parts"][1]["md5"], mail["parts"][1]["digest"]);
     EXPECT_TRUE(scratchIsEmpty());
 }
+
+TEST_F(EmailE2E, ScriptsInheritOnlyTheStandardDescriptors)
+{
+    // Lists its own descriptors without opening one to do so.
+    m_box.writeFile(config + "scripts/list_fds",
+        "#!/usr/bin/env python3\nimport os, sys\n"
+        "def is_open(fd):\n    try:\n        os.fstat(fd)\n        return True\n    except OSError:\n        return False\n"
+        "fds = [str(fd) for fd in range(1024) if is_open(fd)]\n"
+        "os.makedirs('" + spool + "', exist_ok=True)\n"
+        "with open('" + spool + "/fds-' + sys.argv[2] + '-' + str(os.getpid()), 'w') as out:\n"
+        "    out.write(' '.join(fds))\n",
+        0755);
+    start(line("a", "list_fds") + line("b", "list_fds"));
+    std::vector<pid_t> posts;
+    for (int i = 0; i < 6; ++i) {
+        const std::string file = m_box.root() + "/fds-" + std::to_string(i) + ".json";
+        std::ofstream(file) << event("F" + std::to_string(i)).dump();
+        posts.push_back(spawnProcess({ DaemonSandbox::buildPath("tools/orv-event/orv-event"), "post", file },
+            { { "ORV_DOOR_DIR", m_box.doorDir() } }));
+    }
+    for (pid_t pid : posts) {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+    const std::vector<std::string> lists = filesIn(m_box.hostPath(spool));
+    EXPECT_EQ(lists.size(), 12u);
+    for (const std::string& list : lists)
+        EXPECT_EQ(fileText(list), "0 1 2") << list;
+    EXPECT_TRUE(scratchIsEmpty());
+}

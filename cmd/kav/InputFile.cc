@@ -1,0 +1,86 @@
+#include "InputFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Large enough that a multi-megabyte attachment costs few system calls.
+constexpr size_t blockSize = 64 * 1024;
+
+}
+
+InputFile::InputFile()
+    : std::istream(nullptr)
+{
+    rdbuf(&m_buffer);
+    setstate(std::ios::failbit);
+}
+
+InputFile::InputFile(const std::string& path, int flags)
+    : InputFile()
+{
+    open(path, flags);
+}
+
+bool InputFile::open(const std::string& path, int flags)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
+    m_buffer.attach(fd);
+    if (fd < 0) {
+        setstate(std::ios::failbit);
+        return false;
+    }
+    clear();
+    return true;
+}
+
+InputFile::Buffer::Buffer()
+    : m_block(blockSize)
+{
+}
+
+void InputFile::Buffer::attach(int fd)
+{
+    m_fd.reset(fd);
+    setg(m_block.data(), m_block.data(), m_block.data());
+}
+
+InputFile::Buffer::int_type InputFile::Buffer::underflow()
+{
+    if (gptr() < egptr())
+        return traits_type::to_int_type(*gptr());
+    if (!m_fd.valid())
+        return traits_type::eof();
+    ssize_t n = -1;
+    do
+        n = ::read(m_fd.get(), m_block.data(), m_block.size());
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return traits_type::eof();
+    setg(m_block.data(), m_block.data(), m_block.data() + n);
+    return traits_type::to_int_type(*gptr());
+}
+
+InputFile::Buffer::pos_type InputFile::Buffer::seekoff(off_type offset, std::ios_base::seekdir direction,
+    std::ios_base::openmode)
+{
+    if (!m_fd.valid())
+        return pos_type(off_type(-1));
+    // The descriptor stands past what is buffered; a relative move starts
+    // from where the reader is.
+    if (direction == std::ios_base::cur)
+        offset -= egptr() - gptr();
+    const int whence = direction == std::ios_base::beg ? SEEK_SET : direction == std::ios_base::cur ? SEEK_CUR : SEEK_END;
+    const off_t at = ::lseek(m_fd.get(), offset, whence);
+    if (at < 0)
+        return pos_type(off_type(-1));
+    setg(m_block.data(), m_block.data(), m_block.data());
+    return pos_type(at);
+}
+
+InputFile::Buffer::pos_type InputFile::Buffer::seekpos(pos_type position, std::ios_base::openmode mode)
+{
+    return seekoff(off_type(position), std::ios_base::beg, mode);
+}

@@ -1,0 +1,42 @@
+// A read-only file stream whose descriptor is close-on-exec. The standard
+// file streams cannot ask for that, so every file the email channel reads
+// while a mail script may be starting on another thread (the control file,
+// templates, the packed event) would otherwise leak into that script.
+#pragma once
+
+#include <istream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "FdGuard.h"
+
+class InputFile : public std::istream {
+public:
+    InputFile();
+    // `flags` are added to O_RDONLY | O_CLOEXEC (O_NOFOLLOW, O_NONBLOCK).
+    explicit InputFile(const std::string& path, int flags = 0);
+
+    bool open(const std::string& path, int flags = 0);
+    bool is_open() const { return m_buffer.fd() >= 0; }
+    int fd() const { return m_buffer.fd(); }
+
+private:
+    class Buffer : public std::streambuf {
+    public:
+        Buffer();
+        void attach(int fd);
+        int fd() const { return m_fd.get(); }
+
+    protected:
+        int_type underflow() override;
+        pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode) override;
+        pos_type seekpos(pos_type position, std::ios_base::openmode mode) override;
+
+    private:
+        FdGuard m_fd;
+        std::vector<char> m_block;
+    };
+
+    Buffer m_buffer;
+};
