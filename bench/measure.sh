@@ -97,7 +97,7 @@ echo "== 3. Email with a script that does nothing, against the script alone thro
 mail=$(show "$load" kav 0 "$events/mail.json" 1 400)
 echo "    $mail"
 script=$(show "$build/bench/kav-command-loop" 400 \
-    "exec '/etc/opt/KTRXORV/ORV/config/scripts/noop' '/tmp/bench-mime' 'ops@example.com'")
+    /etc/opt/KTRXORV/ORV/config/scripts/noop /tmp/bench-mime ops@example.com)
 echo "    $script"
 per_mail=$(calc "$(field "$mail" seconds) * 1000000 / $(field "$mail" calls)")
 echo "  per mail $per_mail us, script alone $(field "$script" mean_us) us;" \
@@ -108,7 +108,7 @@ echo "  temporary mail files left in /tmp: $left"
 echo
 echo "== 4. constructMime on a 16 MiB attachment, against md5sum and base64 -w 72 on the same file"
 head -c 16777216 /dev/urandom >/tmp/attachment.bin
-tools=$(show "$build/bench/kav-command-loop" 5 \
+tools=$(show "$build/bench/kav-command-loop" 5 /bin/sh -c \
     "md5sum /tmp/attachment.bin >/dev/null && base64 -w 72 /tmp/attachment.bin >/tmp/base64.out")
 echo "    $tools"
 tools_mbs=$(calc "16777216 / $(field "$tools" mean_us)")

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <list>
 #include <sstream>
@@ -19,6 +20,7 @@
 #include "MessageIds.h"
 #include "MimeEmail.h"
 #include "RecipientInfo.h"
+#include "ShutdownSignal.h"
 #include "TagReplacement.h"
 #include "system_safe.h"
 
@@ -41,6 +43,9 @@ const char* const severityPrefixes[] = {
 };
 
 const char* const outOfRangeSeverityPrefix = "UNKNOW SEVERITY <";
+
+// Seconds a mail script may run when ORV_MAIL_SCRIPT_TIMEOUT does not say.
+constexpr int defaultScriptTimeout = 120;
 
 // Letters of the unguessable part of scratch names.
 constexpr int randomLetters = 8;
@@ -102,18 +107,6 @@ std::string hostName()
     if (gethostname(name, sizeof name - 1) != 0)
         return "UnknownHost";
     return name;
-}
-
-std::string shellQuoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
 }
 
 std::string randomText()
@@ -204,8 +197,16 @@ int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vect
         return -1;
     }
     const int count = recipients.processECF(faultClasses, domains);
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
+        // A stopping daemon starts no further script.
+        if (orv::framework::shutdownRequested()) {
+            logStatement(2, LogDest::trace(), 0,
+                "EmailReportingService::reportEmail cut short by shutdown, %d of %d recipients not mailed\n", count - i,
+                count);
+            break;
+        }
         mailRecipient(recipients, i, tags, values, attachmentPath);
+    }
     return 0;
 }
 
@@ -365,17 +366,33 @@ int EmailReportingService::verifyFilesExist(const std::string& templatePath, con
 int EmailReportingService::execSendmail(const std::string& scriptPath, const std::string& mimePath,
     const std::string& recipients)
 {
-    const std::string command = sendmailCommand(scriptPath, mimePath, recipients);
-    const int status = system_safe(command.c_str());
-    return sendmailResult(status, errno);
+    RunLimits limits;
+    limits.timeoutSeconds = scriptTimeout();
+    limits.cancelFd = orv::framework::shutdownFd();
+    RunStop stop = RunStop::None;
+    const int status = system_safe({ scriptPath, mimePath, recipients }, limits, &stop);
+    const int error = errno;
+    if (stop == RunStop::TimedOut) {
+        logStatement(2, LogDest::trace(), 0,
+            "EmailReportingService::execSendmail command still running after %d seconds, stopped\n",
+            limits.timeoutSeconds);
+    } else if (stop == RunStop::Cancelled) {
+        logStatement(
+            2, LogDest::trace(), 0, "EmailReportingService::execSendmail command stopped, report cut short by shutdown\n");
+    }
+    return sendmailResult(status, error);
 }
 
-std::string EmailReportingService::sendmailCommand(const std::string& scriptPath, const std::string& mimePath,
-    const std::string& recipients)
+int EmailReportingService::scriptTimeout()
 {
-    // With exec the script replaces the shell, so its own wait status (a
-    // signal that killed it included) is what comes back, not the shell's.
-    return "exec " + shellQuoted(scriptPath) + " " + shellQuoted(mimePath) + " " + shellQuoted(recipients);
+    const char* text = getenv("ORV_MAIL_SCRIPT_TIMEOUT");
+    if (text == nullptr || *text == '\0')
+        return defaultScriptTimeout;
+    char* end = nullptr;
+    const long seconds = strtol(text, &end, 10);
+    if (*end != '\0' || seconds <= 0 || seconds > 24 * 3600)
+        return defaultScriptTimeout;
+    return static_cast<int>(seconds);
 }
 
 int EmailReportingService::sendmailResult(int status, int error)

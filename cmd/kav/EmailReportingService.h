@@ -62,13 +62,15 @@ public:
     // first and a missing one is the only one reported.
     int verifyFilesExist(const std::string& templatePath, const std::string& scriptPath);
 
-    // Runs the script on the MIME file; 0 when it exited with status 0.
+    // Runs the script on the MIME file, its two arguments passed as they
+    // are, whatever characters they hold; 0 when it exited with status 0.
+    // A script still running after scriptTimeout() seconds, or when the
+    // daemon begins to stop, is stopped with everything it started.
     int execSendmail(const std::string& scriptPath, const std::string& mimePath, const std::string& recipients);
 
-    // The shell command line that runs `scriptPath` with exactly the two
-    // arguments `mimePath` and `recipients`, whatever characters they hold.
-    static std::string sendmailCommand(const std::string& scriptPath, const std::string& mimePath,
-        const std::string& recipients);
+    // ORV_MAIL_SCRIPT_TIMEOUT in seconds when it is a whole number from 1 to
+    // 86400, else 120.
+    static int scriptTimeout();
 
     // Interprets a command's wait status (`error`: errno when it is
     // negative): 0 for exit status 0, else -1, logging why.

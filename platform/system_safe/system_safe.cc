@@ -1,13 +1,23 @@
 #include "system_safe.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 
 extern char** environ;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Without a process descriptor (an old kernel), the wait looks again this often.
+constexpr int pollSliceMilliseconds = 20;
 
 // Owns the spawn attributes for the length of one call.
 class SpawnAttributes {
@@ -25,8 +35,9 @@ public:
     SpawnAttributes& operator=(const SpawnAttributes&) = delete;
 
     // The caller's thread may block signals (the daemon routes them to one
-    // thread) or ignore some; the command gets a clean slate instead.
-    int resetSignals()
+    // thread) or ignore some; the command gets a clean slate instead. Its own
+    // process group lets a stop reach everything it started.
+    int prepare()
     {
         if (m_status != 0)
             return m_status;
@@ -38,7 +49,11 @@ public:
         if (status == 0)
             status = posix_spawnattr_setsigdefault(&m_attributes, &all);
         if (status == 0)
-            status = posix_spawnattr_setflags(&m_attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+            status = posix_spawnattr_setpgroup(&m_attributes, 0);
+        if (status == 0) {
+            status = posix_spawnattr_setflags(
+                &m_attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+        }
         return status;
     }
 
@@ -80,35 +95,126 @@ private:
     int m_status;
 };
 
-}
-
-// Unlike system(), nothing here touches the process-wide signal dispositions,
-// so several threads may run commands at the same time.
-int system_safe(const char* command)
-{
-    if (command == nullptr) {
-        errno = EINVAL;
-        return -1;
+// Owns a process descriptor, or nothing.
+class ProcessFd {
+public:
+    explicit ProcessFd(pid_t pid)
+        : m_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)))
+    {
     }
+    ~ProcessFd()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    ProcessFd(const ProcessFd&) = delete;
+    ProcessFd& operator=(const ProcessFd&) = delete;
+
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+int spawn(pid_t& child, const std::vector<std::string>& args)
+{
     SpawnAttributes attributes;
     SpawnFileActions actions;
-    int status = attributes.resetSignals();
+    int status = attributes.prepare();
     if (status == 0)
         status = actions.closeAllButStandard();
-    pid_t child = -1;
-    char shell[] = "/bin/sh";
-    char option[] = "-c";
-    char* argv[] = { shell, option, const_cast<char*>(command), nullptr };
-    if (status == 0)
-        status = posix_spawn(&child, shell, actions.get(), attributes.get(), argv, environ);
-    if (status != 0) {
-        errno = status;
-        return -1;
+    if (status != 0)
+        return status;
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    return posix_spawn(&child, argv[0], actions.get(), attributes.get(), argv.data(), environ);
+}
+
+// True once the child has ended (not reaped, so its process group cannot be
+// reused meanwhile), false at `deadline` or when `cancelFd` turned readable.
+bool waitForEnd(pid_t child, const ProcessFd& process, Clock::time_point deadline, bool limited, int cancelFd,
+    bool& cancelled)
+{
+    for (;;) {
+        siginfo_t info {};
+        if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child)
+            return true;
+        int timeout = -1;
+        if (limited) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            timeout = static_cast<int>(std::min<long long>(left, 1 << 30));
+        }
+        if (process.get() < 0)
+            timeout = timeout < 0 ? pollSliceMilliseconds : std::min(timeout, pollSliceMilliseconds);
+        pollfd fds[2] = { { process.get(), POLLIN, 0 }, { cancelFd, POLLIN, 0 } };
+        if (poll(fds, 2, timeout) > 0 && fds[1].revents != 0) {
+            cancelled = true;
+            return false;
+        }
     }
+}
+
+int reap(pid_t child)
+{
     int waitStatus = 0;
     while (waitpid(child, &waitStatus, 0) < 0) {
         if (errno != EINTR)
             return -1;
     }
     return waitStatus;
+}
+
+// SIGTERM to the whole group, SIGKILL to whatever is left once the leader
+// has ended or the grace time is over; the wait status the stop gave.
+int stopGroup(pid_t child, const ProcessFd& process, int graceMilliseconds)
+{
+    kill(-child, SIGTERM);
+    bool unused = false;
+    const bool ended = waitForEnd(
+        child, process, Clock::now() + std::chrono::milliseconds(graceMilliseconds), true, -1, unused);
+    kill(-child, SIGKILL);
+    const int waitStatus = reap(child);
+    // A script that catches SIGTERM and exits still ended because of it.
+    if (waitStatus >= 0 && WIFSIGNALED(waitStatus))
+        return waitStatus;
+    return ended ? SIGTERM : SIGKILL;
+}
+
+}
+
+int system_safe(const std::vector<std::string>& argv, const RunLimits& limits, RunStop* stop)
+{
+    if (stop != nullptr)
+        *stop = RunStop::None;
+    if (argv.empty()) {
+        errno = EINVAL;
+        return -1;
+    }
+    const auto started = Clock::now();
+    pid_t child = -1;
+    int status = spawn(child, argv);
+    if (status == ENOEXEC) {
+        // No "#!" line: the shell reads it, as it would if it had run the file.
+        std::vector<std::string> shell { "/bin/sh" };
+        shell.insert(shell.end(), argv.begin(), argv.end());
+        status = spawn(child, shell);
+    }
+    if (status != 0) {
+        errno = status;
+        return -1;
+    }
+    const ProcessFd process(child);
+    bool cancelled = false;
+    const bool limited = limits.timeoutSeconds > 0;
+    if (waitForEnd(child, process, started + std::chrono::seconds(limits.timeoutSeconds), limited, limits.cancelFd,
+            cancelled)) {
+        return reap(child);
+    }
+    if (stop != nullptr)
+        *stop = cancelled ? RunStop::Cancelled : RunStop::TimedOut;
+    return stopGroup(child, process, limits.graceMilliseconds);
 }

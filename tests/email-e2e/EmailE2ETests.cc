@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -295,5 +296,73 @@ TEST_F(EmailE2E, ScriptsInheritOnlyTheStandardDescriptors)
     EXPECT_EQ(lists.size(), 12u);
     for (const std::string& list : lists)
         EXPECT_EQ(fileText(list), "0 1 2") << list;
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+namespace {
+
+// A script that starts a child, notes both pids in the spool and hangs, deaf
+// to SIGTERM like its child.
+const std::string hangingScript = "#!/bin/sh\ntrap '' TERM\nsleep 300 &\nmkdir -p " + spool + "\necho $$ $! > " + spool
+    + "/.hang-pids\nwhile :; do sleep 1; done\n";
+
+// Gone, or a zombie not reaped yet: nothing that still runs.
+bool ended(const std::string& pid)
+{
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string self, name, state;
+    return !(stat >> self >> name >> state) || state == "Z";
+}
+
+}
+
+TEST_F(EmailE2E, HangingScriptIsStoppedAndTheNextRecipientServed)
+{
+    m_box.writeFile(config + "scripts/hang", hangingScript, 0755);
+    start(line("a@x.example", "hang") + line("b@x.example"), { { "ORV_MAIL_SCRIPT_TIMEOUT", "1" } });
+    const auto began = std::chrono::steady_clock::now();
+    post(event());
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15));
+
+    std::istringstream pids(m_box.readFile(spool + "/.hang-pids"));
+    fs::remove(m_box.hostPath(spool + "/.hang-pids"));
+    for (std::string pid; pids >> pid;)
+        EXPECT_TRUE(ended(pid)) << pid;
+    auto trace = m_box.logTexts("trace");
+    EXPECT_EQ(countContaining(trace, "execSendmail command still running after 1 seconds, stopped"), 1u);
+    EXPECT_EQ(countContaining(trace, "EmailReportingService::execSendmail command got signal <9>"), 1u);
+    EXPECT_EQ(countContaining(trace, "Mail submission failed: command got signal 9."), 1u);
+    auto mails = takeMails();
+    EXPECT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails.count("b@x.example"), 1u);
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(EmailE2E, ShutdownStopsAWaitingScript)
+{
+    m_box.writeFile(config + "scripts/hang", hangingScript, 0755);
+    start(line("a@x.example", "hang") + line("b@x.example"));
+    const std::string file = m_box.root() + "/hang.json";
+    std::ofstream(file) << event().dump();
+    const pid_t poster = spawnProcess({ DaemonSandbox::buildPath("tools/orv-event/orv-event"), "post", file },
+        { { "ORV_DOOR_DIR", m_box.doorDir() } });
+    const std::string pidFile = m_box.hostPath(spool + "/.hang-pids");
+    for (int i = 0; i < 500 && fileText(pidFile).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(fs::exists(pidFile));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_box.stopKav(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(8));
+    stopProcess(poster, SIGTERM);
+    std::istringstream pids(fileText(pidFile));
+    fs::remove(pidFile);
+    for (std::string pid; pids >> pid;)
+        EXPECT_TRUE(ended(pid)) << pid;
+    auto trace = m_box.logTexts("trace");
+    EXPECT_EQ(countContaining(trace, "execSendmail command stopped, report cut short by shutdown"), 1u);
+    EXPECT_EQ(countContaining(trace, "reportEmail cut short by shutdown, 1 of 2 recipients not mailed"), 1u);
+    EXPECT_TRUE(takeMails().empty());
     EXPECT_TRUE(scratchIsEmpty());
 }

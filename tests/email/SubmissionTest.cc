@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
+#include <chrono>
+#include <signal.h>
 
 #include "EditTemplate.h"
 #include "EmailReportingService.h"
@@ -19,6 +22,18 @@ std::string script(const TempDir& dir, const std::string& name, const std::strin
     std::string path = dir.write(name, "#!/bin/sh\n" + body);
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;
+}
+
+bool gone(pid_t pid)
+{
+    for (int i = 0; i < 50; ++i) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string pidText, name, state;
+        if (!(stat >> pidText >> name >> state) || state == "Z")
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 bool has(const std::string& text, const std::string& part)
@@ -96,8 +111,6 @@ TEST(MailSubmission, ScratchFilesNeverReuseAName)
 
 TEST(MailSubmission, CommandLineKeepsArgumentsWhole)
 {
-    EXPECT_EQ(EmailReportingService::sendmailCommand("/s/send", "/tmp/M", "a@b,c@d"), "exec '/s/send' '/tmp/M' 'a@b,c@d'");
-
     TempDir dir;
     const std::string out = dir.path("args");
     const std::string echo = script(dir, "echo it", "printf '%s|' \"$#\" \"$@\" > '" + out + "'\n");
@@ -106,6 +119,45 @@ TEST(MailSubmission, CommandLineKeepsArgumentsWhole)
     EXPECT_EQ(service.execSendmail(echo, "/tmp/M 1", hostile), 0);
     EXPECT_EQ(TempDir::read(out), "2|/tmp/M 1|" + hostile + "|");
     EXPECT_FALSE(std::filesystem::exists(dir.path("owned")));
+
+    // Without a "#!" line the shell still reads it.
+    const std::string bare = dir.write("bare", "printf '%s|' \"$#\" \"$@\" > '" + out + "'\nexit 4\n");
+    std::filesystem::permissions(bare, std::filesystem::perms::owner_all);
+    LogCapture log;
+    EXPECT_EQ(service.execSendmail(bare, "M", "r"), -1);
+    EXPECT_EQ(TempDir::read(out), "2|M|r|");
+    EXPECT_TRUE(has(log.trace(), "command exited with status <4>"));
+}
+
+TEST(MailSubmission, HangingScriptIsStoppedWithWhatItStarted)
+{
+    TempDir dir;
+    // Starts a child that ignores SIGTERM, then hangs itself ignoring it too.
+    const std::string pids = dir.path("pids");
+    const std::string hang = script(dir, "hang",
+        "trap '' TERM\n(trap '' TERM; echo $$ > /dev/null; exec sleep 60) &\necho $! > '" + pids
+            + "'\nwhile :; do sleep 1; done\n");
+    ASSERT_EQ(setenv("ORV_MAIL_SCRIPT_TIMEOUT", "1", 1), 0);
+    EmailReportingService service;
+    LogCapture log;
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(service.execSendmail(hang, "M", "r"), -1);
+    const auto took = std::chrono::steady_clock::now() - began;
+    unsetenv("ORV_MAIL_SCRIPT_TIMEOUT");
+    EXPECT_GE(took, std::chrono::seconds(3)) << "SIGKILL comes 2 s after SIGTERM";
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_TRUE(has(log.trace(), "command still running after 1 seconds, stopped"));
+    EXPECT_TRUE(has(log.trace(), "EmailReportingService::execSendmail command got signal <9>"));
+    // Gone, or a zombie its new parent has not reaped yet; never still sleeping.
+    const std::string child = TempDir::read(pids);
+    EXPECT_TRUE(gone(std::stoi(child))) << child;
+
+    EXPECT_EQ(EmailReportingService::scriptTimeout(), 120);
+    for (const char* bad : { "0", "-5", "12x", "" }) {
+        setenv("ORV_MAIL_SCRIPT_TIMEOUT", bad, 1);
+        EXPECT_EQ(EmailReportingService::scriptTimeout(), 120) << bad;
+    }
+    unsetenv("ORV_MAIL_SCRIPT_TIMEOUT");
 }
 
 TEST(MailSubmission, WaitStatusOutcomes)
