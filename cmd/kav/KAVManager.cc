@@ -1,5 +1,6 @@
 #include "KAVManager.h"
 
+#include <exception>
 #include <new>
 
 #include "DXAEvent.h"
@@ -21,7 +22,7 @@ template<typename Channel>
 void createChannel(const std::function<Channel*()>& create, Channel*& channel, bool& enabled,
     const char* className, const char* word)
 {
-    logStatement(2, LogDest::current(), 0, "KAV init: Creating %s object.", className);
+    logStatement(2, LogDest::trace(), 0, "KAV init: Creating %s object.", className);
     try {
         channel = create();
     } catch (...) {
@@ -40,7 +41,7 @@ void deleteChannel(Channel* channel, bool enabled, const char* className)
 {
     if (!enabled)
         return;
-    logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting %s object.", className);
+    logStatement(2, LogDest::trace(), 0, "KAV shutdown: Deleting %s object.", className);
     delete channel;
 }
 
@@ -59,11 +60,34 @@ void offer(bool wanted, bool enabled, const std::string& eventClass, const char*
     report();
 }
 
+// Errors about the door call itself name both their logs: a door thread's
+// last selection may be the domain log of the event it reported before.
 void eventObjectFailed()
 {
     logStatement(4, LogDest::platform(), KAV_OBJ_INSTANT_FAILED, "DXAEvent");
     logStatement(4, LogDest::trace(), KAV_OBJ_INSTANT_FAILED, "DXAEvent");
-    setPlatformType();
+}
+
+// Whatever the factory throws: a file problem carries the path and the
+// parser's reason, which an operator needs to mend the file.
+EventDB* createEventDB(const KAVChannelFactory& factory)
+{
+    try {
+        return factory.eventDB();
+    } catch (const std::exception& e) {
+        logStatement(4, LogDest::trace(), 0, "KAV init: %s", e.what());
+    } catch (...) {
+    }
+    return nullptr;
+}
+
+void logSkippedEntries(const EventDB& eventDB)
+{
+    for (const SkippedEventDBEntry& skipped : eventDB.skippedEntries()) {
+        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; event database entry skipped: %s.", skipped.eventClass,
+            skipped.reason);
+        logStatement(4, LogDest::platform(), KAV_EVENTDB_BAD_ENTRY, skipped.eventClass, skipped.reason);
+    }
 }
 
 }
@@ -77,44 +101,42 @@ KAVManager::KAVManager(const KAVChannelFactory& factory)
     : DoorService(true)
 {
     logStatement(2, LogDest::trace(), 0, "KAV init: Initialization start.");
-    logStatement(2, LogDest::current(), 0, "KAV init: Creating EventDB object.");
-    try {
-        eventDB = factory.eventDB();
-    } catch (...) {
-        eventDB = nullptr;
-    }
+    logStatement(2, LogDest::trace(), 0, "KAV init: Creating EventDB object.");
+    eventDB = createEventDB(factory);
     if (!eventDB) {
         messageReportingEnabled = orvEventReportingEnabled = remoteReportingEnabled = emailReportingEnabled = false;
         logStatement(4, LogDest::trace(), KAV_INIT_EVENTDB_FAILED);
         logStatement(4, LogDest::platform(), KAV_INIT_EVENTDB_FAILED);
-        logStatement(2, LogDest::current(), 0, "KAV init: Initialization complete.");
+        logStatement(2, LogDest::trace(), 0, "KAV init: Initialization complete.");
         return;
     }
+    logSkippedEntries(*eventDB);
     createChannel(factory.message, messageReportingService, messageReportingEnabled, "MessageReportingService", "message");
     createChannel(factory.orvEvent, orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService", "ORV event");
     createChannel(factory.remote, remoteReportingService, remoteReportingEnabled, "RemoteReportingService", "remote");
     createChannel(factory.email, emailReportingService, emailReportingEnabled, "EmailReportingService", "email");
-    logStatement(2, LogDest::current(), 0, "KAV init: Initialization complete.");
+    logStatement(2, LogDest::trace(), 0, "KAV init: Initialization complete.");
 }
 
 KAVManager::~KAVManager()
 {
     logStatement(2, LogDest::trace(), 0, "KAV shutdown: Shutdown start.");
-    logStatement(2, LogDest::current(), 0, "KAV shutdown: Deleting EventDB object.");
+    logStatement(2, LogDest::trace(), 0, "KAV shutdown: Deleting EventDB object.");
     delete eventDB;
     deleteChannel(messageReportingService, messageReportingEnabled, "MessageReportingService");
     deleteChannel(orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService");
     deleteChannel(remoteReportingService, remoteReportingEnabled, "RemoteReportingService");
     deleteChannel(emailReportingService, emailReportingEnabled, "EmailReportingService");
-    logStatement(2, LogDest::current(), 0, "KAV shutdown: Shutdown complete.");
+    logStatement(2, LogDest::trace(), 0, "KAV shutdown: Shutdown complete.");
 }
 
 void KAVManager::methodDispatch()
 {
     unsigned methodId = getMethodID();
-    logStatement(0, LogDest::current(), 0, "In methodDispatch(), methodID = %d", methodId);
+    logStatement(0, LogDest::trace(), 0, "In methodDispatch(), methodID = %d", methodId);
     if (methodId != reportEventMethod && methodId != testEmailMethod) {
-        logStatement(3, LogDest::current(), UNRECOGNIZED_METHOD_ID, methodId);
+        logStatement(3, LogDest::trace(), UNRECOGNIZED_METHOD_ID, methodId);
+        logStatement(3, LogDest::platform(), UNRECOGNIZED_METHOD_ID, methodId);
         return;
     }
     dispatchEvent(methodId);
@@ -127,7 +149,8 @@ void KAVManager::dispatchEvent(unsigned methodId)
     getParam(size);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size ? size : 1]);
     if (!buffer) {
-        logStatement(4, LogDest::current(), MEM_ALLOC_FAILED, "KAVManager");
+        logStatement(4, LogDest::trace(), MEM_ALLOC_FAILED, "KAVManager");
+        logStatement(4, LogDest::platform(), MEM_ALLOC_FAILED, "KAVManager");
         return;
     }
     getVoidParam(buffer.get(), size);

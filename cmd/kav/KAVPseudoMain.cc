@@ -39,15 +39,19 @@ void KAVPseudoMain::setUpI18N()
 Application* KAVPseudoMain::createApplicationObject()
 {
     auto* app = new (std::nothrow) KAVApp();
-    if (!app)
-        logStatement(4, LogDest::current(), APPLICATION_CREATE_FAILED, outOfMemory);
+    if (!app) {
+        logStatement(4, LogDest::trace(), APPLICATION_CREATE_FAILED, outOfMemory);
+        logStatement(4, LogDest::platform(), APPLICATION_CREATE_FAILED, outOfMemory);
+    }
     return app;
 }
 
 WorkArea* KAVPseudoMain::createWorkAreaObject()
 {
     auto* workArea = new (std::nothrow) KAVWorkArea();
-    if (!workArea)
-        logStatement(4, LogDest::current(), WORKAREA_CREATE_FAILED, outOfMemory);
+    if (!workArea) {
+        logStatement(4, LogDest::trace(), WORKAREA_CREATE_FAILED, outOfMemory);
+        logStatement(4, LogDest::platform(), WORKAREA_CREATE_FAILED, outOfMemory);
+    }
     return workArea;
 }

@@ -21,7 +21,8 @@ int KAVWorkArea::createWorkArea()
 
     auto* manager = new (std::nothrow) KAVManager();
     if (!manager) {
-        logStatement(4, LogDest::current(), MEM_ALLOC_FAILED, "KAVManager");
+        logStatement(4, LogDest::trace(), MEM_ALLOC_FAILED, "KAVManager");
+        logStatement(4, LogDest::platform(), MEM_ALLOC_FAILED, "KAVManager");
         exit(MEM_ALLOC_FAILED);
     }
 
@@ -30,7 +31,9 @@ int KAVWorkArea::createWorkArea()
         return rc;
 
     int rc = server->doorCreate(KAV_DOOR, 0);
-    if (rc != 0)
-        logStatement(4, LogDest::current(), CREATE_DOOR_FAILED, KAV_DOOR, rc);
+    if (rc != 0) {
+        logStatement(4, LogDest::trace(), CREATE_DOOR_FAILED, KAV_DOOR, rc);
+        logStatement(4, LogDest::platform(), CREATE_DOOR_FAILED, KAV_DOOR, rc);
+    }
     return rc;
 }

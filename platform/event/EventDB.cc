@@ -72,11 +72,16 @@ std::string readFile(const std::string& path)
     return text;
 }
 
-// The JSON library keeps the last of two equal keys; a class or key written
-// twice is far more likely a copy-and-paste slip than intent, so it is refused.
-json parseWithoutDuplicates(const std::string& text)
+// Duplicate keys found while parsing, by the class they belong to. The JSON
+// library keeps the last of two equal keys; a class or key written twice is
+// far more likely a copy-and-paste slip than intent, so that class is left
+// out rather than loaded with one of the two values.
+using Duplicates = std::map<std::string, std::string>;
+
+json parseNotingDuplicates(const std::string& text, Duplicates& duplicates)
 {
     std::vector<std::set<std::string>> openObjects;
+    std::string currentClass;
     auto watch = [&](int, json::parse_event_t event, json& parsed) {
         if (event == json::parse_event_t::object_start) {
             openObjects.emplace_back();
@@ -84,12 +89,30 @@ json parseWithoutDuplicates(const std::string& text)
             openObjects.pop_back();
         } else if (event == json::parse_event_t::key) {
             const std::string& name = parsed.get_ref<const std::string&>();
-            if (!openObjects.back().insert(name).second)
-                invalid("\"" + name + "\" given twice");
+            const bool repeated = !openObjects.back().insert(name).second;
+            if (openObjects.size() == 1)
+                currentClass = name;
+            if (repeated) {
+                const std::string why = openObjects.size() == 1 ? "class given twice" : "key \"" + name + "\" given twice";
+                duplicates.emplace(currentClass, why);
+            }
         }
         return true;
     };
     return json::parse(text, watch);
+}
+
+// The library's exception texts start with a bracketed tag that means
+// nothing to whoever edits the file.
+std::string withoutTag(const char* what)
+{
+    std::string text(what);
+    if (text.starts_with("[json.exception.")) {
+        const size_t end = text.find("] ");
+        if (end != std::string::npos)
+            text.erase(0, end + 2);
+    }
+    return text;
 }
 
 // Every number is handed on as an int, so one that does not fit is refused
@@ -175,35 +198,32 @@ void readField(const std::string& key, const json& value, Fields& fields)
     invalid("unknown key");
 }
 
-Fields readEntry(const std::string& eventClass, const json& entry)
+Fields readEntry(const json& entry)
 {
     if (!entry.is_object())
-        invalid("class \"" + eventClass + "\": entry must be an object");
+        invalid("entry must be an object");
     Fields fields;
     for (const auto& item : entry.items()) {
         try {
             readField(item.key(), item.value(), fields);
         } catch (const std::runtime_error& e) {
-            invalid("class \"" + eventClass + "\", key \"" + item.key() + "\": " + e.what());
+            invalid("key \"" + item.key() + "\": " + e.what());
         }
     }
     return fields;
 }
 
-Entries readEntries(const std::string& path)
+json readRoot(const std::string& path, Duplicates& duplicates)
 {
     try {
-        const json root = parseWithoutDuplicates(readFile(path));
+        json root = parseNotingDuplicates(readFile(path), duplicates);
         if (!root.is_object())
             invalid("must be a JSON object of event classes");
-        Entries entries;
-        for (const auto& item : root.items())
-            entries.emplace(item.key(), std::make_unique<EventDBEntry>(readEntry(item.key(), item.value())));
-        return entries;
+        return root;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
-        throw std::runtime_error("event database " + path + ": " + e.what());
+        throw std::runtime_error("event database " + path + ": " + withoutTag(e.what()));
     }
 }
 
@@ -211,7 +231,22 @@ Entries readEntries(const std::string& path)
 
 EventDB::EventDB() : EventDB(databasePath()) {}
 
-EventDB::EventDB(const std::string& path) : m_entries(readEntries(path)) {}
+EventDB::EventDB(const std::string& path)
+{
+    Duplicates duplicates;
+    const json root = readRoot(path, duplicates);
+    for (const auto& item : root.items()) {
+        if (const auto found = duplicates.find(item.key()); found != duplicates.end()) {
+            m_skipped.push_back({ item.key(), found->second });
+            continue;
+        }
+        try {
+            m_entries.emplace(item.key(), std::make_unique<EventDBEntry>(readEntry(item.value())));
+        } catch (const std::runtime_error& e) {
+            m_skipped.push_back({ item.key(), e.what() });
+        }
+    }
+}
 
 EventDB::~EventDB() = default;
 

@@ -6,14 +6,27 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "EventDBEntry.h"
 
 class DXAEvent;
 
+// An entry left out of the database, and why: the class as written in the
+// file and a short reason naming the key at fault.
+struct SkippedEventDBEntry {
+    std::string eventClass;
+    std::string reason;
+};
+
+// Each entry is checked on its own: a faulty entry is left out (and listed
+// by skippedEntries()) while every other entry loads, so one typo cannot
+// silence every class.
 class EventDB {
 public:
-    // Throws std::runtime_error when the file is missing or invalid.
+    // Throws std::runtime_error when the file cannot be read, is not JSON or
+    // is not an object of classes; the text names the path and the reason
+    // (for a syntax error with its line and column).
     EventDB();
     explicit EventDB(const std::string& path);
     ~EventDB();
@@ -25,6 +38,10 @@ public:
     // nonzero when the class cannot be read or is not in the database.
     int lookupEventDBEntry(DXAEvent& event, EventDBEntry*& entry);
 
+    // The entries left out, in the order of their classes.
+    const std::vector<SkippedEventDBEntry>& skippedEntries() const { return m_skipped; }
+
 private:
     std::map<std::string, std::unique_ptr<EventDBEntry>> m_entries;
+    std::vector<SkippedEventDBEntry> m_skipped;
 };

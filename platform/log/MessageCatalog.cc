@@ -23,6 +23,7 @@ constexpr CatalogEntry catalog[] = {
     ENTRY(KAV_INVALID_EMAIL_ATTEMPT, "Test email refused: event class %s does not ask for email reporting."),
     ENTRY(KAV_UNKNOWN_EVENT_CLASS, "Event class %s is not in the event database."),
     ENTRY(KAV_FAILED_REPORTING_ATTEMPT, "Event class %s could not be reported through %s reporting."),
+    ENTRY(KAV_EVENTDB_BAD_ENTRY, "The event database entry for event class %s is skipped: %s."),
     ENTRY(KAV_LOST_VARN, "Connection to the remote services proxy lost while reporting event class %s."),
     ENTRY(KAV_VARN_SEND_ERR, "Sending to the remote services proxy failed: %s."),
     ENTRY(KAV_EMAIL_DXAEVENT_GET_FAILED, "Email reporting could not read %s from the event (result %d)."),

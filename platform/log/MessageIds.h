@@ -14,6 +14,7 @@ inline constexpr int KAV_TEST_MSG = 23;
 inline constexpr int KAV_INVALID_EMAIL_ATTEMPT = 24;
 inline constexpr int KAV_UNKNOWN_EVENT_CLASS = 25;
 inline constexpr int KAV_FAILED_REPORTING_ATTEMPT = 26;
+inline constexpr int KAV_EVENTDB_BAD_ENTRY = 27;
 inline constexpr int KAV_LOST_VARN = 30;
 inline constexpr int KAV_VARN_SEND_ERR = 31;
 inline constexpr int KAV_EMAIL_DXAEVENT_GET_FAILED = 40;

@@ -239,7 +239,7 @@ TEST_F(DaemonTest, ShutdownSequenceAndTestEmailRouting)
     EXPECT_FALSE(std::ifstream(m_box.doorDir() + "/kav").good()) << "door socket left behind";
 }
 
-TEST_F(DaemonTest, EventDatabaseMissing)
+TEST_F(DaemonTest, EventDatabaseMissingOrUnparsable)
 {
     ASSERT_TRUE(m_box.startKav());
     post(event("test.any"));
@@ -248,15 +248,71 @@ TEST_F(DaemonTest, EventDatabaseMissing)
     ASSERT_NE(failed, std::string::npos);
     EXPECT_EQ(indexOf(trace, "KAV init: Creating MessageReportingService object."), std::string::npos);
     auto platform = m_box.logTexts("platform");
-    ASSERT_GE(platform.size(), 2u);
+    ASSERT_GE(platform.size(), 1u);
     EXPECT_NE(platform[0].find("KAV_INIT_EVENTDB_FAILED: "), std::string::npos);
-    EXPECT_EQ(platform[1], "KAV init: Initialization complete.");
     EXPECT_NE(indexOf(trace, "KAV_UNKNOWN_EVENT_CLASS: Event class test.any"), std::string::npos);
 
     EXPECT_EQ(m_box.stopKav(), 0);
     trace = m_box.logTexts("trace");
     EXPECT_EQ(indexOf(trace, "KAV shutdown: Deleting MessageReportingService object."), std::string::npos);
     EXPECT_NE(indexOf(trace, "KAV shutdown: Shutdown complete."), std::string::npos);
+
+    // A file that is there but is no JSON: its path and the parser's
+    // reason, with line and column, come right before the failure line.
+    const size_t firstRun = trace.size();
+    m_box.writeEventDB("{\n  \"test.any\": {\"severity\": 2,}\n}\n");
+    ASSERT_TRUE(m_box.startKav());
+    trace = m_box.logTexts("trace");
+    size_t reason = indexOf(trace, "KAV init: event database " + sandboxConfigDir + "eventdb.json: ", firstRun);
+    ASSERT_NE(reason, std::string::npos);
+    EXPECT_NE(trace[reason].find("line 2, column"), std::string::npos) << trace[reason];
+    EXPECT_NE(trace.at(reason + 1).find("KAV_INIT_EVENTDB_FAILED: "), std::string::npos);
+}
+
+TEST_F(DaemonTest, FaultyEntryIsSkippedAndTheOthersReport)
+{
+    json db = { { "test.good", entry({ "message", "orvEvent" }, 2) } };
+    db["test.typo"] = entry({ "message" }, 2);
+    db["test.typo"]["severty"] = 2;
+    db["test.low"] = entry({ "message" }, 2);
+    db["test.low"]["messageNumber"] = 12;
+    start(db);
+    post(event("test.good"));
+    post(event("test.typo"));
+
+    auto trace = m_box.logTexts("trace");
+    EXPECT_NE(indexOf(trace, "EVENT-CLASS: test.typo; event database entry skipped: key \"severty\": unknown key."),
+        std::string::npos);
+    EXPECT_NE(indexOf(trace, "EVENT-CLASS: test.low; event database entry skipped: key \"messageNumber\": must be a "
+                             "message number of 1000 or above."),
+        std::string::npos);
+    auto platform = m_box.logTexts("platform");
+    EXPECT_EQ(countContaining(platform, "KAV_EVENTDB_BAD_ENTRY: "), 2u);
+    EXPECT_EQ(countContaining(platform, "test.typo is skipped: key \"severty\": unknown key."), 1u);
+    EXPECT_EQ(countContaining(platform, "KAV_INIT_EVENTDB_FAILED"), 0u);
+
+    EXPECT_EQ(countContaining(platform, "MSG7001: test.good X12"), 1u);
+    EXPECT_EQ(m_box.frames().size(), 1u);
+    EXPECT_NE(indexOf(trace, "KAV_UNKNOWN_EVENT_CLASS: Event class test.typo"), std::string::npos);
+}
+
+// Door threads keep the domain log of their last event selected; errors
+// about later door calls on them must still go to the trace and platform logs.
+TEST_F(DaemonTest, DomainLogsHoldOnlyTheirEventMessages)
+{
+    start({ { "test.dom", entry({ "message" }, 2) } });
+    m_box.writeFile("/tmp/garbage", "not an event");
+    for (int i = 0; i < 12; ++i) {
+        post(event("test.dom", "B"));
+        ASSERT_EQ(m_box.orvEvent({ "call", "5", m_box.root() + "/event-1.json" }).exitStatus, 0);
+        ASSERT_EQ(m_box.orvEvent({ "send-raw", "0", m_box.hostPath("/tmp/garbage") }).exitStatus, 0);
+    }
+    auto domain = m_box.logTexts("domain-B");
+    EXPECT_EQ(domain.size(), 12u);
+    for (const auto& line : domain)
+        EXPECT_EQ(line, "MSG7001: test.dom X12");
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "UNRECOGNIZED_METHOD_ID: "), 12u);
+    EXPECT_EQ(countContaining(m_box.logTexts("trace"), "KAV_OBJ_INSTANT_FAILED: "), 12u);
 }
 
 }

@@ -118,30 +118,77 @@ TEST(EventDB, ArgumentPlaceholders)
     EXPECT_EQ(value, "keep");
 }
 
-TEST(EventDB, InvalidOrMissingFilesThrow)
+TEST(EventDB, UnreadableFilesThrowWithPathAndReason)
 {
-    const char* const invalid[] = {
-        "", "[]", R"({"a": 1})", R"({"a": {"severity": "5"}})", R"({"a": {"severity": 5.0}})",
-        R"({"a": {"severity": 2147483648}})", R"({"a": {"priority": -2147483649}})",
-        R"({"a": {"messageNumber": -1}})", R"({"a": {"messageNumber": 0}})", R"({"a": {"messageNumber": 999}})",
-        R"({"a": {"channels": ["message", "fax"]}})", R"({"a": {"channels": "email"}})",
-        R"({"a": {"args": ["{class}", 3]}})", R"({"a": {"reportingSubtype": 1}})",
-        R"({"a": {"sevrity": 5}})", R"({"a": {}, "a": {}})", R"({"a": {"severity": 1, "severity": 2}})",
-        R"({"a": {})",
-    };
-    for (const char* text : invalid) {
+    for (const char* text : { "", "[]", R"({"a": {})" }) {
         TempFile file(text);
-        EXPECT_THROW(EventDB db(file.path), std::runtime_error) << text;
+        try {
+            EventDB db(file.path);
+            ADD_FAILURE() << "loaded: " << text;
+        } catch (const std::runtime_error& e) {
+            const std::string why = e.what();
+            EXPECT_EQ(why.find("event database " + file.path + ": "), 0u) << why;
+            EXPECT_EQ(why.find("[json.exception"), std::string::npos) << why;
+        }
+    }
+    TempFile trailingComma("{\n  \"a\": {\"severity\": 5,}\n}");
+    try {
+        EventDB db(trailingComma.path);
+        ADD_FAILURE() << "a trailing comma loaded";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("line 2, column"), std::string::npos) << e.what();
     }
     EXPECT_THROW(EventDB db("/nonexistent/eventdb.json"), std::runtime_error);
 
     TempFile file(R"({"a": {"severity": 2147483647, "priority": -2147483648}})");
-    EXPECT_NO_THROW(EventDB db(file.path));
     setenv("ORV_EVENTDB", file.path.c_str(), 1);
     EXPECT_NO_THROW(EventDB db);
     setenv("ORV_EVENTDB", "/nonexistent/eventdb.json", 1);
     EXPECT_THROW(EventDB db, std::runtime_error);
     unsetenv("ORV_EVENTDB");
+}
+
+TEST(EventDB, FaultyEntriesAreSkippedAndTheRestLoads)
+{
+    TempFile file(R"({
+      "bad.array": 1,
+      "bad.channel": {"channels": ["message", "fax"]},
+      "bad.channels": {"channels": "email"},
+      "bad.class": {"severity": 1},
+      "bad.class": {"severity": 2},
+      "bad.fraction": {"severity": 5.0},
+      "bad.key": {"sevrity": 5},
+      "bad.key.twice": {"severity": 1, "severity": 2},
+      "bad.msg": {"messageNumber": 999},
+      "bad.range": {"priority": -2147483649},
+      "bad.string": {"severity": "5"},
+      "bad.text": {"args": ["{class}", 3]},
+      "good": {"channels": ["message"], "severity": 2147483647, "priority": -2147483648},
+      "good.empty": {}
+    })");
+    EventDB db(file.path);
+    std::vector<std::string> skipped;
+    for (const SkippedEventDBEntry& entry : db.skippedEntries())
+        skipped.push_back(entry.eventClass + ": " + entry.reason);
+    EXPECT_EQ(skipped, (std::vector<std::string> {
+                           "bad.array: entry must be an object",
+                           "bad.channel: key \"channels\": unknown channel \"fax\"",
+                           "bad.channels: key \"channels\": must be an array of strings",
+                           "bad.class: class given twice",
+                           "bad.fraction: key \"severity\": must be an integer",
+                           "bad.key: key \"sevrity\": unknown key",
+                           "bad.key.twice: key \"severity\" given twice",
+                           "bad.msg: key \"messageNumber\": must be a message number of 1000 or above",
+                           "bad.range: key \"priority\": number outside the int range",
+                           "bad.string: key \"severity\": must be an integer",
+                           "bad.text: key \"args\": must be a string",
+                       }));
+
+    for (const char* eventClass : { "good", "good.empty", "bad.key", "bad.class" }) {
+        EventDBEntry* entry = nullptr;
+        const bool loaded = std::string(eventClass).starts_with("good");
+        EXPECT_EQ(db.lookupEventDBEntry(*eventOf({ { "class", eventClass } }), entry) == 0, loaded) << eventClass;
+    }
 }
 
 TEST(EventDB, ConcurrentLookups)

@@ -29,7 +29,9 @@ protected:
         setenv("ORV_LOG_LEVEL", "2", 1);
         reopenLogFiles();
         std::ofstream(m_dir + "/eventdb.json") << R"({"test.remote.email": {"channels": ["remote", "email"],
-            "severity": 2, "priority": 0, "reportingType": 1, "reportingSubtype": "T", "messageNumber": 7001, "args": []}})";
+            "severity": 2, "priority": 0, "reportingType": 1, "reportingSubtype": "T", "messageNumber": 7001, "args": []},
+            "test.message": {"channels": ["message"], "severity": 2, "messageNumber": 7001, "args": ["{class}"]},
+            "test.typo": {"channels": ["message"], "severty": 2}})";
         m_factory = KAVChannelFactory::standard();
         m_factory.eventDB = [this] { return new EventDB(m_dir + "/eventdb.json"); };
         // No proxy and no mail here: only the manager's own lines matter.
@@ -78,11 +80,10 @@ TEST_F(ManagerTest, ChannelWhoseConstructionThrowsIsSwitchedOff)
     auto trace = texts("trace.log");
     auto platform = texts("platform.log");
     EXPECT_TRUE(contains(trace, "KAV_INIT_CHANNEL_FAILED: The remote reporting channel"));
-    // After the failure pair the progress lines follow the platform selection.
-    ASSERT_GE(platform.size(), 3u);
-    EXPECT_NE(platform[0].find("KAV_INIT_CHANNEL_FAILED: "), std::string::npos);
-    EXPECT_EQ(platform[1], "KAV init: Creating EmailReportingService object.");
-    EXPECT_EQ(platform[2], "KAV init: Initialization complete.");
+    // Progress lines stay in the trace log after the failure pair.
+    EXPECT_TRUE(contains(platform, "KAV_INIT_CHANNEL_FAILED: "));
+    EXPECT_FALSE(contains(platform, "KAV init: "));
+    EXPECT_TRUE(contains(trace, "KAV init: Creating EmailReportingService object."));
 
     EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email not sent to remote reporting because remote reporting disabled."));
     EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email sent to email reporting service."));
@@ -122,6 +123,42 @@ TEST_F(ManagerTest, WithoutDatabaseEveryClassIsUnknown)
     EXPECT_FALSE(contains(trace, "Creating MessageReportingService"));
     EXPECT_TRUE(contains(trace, "KAV_UNKNOWN_EVENT_CLASS: Event class test.remote.email"));
     EXPECT_FALSE(contains(trace, "sent to"));
+    // The trace names the file and why it could not be loaded.
+    EXPECT_TRUE(contains(trace, "KAV init: event database /nonexistent/eventdb.json: cannot open: "));
+}
+
+TEST_F(ManagerTest, FaultyEntryIsNamedAndSkipped)
+{
+    {
+        KAVManager manager(m_factory);
+        report(manager, "test.typo");
+        report(manager, "test.message");
+    }
+    auto trace = texts("trace.log");
+    auto platform = texts("platform.log");
+    EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.typo; event database entry skipped: key \"severty\": unknown key."));
+    EXPECT_TRUE(contains(platform,
+        "KAV_EVENTDB_BAD_ENTRY: The event database entry for event class test.typo is skipped: key \"severty\": unknown key."));
+    EXPECT_TRUE(contains(trace, "KAV_UNKNOWN_EVENT_CLASS: Event class test.typo"));
+    EXPECT_TRUE(contains(platform, "MSG7001: test.message"));
+}
+
+// A door thread's last selection is the domain log of the event it
+// reported; the next call's own lines must not land there.
+TEST_F(ManagerTest, DoorCallErrorsNeverGoToALeftoverDomainLog)
+{
+    setenv("ORV_LOG_LEVEL", "0", 1);
+    reopenLogFiles();
+    {
+        KAVManager manager(m_factory);
+        report(manager, "test.message");
+        // Outside a door call the method id is unknown: the unrecognised-method path.
+        manager.methodDispatch();
+    }
+    EXPECT_EQ(texts("domain-A.log"), std::vector<std::string> { "MSG7001: test.message" });
+    EXPECT_TRUE(contains(texts("trace.log"), "UNRECOGNIZED_METHOD_ID: "));
+    EXPECT_TRUE(contains(texts("trace.log"), "In methodDispatch(), methodID = "));
+    EXPECT_TRUE(contains(texts("platform.log"), "UNRECOGNIZED_METHOD_ID: "));
 }
 
 }
