@@ -1,7 +1,10 @@
 // MIME construction over an arbitrary body and attachment. The message is
-// read back the way a mail reader would, by its boundary lines: the body
-// part must hold the body unchanged, and the attachment part, decoded from
-// base64, must give back the attachment's bytes with a matching Content-MD5.
+// read back the way a mail reader would, by the boundary its header
+// declares: the header must end in an empty line, the body part, decoded as
+// its header says, must give back the body whatever it holds (delimiter
+// lines of any guessable boundary included), and the attachment part,
+// decoded from base64, must give back the attachment's bytes with a matching
+// Content-MD5.
 //
 // Input: one flag byte (bit 0: with attachment), two bytes of body length
 // (big-endian, cut to what is there), the body, then the attachment.
@@ -20,7 +23,6 @@
 namespace {
 
 const std::string id = "123456";
-const std::string delimiter = "---" + id;
 
 struct Input {
     bool withAttachment = false;
@@ -78,10 +80,51 @@ std::string base64Decode(std::string_view text)
     return bytes;
 }
 
+std::string qpDecode(std::string_view text)
+{
+    static const std::string hex = "0123456789ABCDEF";
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '=') {
+            bytes += text[i];
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+            continue;
+        }
+        const size_t high = i + 2 < text.size() ? hex.find(text[i + 1]) : std::string::npos;
+        const size_t low = i + 2 < text.size() ? hex.find(text[i + 2]) : std::string::npos;
+        if (high == std::string::npos || low == std::string::npos)
+            fuzzFailure("a broken quoted-printable escape");
+        bytes += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return bytes;
+}
+
+// The boundary the message header declares; the header must end in an
+// empty line before the first delimiter.
+std::string declaredBoundary(std::string_view message)
+{
+    const size_t end = message.find("\n\n");
+    const std::string key = "Content-Type: multipart/mixed; boundary=\"";
+    const size_t at = message.find(key);
+    if (end == std::string_view::npos || at == std::string_view::npos || at > end)
+        fuzzFailure("no header with a boundary and an end");
+    const size_t start = at + key.size();
+    const std::string boundary(message.substr(start, message.find('"', start) - start));
+    if (boundary.rfind("-" + id + "-", 0) != 0 || boundary.size() < id.size() + 20)
+        fuzzFailure("a guessable boundary: " + boundary);
+    if (message.substr(end + 2, boundary.size() + 3) != "--" + boundary + "\n")
+        fuzzFailure("the first delimiter does not follow the header's end");
+    return boundary;
+}
+
 // The parts between the boundary lines, each without the line break that
 // belongs to the boundary after it; the text up to the first boundary line
 // is left out, and the closing boundary must end the message.
-std::vector<std::string_view> parts(std::string_view message)
+std::vector<std::string_view> parts(std::string_view message, const std::string& delimiter)
 {
     const std::string opening = delimiter + "\n";
     const size_t first = message.find("\n" + opening);
@@ -113,7 +156,7 @@ std::string headerValue(std::string_view headers, const std::string& name)
     const std::string prefix = name + ": ";
     const size_t at = headers.find(prefix);
     if (at == std::string_view::npos)
-        fuzzFailure("attachment without " + name);
+        fuzzFailure("a part without " + name);
     const size_t start = at + prefix.size();
     return std::string(headers.substr(start, headers.find('\n', start) - start));
 }
@@ -151,10 +194,6 @@ void checkAttachment(std::string_view part, const std::string& attachment)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const Input input = split(data, size);
-    // The boundary is derived from the six-digit message identifier; a body
-    // that holds it cannot be told apart from the message's own structure.
-    if (input.body.find(delimiter) != std::string::npos)
-        return 0;
     FuzzScratch& scratch = FuzzScratch::instance();
     const std::string attachmentPath
         = input.withAttachment ? scratch.write("DXAEvent", reinterpret_cast<const uint8_t*>(input.attachment.data()),
@@ -166,12 +205,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzzFailure("constructMime failed");
 
     const std::string message = out.str();
-    const std::vector<std::string_view> found = parts(message);
+    const std::vector<std::string_view> found = parts(message, "--" + declaredBoundary(message));
     if (found.size() != (input.withAttachment ? 2u : 1u))
         fuzzFailure("wrong number of parts: " + std::to_string(found.size()));
     std::string_view headers;
-    if (content(found[0], headers) != input.body || !headers.empty())
-        fuzzFailure("the body part does not hold the body unchanged");
+    const std::string_view text = content(found[0], headers);
+    if (headers.find("Content-Type: text/plain; charset=UTF-8\n") != 0)
+        fuzzFailure("the body part is not declared UTF-8 text");
+    const std::string encoding = headerValue(headers, "Content-Transfer-Encoding");
+    const std::string decoded = encoding == "quoted-printable" ? qpDecode(text) : std::string(text);
+    if (decoded != input.body || (encoding != "7bit" && encoding != "quoted-printable"))
+        fuzzFailure("the body part does not give back the body");
     if (input.withAttachment)
         checkAttachment(found[1], input.attachment);
     return 0;

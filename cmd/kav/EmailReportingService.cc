@@ -19,6 +19,7 @@
 #include "MailRecipient.h"
 #include "MessageIds.h"
 #include "MimeEmail.h"
+#include "OutputFile.h"
 #include "RecipientInfo.h"
 #include "ShutdownSignal.h"
 #include "TagReplacement.h"
@@ -239,15 +240,14 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
         return;
     }
     std::istringstream bodyStream(body);
-    std::ostringstream message;
     const std::string attachment = includeEvent ? attachmentPath : std::string();
-    if (mime.constructMime(id, attachment, message, bodyStream, editor.getSubject(), from) != 0)
-        return;
-    sendMime(mimeFile.path(), std::move(message).str(), scriptPath, recipientList);
+    sendMime(mime, id, attachment, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath, recipientList);
 }
 
-// The script reads the file once it is complete and closed.
-int EmailReportingService::sendMime(const std::string& mimePath, const std::string& message,
+// The message goes straight into its file, which the script reads once it
+// is complete and closed.
+int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, const std::string& attachment,
+    std::istream& body, const std::string& subject, const std::string& from, const std::string& mimePath,
     const std::string& scriptPath, const std::string& recipients)
 {
     FdGuard file = createScratchFile(mimePath);
@@ -256,12 +256,14 @@ int EmailReportingService::sendMime(const std::string& mimePath, const std::stri
             mimePath, errno);
         return -1;
     }
-    if (!writeAll(file.get(), message.data(), message.size())) {
+    OutputFile message(std::move(file));
+    if (mime.constructMime(id, attachment, message, body, subject, from) != 0)
+        return -1;
+    if (!message.close()) {
         logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't write <%s> errno <%d>\n",
             mimePath, errno);
         return -1;
     }
-    file.reset();
     return execSendmail(scriptPath, mimePath, recipients);
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <ctime>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "FdGuard.h"
 
 class MailRecipient;
+class MimeEmail;
 
 class EmailReportingService {
 public:
@@ -93,8 +95,9 @@ public:
 private:
     void mailRecipient(MailRecipient& recipients, int index, const std::vector<std::string>& tags,
         const std::vector<std::string>& values, const std::string& attachmentPath);
-    int sendMime(const std::string& mimePath, const std::string& message, const std::string& scriptPath,
-        const std::string& recipients);
+    int sendMime(MimeEmail& mime, const std::string& id, const std::string& attachment, std::istream& body,
+        const std::string& subject, const std::string& from, const std::string& mimePath,
+        const std::string& scriptPath, const std::string& recipients);
     int readEventData(DXAEvent& event, std::string& domains);
     int eventAccessorFailed(const char* item, int status);
 };

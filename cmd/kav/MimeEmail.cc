@@ -1,6 +1,15 @@
 #include "MimeEmail.h"
 
+#include <errno.h>
+#include <sys/random.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <iterator>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -38,36 +47,130 @@ void endLine(std::ostream& out)
     out.flush();
 }
 
+// Letters and digits of the boundary and of the Message-ID that nobody can
+// guess: 24 of them carry some 140 bits.
+constexpr size_t boundaryRandomLength = 24;
+constexpr size_t messageIdRandomLength = 16;
+
+// Longest header line (without its line break) mail transports accept.
+constexpr size_t maxHeaderLine = 998;
+constexpr size_t maxBodyLine = 998;
+constexpr size_t qpLineLength = 76;
+
+// "Subject:"
+constexpr size_t subjectPrefixLength = 8;
+
+// Text bytes per encoded word: 45 bytes give 60 base64 characters, so a
+// word with its "=?UTF-8?B?" and "?=" stays within 75 characters.
+constexpr size_t encodedWordBytes = 45;
+
+std::string randomWord(size_t length)
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::vector<unsigned char> bytes(length);
+    size_t filled = 0;
+    while (filled < length) {
+        const ssize_t n = getrandom(bytes.data() + filled, length - filled, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        filled += static_cast<size_t>(n);
+    }
+    // Without the kernel's randomness, still distinct: the clock's nanoseconds.
+    if (filled < length) {
+        timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        for (size_t i = filled; i < length; ++i)
+            bytes[i] = static_cast<unsigned char>((now.tv_nsec >> (i % 4 * 8)) + i * 131);
+    }
+    std::string word;
+    for (unsigned char byte : bytes)
+        word += letters[byte % 62];
+    return word;
+}
+
+// The host part of a Message-ID: the host name when it is a plain domain
+// name, else "localhost".
+std::string mailHostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "localhost";
+    for (const char* c = name; *c != '\0'; ++c) {
+        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '-' && *c != '.')
+            return "localhost";
+    }
+    return name;
+}
+
+// Bytes of `text` from `at` that fit in one encoded word, never splitting a
+// UTF-8 sequence (a decoder would otherwise see broken characters).
+size_t wordLength(const std::string& text, size_t at, size_t limit)
+{
+    size_t length = std::min(limit, text.size() - at);
+    if (at + length == text.size())
+        return length;
+    size_t cut = length;
+    while (cut > 0 && (static_cast<unsigned char>(text[at + cut]) & 0xC0) == 0x80)
+        --cut;
+    return cut > 0 ? cut : length;
+}
+
+std::string base64Of(const std::string& bytes)
+{
+    std::vector<char> encoded((bytes.size() + 2) / 3 * 4 + 1);
+    MimeEmail().encode_base64(
+        encoded.data(), reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    return encoded.data();
+}
+
 }
 
 int MimeEmail::constructMime(const std::string& id, const std::string& attachmentPath, std::ostream& out,
     std::istream& body, const std::string& subject, const std::string& from)
 {
-    writeHeader(out, id, subject, from);
-    copy(body, out);
-    if (!attachmentPath.empty() && writeAttachment(out, id, attachmentPath) != 0)
+    // The body is an edited template, bounded in size; the boundary must be
+    // chosen against all of it before the first line is written.
+    std::string text(std::istreambuf_iterator<char>(body), {});
+    const bool plain = sevenBit(text);
+    if (!plain)
+        text = quotedPrintable(text);
+    const std::string boundary = boundaryFor(id, text);
+    writeHeader(out, id, boundary, subject, from);
+    out << "--" << boundary;
+    endLine(out);
+    out << "Content-Type: text/plain; charset=UTF-8";
+    endLine(out);
+    out << "Content-Transfer-Encoding: " << (plain ? "7bit" : "quoted-printable");
+    endLine(out);
+    endLine(out);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!attachmentPath.empty() && writeAttachment(out, boundary, attachmentPath) != 0)
         return -1;
     endLine(out);
-    out << "---" << id << "--";
+    out << "--" << boundary << "--";
     endLine(out);
     return 0;
 }
 
-void MimeEmail::writeHeader(std::ostream& out, const std::string& id, const std::string& subject,
-    const std::string& from)
+void MimeEmail::writeHeader(std::ostream& out, const std::string& id, const std::string& boundary,
+    const std::string& subject, const std::string& from)
 {
-    out << "Message-ID: <" << id << ">";
+    out << "Message-ID: " << messageId(id);
+    endLine(out);
+    out << "Date: " << dateText(time(nullptr));
     endLine(out);
     out << "MIME-Version: 1.0";
     endLine(out);
-    out << subject << from << "Content-Type: multipart/mixed; boundary=\"-" << id << "\"";
+    out << encodeSubject(subject) << from << "Content-Type: multipart/mixed; boundary=\"" << boundary << "\"";
     endLine(out);
-    out << "---" << id;
-    endLine(out);
+    // The empty line that ends the header; without it a reader or a
+    // transfer agent may take the first delimiter for a header line.
     endLine(out);
 }
 
-int MimeEmail::writeAttachment(std::ostream& out, const std::string& id, const std::string& attachmentPath)
+int MimeEmail::writeAttachment(std::ostream& out, const std::string& boundary, const std::string& attachmentPath)
 {
     // Read twice (digest, then encoding) through a large buffer.
     InputFile attachment(attachmentPath);
@@ -79,7 +182,7 @@ int MimeEmail::writeAttachment(std::ostream& out, const std::string& id, const s
     const std::string name = fileName(attachmentPath);
     const std::string digest = md5Digest(attachment, nullptr);
     endLine(out);
-    out << "---" << id;
+    out << "--" << boundary;
     endLine(out);
     out << "Content-Type: application/octet-stream; name=\"" << name << "\"";
     endLine(out);
@@ -95,19 +198,118 @@ int MimeEmail::writeAttachment(std::ostream& out, const std::string& id, const s
     return 0;
 }
 
-void MimeEmail::copy(std::istream& in, std::ostream& out)
-{
-    char block[copyBlock];
-    while (in) {
-        in.read(block, copyBlock);
-        out.write(block, in.gcount());
-    }
-}
-
 std::string MimeEmail::fileName(const std::string& path)
 {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string MimeEmail::boundaryFor(const std::string& id, const std::string& text)
+{
+    for (;;) {
+        std::string boundary = "-" + id + "-" + randomWord(boundaryRandomLength);
+        // Practically never taken again; a body cannot know the letters.
+        if (text.find(boundary) == std::string::npos)
+            return boundary;
+    }
+}
+
+std::string MimeEmail::messageId(const std::string& id)
+{
+    static std::atomic<unsigned long> counter { 0 };
+    return "<" + id + "." + std::to_string(getpid()) + "." + std::to_string(++counter) + "."
+        + randomWord(messageIdRandomLength) + "@" + mailHostName() + ">";
+}
+
+std::string MimeEmail::dateText(time_t when)
+{
+    // Built by hand: the names must be English whatever locale the daemon runs in.
+    static const char* const days[] = { "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat" };
+    static const char* const months[]
+        = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+    struct tm utc {};
+    gmtime_r(&when, &utc);
+    char text[64];
+    snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", days[utc.tm_wday % 7], utc.tm_mday,
+        months[utc.tm_mon % 12], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
+std::string MimeEmail::encodeSubject(const std::string& subjectLine)
+{
+    if (subjectLine.empty())
+        return subjectLine;
+    std::string value = subjectLine;
+    if (value.back() == '\n')
+        value.pop_back();
+    const bool named = value.starts_with("Subject:");
+    const bool printable = std::all_of(value.begin(), value.end(),
+        [](char c) { return (c >= ' ' && c <= '~') || c == '\t'; });
+    if (printable && value.size() <= maxHeaderLine)
+        return subjectLine;
+    value.erase(0, named ? subjectPrefixLength : 0);
+    value.erase(0, value.find_first_not_of(" \t"));
+    if (value.find_first_not_of(" \t") == std::string::npos)
+        value.clear();
+    std::string encoded = "Subject:";
+    size_t at = 0;
+    while (at < value.size()) {
+        const size_t length = wordLength(value, at, encodedWordBytes);
+        encoded += " =?UTF-8?B?" + base64Of(value.substr(at, length)) + "?=";
+        at += length;
+        if (at < value.size())
+            encoded += '\n';
+    }
+    return encoded + "\n";
+}
+
+bool MimeEmail::sevenBit(const std::string& text)
+{
+    size_t lineLength = 0;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == 0 || byte == '\r' || byte >= 0x80)
+            return false;
+        lineLength = byte == '\n' ? 0 : lineLength + 1;
+        if (lineLength > maxBodyLine)
+            return false;
+    }
+    return true;
+}
+
+std::string MimeEmail::quotedPrintable(const std::string& text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() * 3 / 2);
+    size_t column = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\n') {
+            out += '\n';
+            column = 0;
+            continue;
+        }
+        const bool lineEnd = i + 1 == text.size() || text[i + 1] == '\n';
+        // Blanks at a line end would be lost on the way; '=' starts an escape.
+        const bool literal
+            = (byte >= 33 && byte <= 126 && byte != '=') || ((byte == ' ' || byte == '\t') && !lineEnd);
+        const size_t width = literal ? 1 : 3;
+        // A soft line break ("=" at the end) keeps every line within 76.
+        if (column + width > qpLineLength - (lineEnd ? 0 : 1)) {
+            out += "=\n";
+            column = 0;
+        }
+        if (literal) {
+            out += static_cast<char>(byte);
+        } else {
+            out += '=';
+            out += hex[byte >> 4];
+            out += hex[byte & 0x0f];
+        }
+        column += width;
+    }
+    return out;
 }
 
 int MimeEmail::to64(std::istream& in, std::ostream& out)

@@ -1,10 +1,16 @@
 // Writes one complete MIME message: the header lines, the edited template as
 // a plain-text part and, optionally, the packed event as a base64 part with
 // its MD5 digest (Content-MD5).
+//
+// Event fields reach the message through the template, so nothing in the
+// body may be taken for the message's own structure: the boundary carries
+// random characters and is checked to be absent from the body, and text that
+// is not plain short-lined ASCII is sent quoted-printable as UTF-8.
 #pragma once
 
 #include <md5.h>
 
+#include <ctime>
 #include <iosfwd>
 #include <string>
 
@@ -36,9 +42,31 @@ public:
     // for 4 characters per started group of 3 bytes, plus one.
     int encode_base64(char* out, const unsigned char* in, int len);
 
+    // "-", the identifier, "-" and random letters and digits, found nowhere
+    // in `text`.
+    static std::string boundaryFor(const std::string& id, const std::string& text);
+
+    // "<ID.unique@host>": never the same twice, in this or any other process.
+    static std::string messageId(const std::string& id);
+
+    // The date in the form mail headers use, in UTC.
+    static std::string dateText(time_t when);
+
+    // The subject header line (ending in "\n") as it may stand in a message:
+    // unchanged when it is printable ASCII of a header line's length, else
+    // its text as UTF-8 encoded words on folded lines.
+    static std::string encodeSubject(const std::string& subjectLine);
+
+    // Text that may go as it is (7bit): ASCII without NUL or CR, no line
+    // longer than 998 bytes.
+    static bool sevenBit(const std::string& text);
+
+    // The quoted-printable form of `text`; "\n" stays a line break.
+    static std::string quotedPrintable(const std::string& text);
+
 private:
-    void writeHeader(std::ostream& out, const std::string& id, const std::string& subject, const std::string& from);
-    int writeAttachment(std::ostream& out, const std::string& id, const std::string& attachmentPath);
-    static void copy(std::istream& in, std::ostream& out);
+    void writeHeader(std::ostream& out, const std::string& id, const std::string& boundary, const std::string& subject,
+        const std::string& from);
+    int writeAttachment(std::ostream& out, const std::string& boundary, const std::string& attachmentPath);
     static std::string fileName(const std::string& path);
 };

@@ -29,6 +29,10 @@ public:
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
 
+    // Gives the descriptor up without closing it (for a caller that closes
+    // it itself to see the result).
+    int release() { return std::exchange(m_fd, -1); }
+
     void reset(int fd = -1)
     {
         if (m_fd >= 0)

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -24,9 +26,8 @@ namespace {
 const std::string& config = sandboxConfigDir;
 const std::string& spool = sandboxSpoolDir;
 
-// The first delimiter follows the header lines without an empty line, which
-// the parser notes and reads past; anything else would be a broken message.
-const json layoutDefects = { "MissingHeaderBodySeparatorDefect" };
+// A well-formed message: the parser notes nothing.
+const json layoutDefects = json::array();
 
 json event(const std::string& code = "X12", const std::string& eventClass = "test.mail")
 {
@@ -140,9 +141,10 @@ TEST_F(EmailE2E, OneMailPerSelectedLine)
     EXPECT_EQ(full["headers"]["Subject"], "test.mail X12");
     EXPECT_EQ(full["headers"]["From"], "kav@sc0.example");
     const std::string id = full["headers"]["Message-ID"];
-    EXPECT_TRUE(id.size() == 8 && id.front() == '<' && id.back() == '>'
-        && std::all_of(id.begin() + 1, id.end() - 1, [](char c) { return c >= '0' && c <= '9'; }))
-        << id;
+    EXPECT_TRUE(std::regex_match(id, std::regex("<[0-9]{6}\\.[0-9]+\\.[0-9]+\\.[A-Za-z0-9]{16}@[A-Za-z0-9.-]+>"))) << id;
+    EXPECT_TRUE(std::regex_match(full["headers"]["Date"].get<std::string>(),
+        std::regex("[A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} 20[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \\+0000")))
+        << full["headers"]["Date"];
     ASSERT_EQ(full["parts"].size(), 2u);
     EXPECT_EQ(full["parts"][0]["text"], body());
     EXPECT_EQ(full["parts"][1]["hex"], packedHex(event()));
@@ -197,6 +199,7 @@ TEST_F(EmailE2E, TestEmailIsTheSameMailAsAReport)
     // Only the identifier and the attachment's file name may differ.
     for (json* mail : { &report, &test }) {
         (*mail)["headers"].erase("Message-ID");
+        (*mail)["headers"].erase("Date");
         (*mail)["headers"].erase("Content-Type");
         (*mail)["parts"][1].erase("filename");
     }
@@ -222,6 +225,10 @@ TEST_F(EmailE2E, TwentyConcurrentReportsStayApart)
 
     std::vector<json> mails = describe(filesIn(m_box.hostPath(spool)));
     ASSERT_EQ(mails.size(), 20u);
+    std::set<std::string> ids;
+    for (const json& mail : mails)
+        ids.insert(mail["headers"].value("Message-ID", ""));
+    EXPECT_EQ(ids.size(), 20u);
     for (int i = 0; i < 20; ++i) {
         const std::string code = "C" + std::to_string(i);
         auto mail = std::find_if(mails.begin(), mails.end(),
@@ -365,4 +372,43 @@ TEST_F(EmailE2E, ShutdownStopsAWaitingScript)
     EXPECT_EQ(countContaining(trace, "reportEmail cut short by shutdown, 1 of 2 recipients not mailed"), 1u);
     EXPECT_TRUE(takeMails().empty());
     EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(EmailE2E, EventTextCannotForgeParts)
+{
+    // The boundary used to be "-" and the six digits of the current second:
+    // delimiters for the next few seconds, an HTML part and an early end.
+    std::string code = "X";
+    for (time_t second = time(nullptr); second < time(nullptr) + 8; ++second) {
+        char id[8];
+        snprintf(id, sizeof id, "%06lld", static_cast<long long>(second % 1000000));
+        code += std::string("\n---") + id + "\nContent-Type: text/html\n\n<b>forged</b>\n---" + id + "--\n";
+    }
+    start(line("ops@x.example"));
+    post(event(code));
+    json mail = takeMails()["ops@x.example"];
+    EXPECT_EQ(mail["defects"], layoutDefects) << mail.dump();
+    ASSERT_EQ(mail["parts"].size(), 2u) << mail.dump();
+    EXPECT_EQ(mail["parts"][0]["type"], "text/plain");
+    EXPECT_EQ(mail["parts"][0]["text"], body(code));
+    EXPECT_EQ(mail["parts"][1]["hex"], packedHex(event(code)));
+    EXPECT_EQ(mail["parts"][1]["md5"], mail["parts"][1]["digest"]);
+}
+
+TEST_F(EmailE2E, Utf8SubjectAndBodyReadBack)
+{
+    const std::string code = "\u00dcn\u00efc\u00f8d\u00e9 \u2713 \u2014 \u6771\u4eac";
+    start(line("ops@x.example"));
+    post(event(code));
+    json mail = takeMails()["ops@x.example"];
+    EXPECT_EQ(mail["defects"], layoutDefects) << mail.dump();
+    EXPECT_TRUE(mail["headers"]["Subject"].get<std::string>().starts_with("=?UTF-8?B?"));
+    EXPECT_EQ(mail["subject"], "test.mail " + code);
+    ASSERT_EQ(mail["parts"].size(), 2u);
+    EXPECT_EQ(mail["parts"][0]["text"], body(code));
+
+    // Plain ASCII stays readable as it is.
+    post(event("X12"));
+    json plain = takeMails()["ops@x.example"];
+    EXPECT_EQ(plain["headers"]["Subject"], "test.mail X12");
 }

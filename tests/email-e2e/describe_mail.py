@@ -4,11 +4,12 @@
 Parses the message in each FILE with Python's email package and prints a
 JSON array with one object per message: the header fields, the parser's
 defects, and every leaf part with its type, file name, Content-MD5 field,
-the MD5 digest (base64) of its decoded bytes and those bytes in hex (text
+the decoded subject, the MD5 digest (base64) of its decoded bytes and those bytes in hex (text
 parts also as text).
 """
 import base64
 import email
+import email.header
 import email.policy
 import hashlib
 import json
@@ -33,6 +34,7 @@ def describe(path):
         })
     return {
         "headers": {name: value for name, value in message.items()},
+        "subject": str(email.header.make_header(email.header.decode_header(message.get("Subject", "")))),
         "multipart": message.is_multipart(),
         "defects": [type(defect).__name__ for defect in message.defects],
         "parts": parts,

@@ -34,8 +34,28 @@ std::string mimeFor(const std::string& path, int* result = nullptr)
     return out.str();
 }
 
-const std::string header = "Message-ID: <123456>\nMIME-Version: 1.0\nSubject: s\nFrom: k@h\n"
-                           "Content-Type: multipart/mixed; boundary=\"-123456\"\n---123456\n\nline\n";
+// The boundary the message declares.
+std::string boundaryOf(const std::string& mail)
+{
+    const std::string key = "boundary=\"";
+    const size_t at = mail.find(key);
+    return at == std::string::npos ? "" : mail.substr(at + key.size(), mail.find('"', at + key.size()) - at - key.size());
+}
+
+// Everything from the MIME-Version line to the end of the body part.
+std::string layout(const std::string& boundary, const std::string& body, const char* encoding = "7bit")
+{
+    return "MIME-Version: 1.0\nSubject: s\nFrom: k@h\nContent-Type: multipart/mixed; boundary=\"" + boundary
+        + "\"\n\n--" + boundary + "\nContent-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: " + encoding
+        + "\n\n" + body;
+}
+
+// The message without its Message-ID and Date lines, which differ per mail.
+std::string withoutIdAndDate(const std::string& mail)
+{
+    const size_t at = mail.find("MIME-Version: ");
+    return at == std::string::npos ? mail : mail.substr(at);
+}
 
 }
 
@@ -65,12 +85,15 @@ TEST(MimeEmail, AttachmentLinesAndLayout)
     TempDir dir;
     for (size_t size : { 0, 54, 55, 100 }) {
         const std::string data = bytes(size);
-        std::string mail = mimeFor(dir.write("ev" + std::to_string(size), data));
-        const std::string part = "\n---123456\nContent-Type: application/octet-stream; name=\"ev" + std::to_string(size)
+        const std::string mail = mimeFor(dir.write("ev" + std::to_string(size), data));
+        const std::string boundary = boundaryOf(mail);
+        const std::string header = layout(boundary, "line\n");
+        const std::string part = "\n--" + boundary + "\nContent-Type: application/octet-stream; name=\"ev" + std::to_string(size)
             + "\"\nContent-Transfer-Encoding: base64\nContent-Disposition: inline; filename=\"ev"
             + std::to_string(size) + "\"\nContent-MD5: " + digestOf(data) + "\n\n";
-        ASSERT_EQ(mail.substr(0, header.size() + part.size()), header + part) << size;
-        std::istringstream lines(mail.substr(header.size() + part.size()));
+        const std::string rest = withoutIdAndDate(mail);
+        ASSERT_EQ(rest.substr(0, header.size() + part.size()), header + part) << size;
+        std::istringstream lines(rest.substr(header.size() + part.size()));
         std::vector<size_t> lengths;
         std::string last;
         for (std::string line; std::getline(lines, line) && !line.empty(); last = line)
@@ -79,15 +102,19 @@ TEST(MimeEmail, AttachmentLinesAndLayout)
             { 100, { 72, 64 } } };
         EXPECT_EQ(lengths, expected.at(size)) << size;
         EXPECT_EQ(last.ends_with("=="), size == 55 || size == 100) << size;
-        EXPECT_TRUE(mail.ends_with("\n\n---123456--\n")) << size;
+        EXPECT_TRUE(mail.ends_with("\n\n--" + boundary + "--\n")) << size;
     }
 
     std::istringstream body("b\n");
     std::ostringstream plain;
     EXPECT_EQ(MimeEmail().constructMime("000001", "", plain, body, "", "From: k\n"), 0);
-    EXPECT_EQ(plain.str(),
-        "Message-ID: <000001>\nMIME-Version: 1.0\nFrom: k\n"
-        "Content-Type: multipart/mixed; boundary=\"-000001\"\n---000001\n\nb\n\n---000001--\n");
+    const std::string boundary = boundaryOf(plain.str());
+    EXPECT_TRUE(boundary.starts_with("-000001-")) << boundary;
+    EXPECT_EQ(withoutIdAndDate(plain.str()),
+        "MIME-Version: 1.0\nFrom: k\nContent-Type: multipart/mixed; boundary=\"" + boundary + "\"\n\n--" + boundary
+            + "\nContent-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: 7bit\n\nb\n\n--" + boundary
+            + "--\n");
+    EXPECT_TRUE(plain.str().starts_with("Message-ID: <000001."));
 }
 
 // Large attachments are encoded many lines at a time; the lines must not
@@ -105,7 +132,7 @@ TEST(MimeEmail, LargeAttachmentEncodesLikeOneBlock)
         expected.append(text.substr(0, 72)).append("\n");
     const size_t start = mail.find("Content-MD5: " + digestOf(data) + "\n\n");
     ASSERT_NE(start, std::string::npos);
-    EXPECT_EQ(mail.substr(start + 39), expected + "\n---123456--\n");
+    EXPECT_EQ(mail.substr(start + 39), expected + "\n--" + boundaryOf(mail) + "--\n");
 }
 
 TEST(MimeEmail, AttachmentNamesAndFailure)
@@ -118,9 +145,71 @@ TEST(MimeEmail, AttachmentNamesAndFailure)
 
     LogCapture log;
     int status = 0;
-    EXPECT_EQ(mimeFor(dir.path("absent"), &status), header);
+    const std::string mail = mimeFor(dir.path("absent"), &status);
+    EXPECT_EQ(withoutIdAndDate(mail), layout(boundaryOf(mail), "line\n"));
     EXPECT_EQ(status, -1);
     EXPECT_NE(log.trace().find("Error in MimeEmail::constructMIME can't open file " + dir.path("absent")),
         std::string::npos);
     EXPECT_NE(log.platform().find("KAV_MIME_OPEN_ATTACHMENT"), std::string::npos);
+}
+
+TEST(MimeEmail, HeadersThatNoEventCanBreak)
+{
+    EXPECT_EQ(MimeEmail::dateText(0), "Thu, 01 Jan 1970 00:00:00 +0000");
+    EXPECT_EQ(MimeEmail::dateText(1700000000), "Tue, 14 Nov 2023 22:13:20 +0000");
+
+    const std::string first = MimeEmail::messageId("123456");
+    EXPECT_NE(first, MimeEmail::messageId("123456"));
+    EXPECT_TRUE(first.starts_with("<123456.") && first.ends_with(">") && first.find('@') != std::string::npos) << first;
+
+    // Boundaries start with the identifier and are never found in the body.
+    const std::string boundary = MimeEmail::boundaryFor("123456", "---123456\n");
+    EXPECT_TRUE(boundary.starts_with("-123456-")) << boundary;
+    EXPECT_EQ(boundary.size(), 8u + 24u);
+    EXPECT_NE(boundary, MimeEmail::boundaryFor("123456", ""));
+
+    // Plain subjects stay; others become encoded words of at most 75
+    // characters, one per folded line.
+    EXPECT_EQ(MimeEmail::encodeSubject("Subject: plain\n"), "Subject: plain\n");
+    EXPECT_EQ(MimeEmail::encodeSubject(""), "");
+    EXPECT_EQ(MimeEmail::encodeSubject("Subject: \xc3\xa9\n"), "Subject: =?UTF-8?B?w6k=?=\n");
+    std::string accents;
+    for (int i = 0; i < 40; ++i)
+        accents += "\xc3\xa9";
+    const std::string folded = MimeEmail::encodeSubject("Subject: " + accents + "\n");
+    // 45 bytes would split the 23rd "é": the first word takes 44.
+    EXPECT_TRUE(folded.starts_with(
+        "Subject: =?UTF-8?B?w6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6k=?=\n "))
+        << folded;
+    std::istringstream lines(folded);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        const size_t word = line.find("=?UTF-8?B?");
+        ASSERT_NE(word, std::string::npos) << line;
+        EXPECT_LE(line.size() - word, 75u) << line;
+    }
+    EXPECT_EQ(count, 2);
+    const std::string longAscii = "Subject: " + std::string(1200, 'x') + "\n";
+    EXPECT_TRUE(MimeEmail::encodeSubject(longAscii).starts_with("Subject: =?UTF-8?B?eHh4"));
+}
+
+TEST(MimeEmail, BodyEncoding)
+{
+    EXPECT_TRUE(MimeEmail::sevenBit("plain\ttext\n" + std::string(998, 'x') + "\n"));
+    for (const std::string& bad : { std::string("caf\xc3\xa9\n"), std::string("cr\r\n"), std::string("nul\0", 4),
+             std::string(999, 'x') })
+        EXPECT_FALSE(MimeEmail::sevenBit(bad)) << bad.size();
+
+    EXPECT_EQ(MimeEmail::quotedPrintable("a=b \nt\tx\t\n\xc3\xa9\n"), "a=3Db=20\nt\tx=09\n=C3=A9\n");
+    const std::string wrapped = MimeEmail::quotedPrintable(std::string(100, 'x'));
+    EXPECT_EQ(wrapped, std::string(75, 'x') + "=\n" + std::string(25, 'x'));
+    // An escape is never cut by a soft line break.
+    const std::string escapes = MimeEmail::quotedPrintable(std::string(74, 'x') + "\xff\xff");
+    EXPECT_EQ(escapes, std::string(74, 'x') + "=\n=FF=FF");
+
+    std::istringstream body("caf\xc3\xa9\n");
+    std::ostringstream out;
+    ASSERT_EQ(MimeEmail().constructMime("123456", "", out, body, "Subject: s\n", "From: k@h\n"), 0);
+    EXPECT_NE(withoutIdAndDate(out.str()).find(layout(boundaryOf(out.str()), "caf=C3=A9\n", "quoted-printable")),
+        std::string::npos);
 }

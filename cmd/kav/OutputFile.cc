@@ -1,0 +1,96 @@
+#include "OutputFile.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t blockSize = 64 * 1024;
+
+}
+
+OutputFile::OutputFile(FdGuard fd)
+    : std::ostream(nullptr)
+    , m_buffer(std::move(fd))
+{
+    rdbuf(&m_buffer);
+}
+
+bool OutputFile::close()
+{
+    const bool closed = m_buffer.close();
+    if (!closed)
+        setstate(std::ios::badbit);
+    return closed && good();
+}
+
+OutputFile::Buffer::Buffer(FdGuard fd)
+    : m_fd(std::move(fd))
+    , m_block(blockSize)
+{
+    m_failed = !m_fd.valid();
+    setp(m_block.data(), m_block.data() + m_block.size());
+}
+
+bool OutputFile::Buffer::close()
+{
+    const bool drained = !m_fd.valid() || drain();
+    const int fd = m_fd.release();
+    if (fd >= 0 && ::close(fd) != 0)
+        m_failed = true;
+    return drained && !m_failed;
+}
+
+bool OutputFile::Buffer::writeAll(const char* data, size_t length)
+{
+    while (length > 0 && !m_failed) {
+        const ssize_t written = ::write(m_fd.get(), data, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            m_failed = true;
+            break;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return !m_failed;
+}
+
+bool OutputFile::Buffer::drain()
+{
+    const bool written = writeAll(pbase(), static_cast<size_t>(pptr() - pbase()));
+    setp(m_block.data(), m_block.data() + m_block.size());
+    return written;
+}
+
+OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c)
+{
+    if (!drain())
+        return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+int OutputFile::Buffer::sync()
+{
+    // Many small flushes (one per header line) cost nothing: only a full
+    // block or the close goes to the file.
+    return m_failed ? -1 : 0;
+}
+
+std::streamsize OutputFile::Buffer::xsputn(const char* data, std::streamsize count)
+{
+    const auto length = static_cast<size_t>(count);
+    if (length <= static_cast<size_t>(epptr() - pptr())) {
+        traits_type::copy(pptr(), data, length);
+        pbump(static_cast<int>(length));
+        return count;
+    }
+    if (!drain() || !writeAll(data, length))
+        return 0;
+    return count;
+}
