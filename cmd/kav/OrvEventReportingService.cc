@@ -1,5 +1,6 @@
 #include "OrvEventReportingService.h"
 
+#include <cerrno>
 #include <string>
 
 #include "ChannelFailure.h"
@@ -35,6 +36,11 @@ int framePriority(orv::EventSeverity severity)
     return -1;
 }
 
+}
+
+OrvEventReportingService::OrvEventReportingService()
+    : m_skip(OrvSendEvent::peerTimeout())
+{
 }
 
 void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntry* entry)
@@ -81,8 +87,25 @@ void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntr
     text += csn;
 
     frame.setEventText(text.c_str());
-    if (int rc = sender.sendIt(&frame, 1); rc != 0) {
-        logStatement(4, LogDest::trace(), 0, "Failure to send ORV event to TEO, rc = %d.", rc);
+    send(eventClass, sender, frame);
+}
+
+void OrvEventReportingService::send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame)
+{
+    if (long left = m_skip.secondsLeft(); left > 0) {
+        logStatement(4, LogDest::trace(), 0,
+            "EVENT-CLASS: %s; TEO skipped for %ld more seconds after a time-out, ORV event reporting aborted.",
+            eventClass, left);
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
+        return;
     }
+    const int rc = sender.sendIt(&frame, 1);
+    if (rc == 0)
+        return;
+    if (rc == ETIMEDOUT)
+        m_skip.timedOut();
+    logStatement(4, LogDest::trace(), 0, "Failure to send ORV event to TEO, rc = %d.", rc);
+    if (rc == ECANCELED)
+        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; ORV event report cut short by shutdown.", eventClass);
+    logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
 }

@@ -1,13 +1,26 @@
 // The ORV event channel: one event frame per event to the front-end daemon.
+// Its one piece of state is the skip window: a front-end that stopped
+// answering is not waited on again until its deadline has passed once more.
 #pragma once
+
+#include <string>
+
+#include "PeerSkipWindow.h"
 
 class DXAEvent;
 class EventDBEntry;
+class OrvEventFrame;
+class OrvSendEvent;
 
 class OrvEventReportingService {
 public:
-    OrvEventReportingService() = default;
+    OrvEventReportingService();
     virtual ~OrvEventReportingService() = default;
 
     void reportOrvEvent(DXAEvent& event, const EventDBEntry* entry);
+
+private:
+    void send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame);
+
+    PeerSkipWindow m_skip;
 };

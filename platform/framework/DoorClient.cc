@@ -6,6 +6,7 @@
 
 #include "DoorProtocol.h"
 #include "FdGuard.h"
+#include "PeerIo.h"
 #include "SocketIo.h"
 
 DoorClient::DoorClient(std::string doorName)
@@ -13,7 +14,8 @@ DoorClient::DoorClient(std::string doorName)
 {
 }
 
-int DoorClient::call(unsigned methodId, const void* param, size_t length, DoorReply& reply) const
+int DoorClient::call(unsigned methodId, const void* param, size_t length, DoorReply& reply,
+    const Deadline& deadline) const
 {
     reply = DoorReply {};
     if (length > DoorProtocol::MAX_PAYLOAD)
@@ -24,28 +26,31 @@ int DoorClient::call(unsigned methodId, const void* param, size_t length, DoorRe
     if (int rc = SocketIo::unixAddress(m_path, address))
         return rc;
 
-    FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Non-blocking, so that every wait on the server can end at the deadline.
+    FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid())
         return errno;
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return errno;
+    if (int rc = PeerIo::connect(fd.get(), address, deadline))
+        return rc;
 
     auto header = DoorProtocol::encode(DoorProtocol::Request { methodId, static_cast<uint32_t>(length) });
-    int sent = SocketIo::sendAll(fd.get(), header.data(), header.size());
+    int sent = PeerIo::sendAll(fd.get(), header.data(), header.size(), deadline);
     if (sent == 0 && length > 0)
-        sent = SocketIo::sendAll(fd.get(), param, length);
+        sent = PeerIo::sendAll(fd.get(), param, length, deadline);
+    if (sent == ETIMEDOUT || sent == ECANCELED)
+        return sent;
     // A server that refuses a call may close before taking all of it; its
     // answer says why, so it is read even when sending failed.
-    int received = receiveReply(fd.get(), reply);
+    int received = receiveReply(fd.get(), reply, deadline);
     if (received == EPROTO && sent != 0)
         return sent;
     return received;
 }
 
-int DoorClient::receiveReply(int fd, DoorReply& reply) const
+int DoorClient::receiveReply(int fd, DoorReply& reply, const Deadline& deadline) const
 {
     DoorProtocol::ReplyBytes bytes;
-    if (int rc = SocketIo::receiveAll(fd, bytes.data(), bytes.size()))
+    if (int rc = PeerIo::receiveAll(fd, bytes.data(), bytes.size(), deadline))
         return rc;
     DoorProtocol::Reply header;
     if (!DoorProtocol::decode(bytes, header))
@@ -54,5 +59,5 @@ int DoorClient::receiveReply(int fd, DoorReply& reply) const
         return header.outcome;
     reply.status = header.status;
     reply.data.resize(header.length);
-    return SocketIo::receiveAll(fd, reply.data.data(), reply.data.size());
+    return PeerIo::receiveAll(fd, reply.data.data(), reply.data.size(), deadline);
 }

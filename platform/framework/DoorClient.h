@@ -1,11 +1,13 @@
 // Calling a door. A call is synchronous: it returns once the service has
-// run and answered (or the call failed).
+// run and answered, the call failed, its deadline passed or the process
+// began to shut down.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "Deadline.h"
 #include "DoorPath.h"
 
 struct DoorReply {
@@ -19,14 +21,16 @@ public:
 
     // 0 when the service ran (its answer is in `reply`), otherwise an errno
     // value: ENOENT or ECONNREFUSED no server, EACCES refused, E2BIG
-    // parameter too large, ETIMEDOUT request too slow, EPROTO garbled
-    // exchange, EIO the service failed.
-    int call(unsigned methodId, const void* param, size_t length, DoorReply& reply) const;
+    // parameter too large, ETIMEDOUT request too slow or no answer by the
+    // deadline, ECANCELED shutdown began, EPROTO garbled exchange, EIO the
+    // service failed. The deadline covers the whole call, connect included.
+    int call(unsigned methodId, const void* param, size_t length, DoorReply& reply,
+        const Deadline& deadline = Deadline()) const;
 
     const std::string& path() const { return m_path; }
 
 private:
-    int receiveReply(int fd, DoorReply& reply) const;
+    int receiveReply(int fd, DoorReply& reply, const Deadline& deadline) const;
 
     std::string m_path;
 };

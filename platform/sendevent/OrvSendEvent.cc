@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "Deadline.h"
 #include "DoorClient.h"
 #include "OrvEventFrame.h"
 
@@ -17,7 +18,12 @@ int OrvSendEvent::sendIt(void* frame, int)
     std::vector<char> bytes = static_cast<OrvEventFrame*>(frame)->encode();
     DoorClient client(m_doorName);
     DoorReply reply;
-    if (int rc = client.call(ORV_SEND_EVENT_METHOD, bytes.data(), bytes.size(), reply); rc != 0)
+    if (int rc = client.call(ORV_SEND_EVENT_METHOD, bytes.data(), bytes.size(), reply, Deadline(peerTimeout())); rc != 0)
         return rc;
     return reply.status;
+}
+
+std::chrono::milliseconds OrvSendEvent::peerTimeout()
+{
+    return Deadline::fromEnvironment("ORV_PEER_TIMEOUT", std::chrono::seconds(10));
 }

@@ -1,6 +1,7 @@
 // Sends event frames to the front-end daemon's door.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 class OrvSendEvent {
@@ -10,8 +11,12 @@ public:
 
     // Hands `frame` (an OrvEventFrame) to the front-end with one door call.
     // 0 when the front-end accepted it; otherwise the door error (an errno
-    // value) or the front-end's own failure status.
+    // value: ETIMEDOUT when the call ran past peerTimeout(), ECANCELED when
+    // the process began to shut down) or the front-end's own failure status.
     int sendIt(void* frame, int flags);
+
+    // The deadline of one call: $ORV_PEER_TIMEOUT seconds, 10 by default.
+    static std::chrono::milliseconds peerTimeout();
 
 private:
     std::string m_doorName;

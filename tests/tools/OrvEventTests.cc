@@ -1,6 +1,10 @@
 // orv-event as users run it: packing, unpacking and door calls across processes.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +17,7 @@
 #include "DoorPath.h"
 #include "DoorService.h"
 #include "EventCodec.h"
+#include "FdGuard.h"
 #include "Process.h"
 #include "TempDir.h"
 
@@ -135,6 +140,28 @@ TEST_F(OrvEventTest, DoorCallsReachAServiceInAnotherProcess)
     EXPECT_EQ(calls[1], std::make_pair(1u, full));
     EXPECT_EQ(calls[2].first, 7u);
     EXPECT_EQ(calls[3], std::make_pair(3u, std::string("raw bytes")));
+}
+
+TEST_F(OrvEventTest, GivesUpOnADaemonThatNeverAnswers)
+{
+    // A door that takes connections into its queue and never serves them.
+    std::filesystem::create_directories(m_dir + "/doors");
+    FdGuard door(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    setenv("ORV_DOOR_DIR", (m_dir + "/doors").c_str(), 1);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    doorPath(KAV_DOOR).copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(door.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(door.get(), 4), 0);
+
+    auto start = std::chrono::steady_clock::now();
+    ProcessResult result = run({ "--timeout", "0.5", "post", m_dir + "/full.json" });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.output.find("timed out"), std::string::npos) << result.output;
+
+    for (const char* bad : { "0", "-2", "soon" })
+        EXPECT_NE(run({ "--timeout", bad, "post", m_dir + "/full.json" }).exitStatus, 0) << bad;
 }
 
 }

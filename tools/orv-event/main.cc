@@ -16,6 +16,7 @@
 #include "DoorClient.h"
 #include "DoorPath.h"
 #include "EventCodec.h"
+#include "TimeoutOption.h"
 
 namespace {
 
@@ -26,7 +27,8 @@ constexpr const char* usageText =
     "       orv-event send-raw METHOD FILE\n"
     "       orv-event pack FILE.json > event.bin\n"
     "       orv-event unpack event.bin\n"
-    "FILE may be - for standard input.\n";
+    "FILE may be - for standard input. Door calls give up after 30 seconds\n"
+    "or after --timeout SECONDS, given before the command.\n";
 
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -66,7 +68,7 @@ int callDoor(unsigned method, const std::vector<char>& param)
 {
     DoorClient client(KAV_DOOR);
     DoorReply reply;
-    if (int rc = client.call(method, param.data(), param.size(), reply); rc != 0)
+    if (int rc = client.call(method, param.data(), param.size(), reply, orvevent::callDeadline()); rc != 0)
         throw Failure("door " + doorPath(KAV_DOOR) + ": " + strerror(rc));
     if (reply.status != 0)
         throw Failure("door " + doorPath(KAV_DOOR) + ": call failed with status " + std::to_string(reply.status));
@@ -106,7 +108,9 @@ int run(const std::vector<std::string>& args)
 int main(int argc, char** argv)
 {
     try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
+        std::vector<std::string> args(argv + 1, argv + argc);
+        orvevent::takeTimeoutOption(args);
+        return run(args);
     } catch (const std::exception& e) {
         std::cerr << "orv-event: " << e.what() << '\n';
         return 1;

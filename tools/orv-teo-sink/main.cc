@@ -1,6 +1,9 @@
 // orv-teo-sink: a stand-in for the event front-end daemon. It serves the
 // front-end's door and appends one JSON line per received frame to its
-// output, answering every frame with 0 or with the status given.
+// output, answering every frame with 0 or with the status given, or (with
+// --silent) never answering at all until it is stopped, like a front-end
+// that has hung.
+#include <poll.h>
 #include <signal.h>
 
 #include <cerrno>
@@ -20,17 +23,19 @@
 #include "DoorService.h"
 #include "Log.h"
 #include "OrvEventFrame.h"
+#include "ShutdownSignal.h"
 
 namespace {
 
-constexpr const char* usageText = "usage: orv-teo-sink [--out FILE] [--reply-status N]\n";
+constexpr const char* usageText = "usage: orv-teo-sink [--out FILE] [--reply-status N] [--silent]\n";
 
 class FrameSink : public DoorService {
 public:
-    FrameSink(FILE* out, int replyStatus)
+    FrameSink(FILE* out, int replyStatus, bool silent)
         : DoorService(true)
         , m_out(out)
         , m_replyStatus(replyStatus)
+        , m_silent(silent)
     {
     }
 
@@ -46,10 +51,20 @@ public:
             doorReturn(EPROTO);
             return;
         }
+        if (m_silent)
+            waitForStop();
         doorReturn(m_replyStatus);
     }
 
 private:
+    // Holds the call (and the caller) until the sink is stopped.
+    static void waitForStop()
+    {
+        pollfd stop { orv::framework::shutdownFd(), POLLIN, 0 };
+        while (poll(&stop, 1, -1) <= 0) {
+        }
+    }
+
     void record(const OrvEventFrame& frame)
     {
         nlohmann::ordered_json line = {
@@ -69,17 +84,23 @@ private:
     std::mutex m_mutex;
     FILE* m_out;
     int m_replyStatus;
+    bool m_silent;
 };
 
 struct Options {
     std::string out;
     int replyStatus = 0;
+    bool silent = false;
 };
 
 bool parseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--silent") {
+            options.silent = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return false;
         if (arg == "--out") {
@@ -118,7 +139,7 @@ int main(int argc, char** argv)
 
     DoorApplication application("TEO", 1, 1);
     application.watchSignals();
-    if (int rc = application.registerObj(new FrameSink(out.get(), options.replyStatus), 0); rc != 0) {
+    if (int rc = application.registerObj(new FrameSink(out.get(), options.replyStatus, options.silent), 0); rc != 0) {
         std::cerr << "orv-teo-sink: cannot register the frame sink: " << strerror(rc) << '\n';
         return 1;
     }

@@ -1,0 +1,143 @@
+// The real daemon with peers that stop answering: a front-end that takes
+// calls and never replies, a remote-services proxy that hangs or is frozen.
+// Each costs about one deadline in all (short ones here, from the
+// environment); the other channels and a stop are never held behind it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "DaemonSandbox.h"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+json entry(std::vector<std::string> channels)
+{
+    return { { "channels", channels }, { "severity", 5 }, { "priority", 1 }, { "reportingType", 0 },
+        { "reportingSubtype", "fault" }, { "messageNumber", 7001 }, { "args", { "{class}", "{code}" } } };
+}
+
+json event(const std::string& eventClass, const std::string& code = "X1")
+{
+    return { { "class", eventClass }, { "code", code }, { "type", "FAULT" }, { "timestamp", 1700000000 },
+        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" },
+        { "diagEngName", "de" }, { "diagEngVersion", "1" }, { "classes", { eventClass } },
+        { "indictment", { "CPU0" } } };
+}
+
+template <typename Predicate>
+bool eventually(Predicate done, std::chrono::seconds timeout = 20s)
+{
+    auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class StuckPeerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_box.writeEventDB(json {
+            { "stuck.msg", entry({ "message" }) },
+            { "stuck.front", entry({ "message", "orvEvent" }) },
+            { "stuck.remote", entry({ "message", "remote" }) },
+        }.dump());
+    }
+
+    void TearDown() override
+    {
+        for (pid_t pid : m_background) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
+    void post(const json& ev)
+    {
+        ProcessResult result = m_box.post(ev.dump());
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
+    }
+
+    // Posts without waiting for the answer; the poster is reaped at the end.
+    void postInBackground(const json& ev)
+    {
+        std::string file = m_box.root() + "/background-" + std::to_string(m_background.size()) + ".json";
+        std::ofstream(file) << ev.dump();
+        m_background.push_back(spawnProcess({ DaemonSandbox::buildPath("tools/orv-event/orv-event"), "post", file },
+            { { "ORV_DOOR_DIR", m_box.doorDir() } }));
+    }
+
+    size_t platformCount(const std::string& text) const { return countContaining(m_box.logTexts("platform"), text); }
+    size_t traceCount(const std::string& text) const { return countContaining(m_box.logTexts("trace"), text); }
+
+    DaemonSandbox m_box;
+    std::vector<pid_t> m_background;
+};
+
+}
+
+TEST_F(StuckPeerTest, SilentFrontEndCostsAFewDeadlinesNotOnePerEvent)
+{
+    ASSERT_TRUE(m_box.startSink({ "--silent" }));
+    ASSERT_TRUE(m_box.startKav("2", { { "ORV_PEER_TIMEOUT", "1" } }));
+
+    auto start = Clock::now();
+    for (int i = 0; i < 30; ++i)
+        post(event("stuck.front", "C" + std::to_string(i)));
+    // One deadline per event would be 30 s.
+    EXPECT_LT(secondsSince(start), 10.0);
+
+    EXPECT_EQ(platformCount("MSG7001: stuck.front"), 30u);
+    EXPECT_EQ(platformCount("stuck.front could not be reported through ORV event reporting"), 30u);
+    const size_t timedOut = traceCount("Failure to send ORV event to TEO, rc = 110.");
+    EXPECT_GE(timedOut, 1u);
+    EXPECT_LE(timedOut, 8u);
+    EXPECT_EQ(traceCount("TEO skipped for "), 30u - timedOut);
+    EXPECT_EQ(m_box.frames().size(), timedOut) << "the sink took each call it was sent";
+
+    // After the window the front-end is tried again.
+    std::this_thread::sleep_for(1100ms);
+    post(event("stuck.front", "again"));
+    EXPECT_EQ(traceCount("Failure to send ORV event to TEO, rc = 110."), timedOut + 1);
+}
+
+TEST_F(StuckPeerTest, StuckFrontEndCallHoldsNeitherOtherEventsNorTheStop)
+{
+    ASSERT_TRUE(m_box.startSink({ "--silent" }));
+    ASSERT_TRUE(m_box.startKav("2", { { "ORV_PEER_TIMEOUT", "60" } }));
+
+    postInBackground(event("stuck.front"));
+    ASSERT_TRUE(eventually([&] { return m_box.frames().size() == 1; }));
+
+    auto start = Clock::now();
+    post(event("stuck.msg"));
+    EXPECT_LT(secondsSince(start), 3.0);
+    EXPECT_EQ(platformCount("MSG7001: stuck.msg X1"), 1u);
+
+    start = Clock::now();
+    EXPECT_EQ(m_box.stopKav(), 0);
+    EXPECT_LT(secondsSince(start), 5.0);
+    EXPECT_EQ(traceCount("Failure to send ORV event to TEO, rc = 125."), 1u);
+    EXPECT_EQ(traceCount("EVENT-CLASS: stuck.front; ORV event report cut short by shutdown."), 1u);
+    EXPECT_EQ(platformCount("stuck.front could not be reported through ORV event reporting"), 1u);
+}
