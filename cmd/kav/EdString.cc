@@ -1,5 +1,7 @@
 #include "EdString.h"
 
+#include <limits>
+
 #include "RegexCost.h"
 
 void EdString::RegexFree::operator()(regex_t* expression) const
@@ -39,30 +41,64 @@ int EdString::init(const std::string& pattern, const std::string& replacement)
 
 int EdString::changeString(std::string& text)
 {
+    // Far beyond any text, and still far from overflowing when replacements
+    // shrink the text and give bytes back.
+    long long unlimited = std::numeric_limits<long long>::max() / 2;
+    return changeString(text, unlimited);
+}
+
+int EdString::changeString(std::string& text, long long& budget)
+{
     if (!initialized)
         return -1;
-    for (size_t i = 0; i < expressions.size(); ++i) {
-        if (replaceAll(i, text) != 0)
-            return -1;
-    }
+    for (size_t i = 0; i < expressions.size(); ++i)
+        replaceAll(i, text, budget);
     return 0;
 }
 
-// Each search starts again at the beginning of the edited text. A pattern
-// that matches its own replacement, or the empty string, would never stop,
-// so more than 2n+1 replacements (n: the length before this pattern) end it.
-int EdString::replaceAll(size_t index, std::string& text)
+// Builds the result in one pass, each search going on from the end of the
+// last match: the time stays linear in the size of the text. REG_STARTEND
+// keeps the C library from measuring the rest of the text on every search.
+void EdString::replaceAll(size_t index, std::string& text, long long& budget)
 {
-    const size_t limit = 2 * text.size() + 1;
-    size_t made = 0;
-    regmatch_t match {};
-    while (regexec(expressions[index].get(), text.c_str(), 1, &match, 0) == 0) {
+    const regex_t* expression = expressions[index].get();
+    const std::string& replacement = replacements[index];
+    std::string edited;
+    size_t copied = 0;
+    bool changed = false;
+    size_t lastEnd = std::string::npos;
+    for (size_t at = 0; at <= text.size();) {
+        regmatch_t match {};
+        match.rm_so = static_cast<regoff_t>(at);
+        match.rm_eo = static_cast<regoff_t>(text.size());
+        if (regexec(expression, text.c_str(), 1, &match, REG_STARTEND) != 0)
+            break;
         const auto start = static_cast<size_t>(match.rm_so);
-        text.replace(start, static_cast<size_t>(match.rm_eo) - start, replacements[index]);
-        if (++made > limit)
-            return -1;
+        const auto end = static_cast<size_t>(match.rm_eo);
+        // An empty match right after the last match belongs to it ("x*" on
+        // "axxb" gives "-a-b-").
+        if (start == end && start == lastEnd) {
+            at = end + 1;
+            continue;
+        }
+        lastEnd = end;
+        const long long growth = static_cast<long long>(replacement.size()) - static_cast<long long>(end - start);
+        if (growth > budget) {
+            limitHit = true;
+            break;
+        }
+        budget -= growth;
+        edited.append(text, copied, start - copied);
+        edited += replacement;
+        copied = end;
+        changed = true;
+        // An empty match moves on by one character, which stays as it is.
+        at = end > start ? end : end + 1;
     }
-    return 0;
+    if (!changed)
+        return;
+    edited.append(text, copied, std::string::npos);
+    text.swap(edited);
 }
 
 int EdString::patmatch(const std::string& text, int index) const

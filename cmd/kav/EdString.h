@@ -22,10 +22,19 @@ public:
     int init(const std::vector<std::string>& patterns, const std::vector<std::string>& replacements);
     int init(const std::string& pattern, const std::string& replacement);
 
-    // Replaces every match of each pattern in turn; -1 when not initialised
-    // or when a pattern keeps matching its own replacement (the text then
-    // holds the replacements made so far).
+    // Replaces every match of each pattern in turn, in one forward pass per
+    // pattern: what a replacement inserts is not searched again by the same
+    // pattern (later patterns do see it), so a value holding its own tag
+    // cannot feed itself. -1 when not initialised.
     int changeString(std::string& text);
+
+    // The same, growing the text by at most `budget` bytes over all its
+    // replacements (`budget` is reduced by what they add): a replacement
+    // that would need more is left out, its match staying as written, and
+    // limitReached() turns true.
+    int changeString(std::string& text, long long& budget);
+
+    bool limitReached() const { return limitHit; }
 
     // 0 when expression `index` matches somewhere in `text`.
     int patmatch(const std::string& text, int index) const;
@@ -36,10 +45,11 @@ private:
     };
     using Expression = std::unique_ptr<regex_t, RegexFree>;
 
-    int replaceAll(size_t index, std::string& text);
+    void replaceAll(size_t index, std::string& text, long long& budget);
 
     std::vector<std::string> patterns;
     std::vector<std::string> replacements;
     std::vector<Expression> expressions;
     bool initialized;
+    bool limitHit = false;
 };

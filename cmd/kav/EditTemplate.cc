@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -26,9 +27,19 @@ void EditTemplate::processTags(const std::vector<std::string>& tags, const std::
     // An editor whose init failed leaves every text as it is.
     EdString editor;
     editor.init(tags, values);
+    long long written = 0;
+    for (const std::string& line : lines)
+        written += static_cast<long long>(line.size()) + 1;
+    long long budget = std::max(0LL, EDITED_LIMIT - written);
     for (std::string& line : lines)
-        editor.changeString(line);
-    editor.changeString(subject);
+        editor.changeString(line, budget);
+    long long subjectBudget = std::max(0LL, EDITED_LIMIT - static_cast<long long>(subject.size()));
+    editor.changeString(subject, subjectBudget);
+    if (editor.limitReached()) {
+        logStatement(2, LogDest::trace(), 0,
+            "EditTemplate::processTags edited template reached its limit of %lld bytes, further tag values left out\n",
+            EDITED_LIMIT);
+    }
     keepSubjectOnOneLine();
     writeLines(outputPath);
 }

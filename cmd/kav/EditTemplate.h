@@ -10,6 +10,11 @@ class EdString;
 
 class EditTemplate {
 public:
+    // Tag values may hold tags themselves and are expanded by later tags,
+    // so an event could make the edited text grow without end: the text
+    // grows to at most this many bytes, then further values are left out.
+    static constexpr long long EDITED_LIMIT = 1 << 20;
+
     EditTemplate();
 
     // Failures are silent: an unreadable template gives an empty body and

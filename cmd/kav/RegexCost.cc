@@ -41,19 +41,24 @@ size_t number(const std::string& pattern, size_t& at)
     return value;
 }
 
-// The copies a bound "{m}", "{m,}" or "{m,n}" at `at` makes, moving `at`
-// past it; nothing when no bound starts there (the brace is then a literal
-// or an error the compiler reports).
+bool digitAt(const std::string& pattern, size_t at)
+{
+    return at < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[at]));
+}
+
+// The copies a bound "{m}", "{m,}", "{m,n}" or "{,n}" at `at` makes, moving
+// `at` past it; nothing when no bound starts there (the brace is then a
+// literal or an error the compiler reports). "{,}" repeats like "*".
 std::optional<size_t> bound(const std::string& pattern, size_t& at)
 {
     size_t next = at + 1;
-    if (next >= pattern.size() || !std::isdigit(static_cast<unsigned char>(pattern[next])))
+    if (!digitAt(pattern, next) && !(next < pattern.size() && pattern[next] == ','))
         return std::nullopt;
     const size_t low = number(pattern, next);
     size_t copies = low;
     if (next < pattern.size() && pattern[next] == ',') {
         ++next;
-        const bool open = next >= pattern.size() || !std::isdigit(static_cast<unsigned char>(pattern[next]));
+        const bool open = !digitAt(pattern, next);
         copies = open ? add(low, 1) : std::max(low, number(pattern, next));
     }
     if (next >= pattern.size() || pattern[next] != '}')
@@ -148,4 +153,20 @@ size_t RegexCost::estimate(const std::string& pattern)
         groups.back().atom(inner);
     }
     return groups.back().total();
+}
+
+bool RegexCost::hasBackReference(const std::string& pattern)
+{
+    for (size_t at = 0; at < pattern.size();) {
+        if (pattern[at] == '[') {
+            at = skipBracket(pattern, at);
+        } else if (pattern[at] == '\\') {
+            if (at + 1 < pattern.size() && pattern[at + 1] >= '1' && pattern[at + 1] <= '9')
+                return true;
+            at += 2;
+        } else {
+            ++at;
+        }
+    }
+    return false;
 }

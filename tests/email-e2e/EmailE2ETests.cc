@@ -13,6 +13,8 @@
 #include <sstream>
 #include <thread>
 
+#include <md5.h>
+
 #include <nlohmann/json.hpp>
 
 #include "DaemonSandbox.h"
@@ -411,4 +413,50 @@ TEST_F(EmailE2E, Utf8SubjectAndBodyReadBack)
     post(event("X12"));
     json plain = takeMails()["ops@x.example"];
     EXPECT_EQ(plain["headers"]["Subject"], "test.mail X12");
+}
+
+TEST_F(EmailE2E, ExplodingTemplateAndStallingPatternFinishQuickly)
+{
+    // Each of the 8000 list tags in the code would take the 150 KB list.
+    std::string code;
+    for (int i = 0; i < 8000; ++i)
+        code += "<EVENT_INDICTMENT_LIST>";
+    json ev = event(code);
+    ev["indictment"] = { std::string(150000, 'y') };
+    m_box.writeFile(config + "templates/list.tpl", "Subject: <EVENT_CODE>\n<EVENT_CODE>\n");
+    start("((a{,30}){,30}){,30} [A-R] t.tpl kav@sc0.example Y stall@x.example spool_mail\n"
+        + line("ops@x.example", "spool_mail", "Y", "list.tpl"));
+    const auto began = std::chrono::steady_clock::now();
+    post(ev);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
+
+    auto mails = takeMails();
+    ASSERT_EQ(mails.size(), 1u);
+    const json& mail = mails["ops@x.example"];
+    EXPECT_EQ(mail["defects"], layoutDefects);
+    EXPECT_LE(mail["parts"][0]["size"].get<size_t>(), 1048576u);
+    EXPECT_EQ(mail["parts"][1]["hex"], packedHex(ev));
+    auto trace = m_box.logTexts("trace");
+    EXPECT_EQ(countContaining(trace, "edited template reached its limit of 1048576 bytes"), 1u);
+    EXPECT_EQ(countContaining(trace, "Bad message class regular expresion <((a{,30}){,30}){,30}> in ECF file"), 1u);
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+TEST_F(EmailE2E, EventNearTheDoorLimitMailedExactly)
+{
+    json ev = event();
+    ev["indictment"] = { std::string(15 << 20, 'z'), "CPU1" };
+    const std::vector<char> packed = orv::event::pack(orv::event::fromJson(ev));
+    ASSERT_GT(packed.size(), 15u << 20);
+    char digest[MD5_DIGEST_STRING_LENGTH];
+    MD5Data(reinterpret_cast<const uint8_t*>(packed.data()), packed.size(), digest);
+    start(line("ops@x.example"));
+    post(ev);
+    json mail = takeMails()["ops@x.example"];
+    EXPECT_EQ(mail["defects"], layoutDefects);
+    ASSERT_EQ(mail["parts"].size(), 2u);
+    EXPECT_EQ(mail["parts"][1]["size"], packed.size());
+    EXPECT_EQ(mail["parts"][1]["md5hex"], digest);
+    EXPECT_EQ(mail["parts"][1]["md5"], mail["parts"][1]["digest"]);
+    EXPECT_TRUE(scratchIsEmpty());
 }

@@ -4,8 +4,8 @@
 Parses the message in each FILE with Python's email package and prints a
 JSON array with one object per message: the header fields, the parser's
 defects, and every leaf part with its type, file name, Content-MD5 field,
-the decoded subject, the MD5 digest (base64) of its decoded bytes and those bytes in hex (text
-parts also as text).
+the decoded subject, the MD5 digest (base64) of its decoded bytes its size, its MD5 in hex and, below
+1 MiB, those bytes in hex (text parts also as text).
 """
 import base64
 import email
@@ -29,7 +29,9 @@ def describe(path):
             "filename": part.get_filename(),
             "md5": part.get("Content-MD5"),
             "digest": base64.b64encode(hashlib.md5(data).digest()).decode("ascii"),
-            "hex": data.hex(),
+            "hex": data.hex() if len(data) < 1048576 else None,
+            "md5hex": hashlib.md5(data).hexdigest(),
+            "size": len(data),
             "text": data.decode("utf-8", "replace") if part.get_content_maintype() == "text" else None,
         })
     return {

@@ -134,3 +134,13 @@ TEST(MailRecipient, BadFieldsReportedOnlyWhereTheyMatter)
     EXPECT_NE(missing.trace().find("ECF path is " + dir.path("absent.cf")), std::string::npos);
     EXPECT_EQ(reader.processECF(cpuFault, "A"), 0);
 }
+
+TEST(MailRecipient, CostlyPatternsAreBadPatterns)
+{
+    // Too costly to compile, or a back-reference: a bad pattern like any
+    // other, and the lines after it are still read.
+    LogCapture costly;
+    EXPECT_EQ(select(entry("a", "((c{,30}){,30}){,30}") + entry("b", "(c)\\1") + entry("c")), Names { "c" });
+    EXPECT_NE(costly.trace().find("Bad message class regular expresion <((c{,30}){,30}){,30}>"), std::string::npos);
+    EXPECT_NE(costly.trace().find("Bad message class regular expresion <(c)\\1>"), std::string::npos);
+}

@@ -20,19 +20,39 @@ TEST(EdString, ReplacesEveryOccurrenceAndMatchesAnywhere)
     EXPECT_EQ(word.patmatch("fault.cpu.core", 1), -1);
 }
 
-TEST(EdString, GuardEndsSelfFeedingReplacements)
+TEST(EdString, ReplacementsAreNotSearchedAgainByTheirPattern)
 {
-    // 2n+2 insertions on a 3-character line; the later pattern is skipped.
+    // A value holding its own tag goes in once; later patterns still apply.
     EdString editor;
-    ASSERT_EQ(editor.init(List { "<A>", "!" }, List { "<A>!", "?" }), 0);
-    std::string text = "<A>";
-    EXPECT_EQ(editor.changeString(text), -1);
-    EXPECT_EQ(text, "<A>!!!!!!!!");
+    ASSERT_EQ(editor.init(List { "<A>", "!" }, List { "<A>!<A>", "?" }), 0);
+    std::string text = "<A>.<A>";
+    EXPECT_EQ(editor.changeString(text), 0);
+    EXPECT_EQ(text, "<A>?<A>.<A>?<A>");
+    EXPECT_FALSE(editor.limitReached());
     EdString empty;
     ASSERT_EQ(empty.init("x*", "-"), 0);
-    text = "ab";
-    EXPECT_EQ(empty.changeString(text), -1);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '-'), 6);
+    text = "axxb";
+    EXPECT_EQ(empty.changeString(text), 0);
+    EXPECT_EQ(text, "-a-b-");
+    EdString anchored;
+    ASSERT_EQ(anchored.init("^a", "b"), 0);
+    text = "aaa";
+    EXPECT_EQ(anchored.changeString(text), 0);
+    EXPECT_EQ(text, "baa");
+}
+
+TEST(EdString, GrowthStopsAtTheBudget)
+{
+    EdString editor;
+    ASSERT_EQ(editor.init(List { "<A>", "<B>" }, List { "12345", "" }), 0);
+    std::string text = "<A><A><A><B>";
+    long long budget = 5;
+    EXPECT_EQ(editor.changeString(text, budget), 0);
+    // Two grow by 2 each; the third would pass the budget and stays; a
+    // shrinking replacement still goes in and gives its bytes back.
+    EXPECT_EQ(text, "1234512345<A>");
+    EXPECT_EQ(budget, 4);
+    EXPECT_TRUE(editor.limitReached());
 }
 
 TEST(EdString, FailedInitLeavesTextsAlone)
@@ -52,15 +72,26 @@ TEST(EdString, RefusesPatternsThatWouldCompileHuge)
 {
     // Each repetition copies its operand, so these would take gigabytes.
     for (const char* pattern : { "fault++++++++++++++++++++++++++++++++++++++++", "((a{255}){255}){255}",
-             "(x{101}){100}" }) {
+             "(x{101}){100}", "((a{,30}){,30}){,30}", "(a{,101}){,100}", "((a{2,}){100}){100}" }) {
         EdString editor;
         EXPECT_EQ(editor.init(pattern, ""), -1) << pattern;
         EXPECT_EQ(editor.patmatch("fault", 0), -1) << pattern;
     }
     // Ordinary patterns pass; a bracket expression is one character whatever it holds.
     for (const char* pattern : { "^fault\\.(cpu|memory)\\.", "[A-R]{1,18}", "(x{100}){100}", "[]{]{9}",
-             "[[:alpha:]+]+" }) {
+             "[[:alpha:]+]+", "a{,18}", "(ab){,}c", "[\\1]x" }) {
         EdString editor;
         EXPECT_EQ(editor.init(pattern, ""), 0) << pattern;
     }
+}
+
+TEST(EdString, RefusesBackReferences)
+{
+    // Matching with them is exponential in the text, whatever the size.
+    for (const char* pattern : { "(a)\\1", "^(a*)*\\1$", "(x)(y)\\2" }) {
+        EdString editor;
+        EXPECT_EQ(editor.init(pattern, ""), -1) << pattern;
+    }
+    EdString escaped;
+    EXPECT_EQ(escaped.init("a\\.b\\\\1", ""), 0) << "an escaped backslash before a digit";
 }

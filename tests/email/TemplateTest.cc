@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include "EditTemplate.h"
+#include "LogCapture.h"
 #include "TempDir.h"
 
 namespace {
@@ -55,4 +58,23 @@ TEST(EditTemplate, FileLimitsAndFailures)
     EXPECT_EQ(info.st_size, 0);
     EXPECT_EQ(info.st_mode & 0777, 0400u);
     EXPECT_EQ(missing.writeLines(dir.path("no/such/dir")), -1);
+}
+
+TEST(EditTemplate, ValuesHoldingTagsCannotMakeItExplode)
+{
+    // Every "<LIST>" in the code's value would take the 30,000-byte list:
+    // 600 MB unbounded, and minutes when each match restarts the search.
+    std::string code;
+    for (int i = 0; i < 20000; ++i)
+        code += "<LIST>";
+    LogCapture log;
+    const auto began = std::chrono::steady_clock::now();
+    const Mail mail = fill("Subject: <EVENT_CODE>\n<EVENT_CODE>\nend\n", { code, std::string(30000, 'v') });
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
+    EXPECT_LE(mail.second.size(), static_cast<size_t>(EditTemplate::EDITED_LIMIT));
+    EXPECT_GT(mail.second.size(), static_cast<size_t>(EditTemplate::EDITED_LIMIT) - 30000);
+    // Growth stops; the rest goes on as written, unfilled tags and all.
+    EXPECT_TRUE(mail.second.ends_with("<LIST>\n<EVENT_CODE>\nend\n"));
+    EXPECT_LE(mail.first.size(), static_cast<size_t>(EditTemplate::EDITED_LIMIT) + 1);
+    EXPECT_NE(log.trace().find("edited template reached its limit of 1048576 bytes"), std::string::npos);
 }
