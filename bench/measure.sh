@@ -58,31 +58,42 @@ show() {
 pids="$pids $!"
 "$build/tools/orv-qob-proxy/orv-qob-proxy" --socket "$QOB_PROXY_SOCKET" --out /dev/null &
 pids="$pids $!"
+"$build/bench/kav-floor-door" &
+pids="$pids $!"
 "$build/bench/kav-null-door" &
 pids="$pids $!"
 "$build/cmd/kav/kav" &
 kav=$!
 pids="$pids $kav"
-for socket in "$doors/kav" "$doors/kav-null" "$doors/teo" "$QOB_PROXY_SOCKET"; do
+for socket in "$doors/kav" "$doors/kav-null" "$doors/kav-floor" "$doors/teo" "$QOB_PROXY_SOCKET"; do
     started "$socket"
 done
 sleep 1
 idle_rss=$(rss_kib "$kav")
 
-echo "== 1. Door throughput and latency: message channel only, against the null door server"
+echo "== 1. Door throughput and latency: the framework's empty call and the message channel, against the floor server"
 for callers in 1 4 16; do
     calls=$((callers == 1 ? 20000 : 60000))
+    floor=$(show "$load" kav-floor 0 "$events/message.json" "$callers" "$calls")
+    echo "    $floor"
     null=$(show "$load" kav-null 0 "$events/message.json" "$callers" "$calls")
     echo "    $null"
     full=$(show "$load" kav 0 "$events/message.json" "$callers" "$calls")
     echo "    $full"
     [ "$callers" = 4 ] && message4=$full
-    echo "  callers=$callers: $(field "$full" rate) events/s against $(field "$null" rate) empty calls/s;" \
-        "cost ratio $(calc "$(field "$null" rate) / $(field "$full" rate)");" \
-        "p50 $(field "$full" p50_us) us ($(calc "$(field "$full" p50_us) / $(field "$null" p50_us)")x)," \
-        "p99 $(field "$full" p99_us) us ($(calc "$(field "$full" p99_us) / $(field "$null" p99_us)")x)"
+    for side in null full; do
+        eval "line=\$$side"
+        name=$([ "$side" = null ] && echo "empty call" || echo "kav message")
+        echo "  callers=$callers $name: $(field "$line" rate)/s against the floor's $(field "$floor" rate)/s," \
+            "ratio $(calc "$(field "$line" rate) / $(field "$floor" rate)");" \
+            "p50 $(field "$line" p50_us) us ($(calc "$(field "$line" p50_us) / $(field "$floor" p50_us)")x)," \
+            "p99 $(field "$line" p99_us) us ($(calc "$(field "$line" p99_us) / $(field "$floor" p99_us)")x)"
+    done
 done
 empty_logs
+
+# BENCH_DOOR_ONLY=1: the door section alone, for profiling runs.
+[ "${BENCH_DOOR_ONLY:-0}" = 1 ] && exit 0
 
 echo
 echo "== 2. Front-end and remote channels, against the message channel (4 callers)"

@@ -123,7 +123,9 @@ DoorProtocol::Reply replyOf(const std::string& bytes)
 void checkDelivered(PendingRequest& pending, EchoService& service, int caller, const Expected& expected,
     const uint8_t* data)
 {
-    pending.takeInvocation()->run();
+    Invocation call;
+    call.begin(pending);
+    call.run();
     const std::string answer = receiveAll(caller);
     const DoorProtocol::Reply reply = replyOf(answer);
     const auto* param = reinterpret_cast<const char*>(data) + sizeof(DoorProtocol::RequestBytes);
@@ -143,10 +145,8 @@ void checkDropped(PendingRequest& pending, int caller, const Expected& expected)
             + std::to_string(expected.refusal));
     if (expected.refusal == 0)
         return;
+    // The refusal closes the connection, so the caller reads to its end.
     pending.refuse(pending.dropOutcome());
-    // The reader's owner closes the connection after a refusal; until then
-    // the caller would wait for more.
-    ::shutdown(pending.fd(), SHUT_WR);
     const DoorProtocol::Reply reply = replyOf(receiveAll(caller));
     if (reply.outcome != expected.refusal || reply.length != 0)
         fuzzFailure("the refusal does not say why");
@@ -165,8 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::atomic<unsigned> openCount { 0 };
     EchoService service;
-    PendingRequest pending(std::make_unique<DoorConnection>(fds[1], openCount), service,
-        PendingRequest::Clock::now() + std::chrono::seconds(10));
+    PendingRequest pending;
+    pending.reset(DoorConnection(fds[1], openCount), service);
     const Expected expected = expect(data, size);
     const PendingRequest::State state = feed(pending, caller.get(), data, size);
     if ((state == PendingRequest::State::Complete) != expected.complete)

@@ -1,9 +1,11 @@
 #include "DoorConnection.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <utility>
 
 #include "SocketIo.h"
 
@@ -11,21 +13,43 @@ namespace {
 
 // A caller that does not take its reply within this time is given up, so a
 // stuck caller cannot hold a door thread.
-constexpr time_t REPLY_SECONDS = 5;
+constexpr std::chrono::milliseconds REPLY_TIME { 5000 };
 
 }
 
 DoorConnection::DoorConnection(int fd, std::atomic<unsigned>& openCount)
     : m_fd(fd)
-    , m_openCount(openCount)
+    , m_openCount(&openCount)
 {
-    ++m_openCount;
+    ++*m_openCount;
+}
+
+DoorConnection::DoorConnection(DoorConnection&& other) noexcept
+    : m_fd(std::move(other.m_fd))
+    , m_openCount(std::exchange(other.m_openCount, nullptr))
+{
+}
+
+DoorConnection& DoorConnection::operator=(DoorConnection&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_fd = std::move(other.m_fd);
+        m_openCount = std::exchange(other.m_openCount, nullptr);
+    }
+    return *this;
 }
 
 DoorConnection::~DoorConnection()
 {
+    close();
+}
+
+void DoorConnection::close()
+{
     m_fd.reset();
-    --m_openCount;
+    if (m_openCount != nullptr)
+        --*std::exchange(m_openCount, nullptr);
 }
 
 long DoorConnection::peerUid() const
@@ -51,16 +75,12 @@ void DoorConnection::refuse(int outcome) const
     SocketIo::sendQuietly(m_fd.get(), bytes.data(), bytes.size());
 }
 
+// The socket stays non-blocking: a reply that fits the socket buffer (all
+// ordinary ones) goes out with one system call, and only a caller slow to
+// take a large one is waited for, up to REPLY_TIME in all.
 int DoorConnection::reply(const DoorProtocol::Reply& header, const void* data) const
 {
-    int flags = ::fcntl(m_fd.get(), F_GETFL);
-    if (flags >= 0)
-        ::fcntl(m_fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    struct timeval limit { REPLY_SECONDS, 0 };
-    ::setsockopt(m_fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     auto bytes = DoorProtocol::encode(header);
-    int rc = SocketIo::sendAll(m_fd.get(), bytes.data(), bytes.size());
-    if (rc == 0 && header.length > 0)
-        rc = SocketIo::sendAll(m_fd.get(), data, header.length);
-    return rc;
+    iovec parts[2] = { { bytes.data(), bytes.size() }, { const_cast<void*>(data), header.length } };
+    return SocketIo::sendAllWithin(m_fd.get(), parts, header.length > 0 ? 2 : 1, REPLY_TIME);
 }

@@ -84,14 +84,12 @@ void DoorServer::startServing()
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_serving || m_shutDown)
         return;
-    m_pool = std::make_unique<DoorThreadPool>(
-        m_doorThreads, [this] { doorStart(); }, [this](Invocation& call) { runCall(call); });
     std::vector<RequestReader::Door> doors;
     for (const Door& door : m_doors)
         doors.push_back({ door.endpoint->fd(), door.endpoint->name(), door.service });
-    m_reader = std::make_unique<RequestReader>(doors, m_requestTimeout, m_openConnections,
-                                               [this](std::unique_ptr<Invocation> call) { m_pool->submit(std::move(call)); });
-    m_reader->start();
+    m_reader = std::make_unique<RequestReader>(doors, m_requestTimeout, m_openConnections);
+    m_pool = std::make_unique<DoorThreadPool>(
+        m_doorThreads, *m_reader, [this] { doorStart(); }, [this](Invocation& call) { runCall(call); });
     m_serving = true;
     logStatement(2, LogDest::trace(), 0, "Door server: serving %zu door(s) on %u door threads.", m_doors.size(),
                  m_doorThreads);
@@ -108,12 +106,12 @@ void DoorServer::shutDown()
     // A call still running may use the server; the lock stays free for it.
     if (m_reader)
         m_reader->stop();
-    for (Door& door : m_doors)
-        door.endpoint->stopListening();
     if (m_pool)
         m_pool->finish();
-    m_reader.reset();
     m_pool.reset();
+    m_reader.reset();
+    for (Door& door : m_doors)
+        door.endpoint->stopListening();
     while (!m_services.empty())
         m_services.erase(m_services.begin());
     for (Door& door : m_doors)

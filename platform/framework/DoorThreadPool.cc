@@ -3,15 +3,19 @@
 #include <algorithm>
 
 #include "Invocation.h"
+#include "PendingRequest.h"
+#include "RequestReader.h"
 
-DoorThreadPool::DoorThreadPool(unsigned threads, ThreadStart threadStart, Run run)
-    : m_threadStart(std::move(threadStart))
+DoorThreadPool::DoorThreadPool(unsigned threads, RequestReader& reader, ThreadStart threadStart, Run run)
+    : m_reader(reader)
+    , m_threadStart(std::move(threadStart))
     , m_run(std::move(run))
 {
     try {
         for (unsigned i = 0; i < std::max(threads, 1u); ++i)
             m_threads.emplace_back(&DoorThreadPool::work, this);
     } catch (...) {
+        m_reader.stop();
         finish();
         throw;
     }
@@ -22,42 +26,23 @@ DoorThreadPool::~DoorThreadPool()
     finish();
 }
 
-void DoorThreadPool::submit(std::unique_ptr<Invocation> call)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(std::move(call));
-    }
-    m_ready.notify_one();
-}
-
 void DoorThreadPool::finish()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_finishing = true;
-    }
-    m_ready.notify_all();
     for (std::thread& thread : m_threads)
         if (thread.joinable())
             thread.join();
 }
 
+// The request and the call live as long as the thread, so their buffers
+// serve call after call.
 void DoorThreadPool::work()
 {
     if (m_threadStart)
         m_threadStart();
-    while (auto call = next())
-        m_run(*call);
-}
-
-std::unique_ptr<Invocation> DoorThreadPool::next()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_ready.wait(lock, [this] { return m_finishing || !m_queue.empty(); });
-    if (m_queue.empty())
-        return nullptr;
-    auto call = std::move(m_queue.front());
-    m_queue.pop_front();
-    return call;
+    PendingRequest request;
+    Invocation call;
+    while (m_reader.next(request)) {
+        call.begin(request);
+        m_run(call);
+    }
 }

@@ -1,16 +1,13 @@
-// The door threads: a fixed set of threads that run complete door calls
-// in the order they arrived.
+// The door threads: a fixed set of threads that wait for requests
+// themselves (see RequestReader) and each run the call it finds complete.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 class Invocation;
+class RequestReader;
 
 class DoorThreadPool {
 public:
@@ -18,24 +15,20 @@ public:
     using Run = std::function<void(Invocation&)>;
 
     // `threadStart` runs once on each door thread before its first call.
-    DoorThreadPool(unsigned threads, ThreadStart threadStart, Run run);
+    DoorThreadPool(unsigned threads, RequestReader& reader, ThreadStart threadStart, Run run);
     ~DoorThreadPool();
     DoorThreadPool(const DoorThreadPool&) = delete;
     DoorThreadPool& operator=(const DoorThreadPool&) = delete;
 
-    void submit(std::unique_ptr<Invocation> call);
-    // Runs every call already submitted, then joins the threads.
+    // Joins the threads once the reader is stopped; the calls they are
+    // running finish first.
     void finish();
 
 private:
     void work();
-    std::unique_ptr<Invocation> next();
 
+    RequestReader& m_reader;
     ThreadStart m_threadStart;
     Run m_run;
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<std::unique_ptr<Invocation>> m_queue;
-    bool m_finishing = false;
     std::vector<std::thread> m_threads;
 };

@@ -6,10 +6,21 @@
 
 #include "DoorService.h"
 #include "LogStatement.h"
+#include "PendingRequest.h"
 
 namespace {
 
 thread_local Invocation* currentCall = nullptr;
+
+// A buffer is kept for the next call up to this size; the rare large call
+// gives its memory back instead of leaving it with the thread.
+constexpr size_t KEPT_BUFFER = 256 * 1024;
+
+void releaseIfLarge(std::vector<char>& buffer)
+{
+    if (buffer.capacity() > KEPT_BUFFER)
+        std::vector<char>().swap(buffer);
+}
 
 class CurrentCall {
 public:
@@ -28,13 +39,16 @@ private:
 
 }
 
-Invocation::Invocation(std::unique_ptr<DoorConnection> connection, DoorService& service, unsigned method,
-                       std::vector<char> param)
-    : m_connection(std::move(connection))
-    , m_service(service)
-    , m_method(method)
-    , m_param(std::move(param))
+void Invocation::begin(PendingRequest& request)
 {
+    m_connection = std::move(request.connection());
+    m_service = &request.service();
+    m_method = request.method();
+    m_param.swap(request.param());
+    m_completed = false;
+    m_outcome = 0;
+    m_status = 0;
+    m_reply.clear();
 }
 
 Invocation* Invocation::current()
@@ -65,12 +79,14 @@ void Invocation::run()
         dispatch();
     }
     answer();
+    releaseIfLarge(m_param);
+    releaseIfLarge(m_reply);
 }
 
 void Invocation::dispatch()
 {
     try {
-        m_service.dispatch();
+        m_service->dispatch();
     } catch (const std::exception& error) {
         serviceFailed(error.what());
     } catch (...) {
@@ -87,13 +103,14 @@ void Invocation::serviceFailed(const char* why)
     }
 }
 
-void Invocation::answer() const
+void Invocation::answer()
 {
     DoorProtocol::Reply header;
     header.outcome = m_outcome;
     header.status = m_outcome == 0 ? m_status : 0;
     header.length = static_cast<uint32_t>(m_reply.size());
-    int rc = m_connection->reply(header, m_reply.data());
+    int rc = m_connection.reply(header, m_reply.data());
+    m_connection.close();
     if (rc != 0)
         logStatement(2, LogDest::trace(), 0, "Door call (method %u): reply not delivered: %s", m_method,
                      std::strerror(rc));

@@ -4,23 +4,30 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
-#include "Invocation.h"
 #include "LogStatement.h"
 
 namespace {
 
 // The parameter buffer grows by at most this much per read.
 constexpr size_t GROWTH = 64 * 1024;
+// The header is read together with the start of the parameter; a request
+// no larger than this (every ordinary event) arrives in one receive.
+constexpr size_t FIRST_READ = 16 * 1024;
 
 }
 
-PendingRequest::PendingRequest(std::unique_ptr<DoorConnection> connection, DoorService& service,
-                               Clock::time_point deadline)
-    : m_connection(std::move(connection))
-    , m_service(service)
-    , m_deadline(deadline)
+void PendingRequest::reset(DoorConnection connection, DoorService& service)
 {
+    m_connection = std::move(connection);
+    m_service = &service;
+    m_deadline = {};
+    m_headerHave = 0;
+    m_request = {};
+    m_param.clear();
+    m_paramHave = 0;
+    m_dropOutcome = 0;
 }
 
 PendingRequest::State PendingRequest::readAvailable()
@@ -35,11 +42,32 @@ PendingRequest::State PendingRequest::readAvailable()
     return state;
 }
 
+// Bytes beyond the header go straight into the parameter; anything beyond
+// the parameter is ignored, as the caller may send nothing after it.
 PendingRequest::State PendingRequest::readHeader()
 {
-    State state = fill(m_headerBytes.data(), m_headerBytes.size(), m_headerHave);
-    if (state != State::Complete)
-        return state;
+    char chunk[FIRST_READ];
+    while (m_headerHave < m_headerBytes.size()) {
+        size_t got = 0;
+        State state = receive(chunk, sizeof chunk, got);
+        if (state != State::Complete)
+            return state;
+        size_t header = std::min(got, m_headerBytes.size() - m_headerHave);
+        std::memcpy(m_headerBytes.data() + m_headerHave, chunk, header);
+        m_headerHave += header;
+        if (m_headerHave < m_headerBytes.size())
+            continue;
+        if (State checked = checkHeader(); checked != State::Complete)
+            return checked;
+        size_t param = std::min<size_t>(got - header, m_request.length);
+        m_param.assign(chunk + header, chunk + header + param);
+        m_paramHave = param;
+    }
+    return State::Complete;
+}
+
+PendingRequest::State PendingRequest::checkHeader()
+{
     if (!DoorProtocol::decode(m_headerBytes, m_request)) {
         logStatement(4, LogDest::trace(), 0, "Door request dropped: not a door request header.");
         return dropped(EPROTO);
@@ -58,29 +86,29 @@ PendingRequest::State PendingRequest::readParam()
         size_t want = std::min<size_t>(m_request.length, m_paramHave + GROWTH);
         if (m_param.size() < want)
             m_param.resize(want);
-        State state = fill(m_param.data(), want, m_paramHave);
+        size_t got = 0;
+        State state = receive(m_param.data() + m_paramHave, want - m_paramHave, got);
         if (state != State::Complete)
             return state;
+        m_paramHave += got;
     }
     return State::Complete;
 }
 
-PendingRequest::State PendingRequest::fill(void* at, size_t length, size_t& have)
+PendingRequest::State PendingRequest::receive(void* at, size_t length, size_t& got)
 {
-    auto* bytes = static_cast<char*>(at);
-    while (have < length) {
-        ssize_t got = ::recv(fd(), bytes + have, length - have, MSG_DONTWAIT);
-        if (got > 0) {
-            have += static_cast<size_t>(got);
-            continue;
+    for (;;) {
+        ssize_t received = ::recv(fd(), at, length, MSG_DONTWAIT);
+        if (received > 0) {
+            got = static_cast<size_t>(received);
+            return State::Complete;
         }
-        if (got < 0 && errno == EINTR)
+        if (received < 0 && errno == EINTR)
             continue;
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return State::Reading;
         return dropped(0);
     }
-    return State::Complete;
 }
 
 PendingRequest::State PendingRequest::dropped(int outcome)
@@ -89,7 +117,9 @@ PendingRequest::State PendingRequest::dropped(int outcome)
     return State::Dropped;
 }
 
-std::unique_ptr<Invocation> PendingRequest::takeInvocation()
+void PendingRequest::refuse(int outcome)
 {
-    return std::make_unique<Invocation>(std::move(m_connection), m_service, m_request.method, std::move(m_param));
+    if (outcome != 0)
+        m_connection.refuse(outcome);
+    m_connection.close();
 }

@@ -1,18 +1,18 @@
-// A connection whose request is still arriving. The reader feeds it
-// whatever bytes are there without ever blocking; the parameter buffer
-// grows only as bytes really arrive, so a header that announces a large
-// parameter costs nothing until the bytes come.
+// A connection whose request is still arriving. It is fed whatever bytes
+// are there without ever blocking; the parameter buffer grows only as bytes
+// really arrive, so a header that announces a large parameter costs nothing
+// until the bytes come. A door thread keeps one in place and reuses it (and
+// its buffer) for call after call; only a request that has to wait for more
+// bytes is moved out to be parked.
 #pragma once
 
 #include <chrono>
-#include <memory>
 #include <vector>
 
 #include "DoorConnection.h"
 #include "DoorProtocol.h"
 
 class DoorService;
-class Invocation;
 
 class PendingRequest {
 public:
@@ -20,33 +20,42 @@ public:
 
     enum class State {
         Reading,  // more bytes needed
-        Complete, // takeInvocation() is ready
+        Complete, // method(), param() and the connection are ready
         Dropped,  // give up on the connection; dropOutcome() says why
     };
 
-    PendingRequest(std::unique_ptr<DoorConnection> connection, DoorService& service, Clock::time_point deadline);
+    PendingRequest() = default;
+    PendingRequest(PendingRequest&&) noexcept = default;
+    PendingRequest& operator=(PendingRequest&&) noexcept = default;
 
-    int fd() const { return m_connection->fd(); }
+    // Starts over for a new connection, keeping the buffer.
+    void reset(DoorConnection connection, DoorService& service);
+    void setDeadline(Clock::time_point deadline) { m_deadline = deadline; }
+
+    int fd() const { return m_connection.fd(); }
     Clock::time_point deadline() const { return m_deadline; }
+    DoorService& service() const { return *m_service; }
+    unsigned method() const { return m_request.method; }
+    std::vector<char>& param() { return m_param; }
+    DoorConnection& connection() { return m_connection; }
 
     State readAvailable();
     // The errno value to tell the caller when dropped; 0 when the caller is
     // gone and nothing can be told.
     int dropOutcome() const { return m_dropOutcome; }
-    // Tells the caller why its call is refused; never blocks.
-    void refuse(int outcome) const { m_connection->refuse(outcome); }
-
-    std::unique_ptr<Invocation> takeInvocation();
+    // Tells the caller why its call is refused (never blocks) and closes.
+    void refuse(int outcome);
 
 private:
     State readHeader();
     State readParam();
+    State checkHeader();
     State dropped(int outcome);
-    // Reads what is there into at[have..length); Complete once it is full.
-    State fill(void* at, size_t length, size_t& have);
+    // One non-blocking receive; Reading when nothing is there yet.
+    State receive(void* at, size_t length, size_t& got);
 
-    std::unique_ptr<DoorConnection> m_connection;
-    DoorService& m_service;
+    DoorConnection m_connection;
+    DoorService* m_service = nullptr;
     Clock::time_point m_deadline;
     DoorProtocol::RequestBytes m_headerBytes {};
     size_t m_headerHave = 0;

@@ -1,28 +1,63 @@
 #include "RequestReader.h"
 
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
-#include "Invocation.h"
 #include "LogStatement.h"
 
 namespace {
 
 // While the connection cap holds accepting back, look again this often.
-constexpr int CAP_RECHECK_MS = 100;
+constexpr std::chrono::milliseconds CAP_RECHECK { 100 };
+
+// A level-triggered listening socket would wake every waiting thread for
+// each connection, all but one to find nothing; one-shot wakes one, and it
+// hands the door on (watchDoor) as soon as it has taken its connection.
+constexpr uint32_t DOOR_EVENTS = EPOLLIN | EPOLLONESHOT;
+
+// An event's data: the kind of source in the top byte, its index or the
+// parked request's id below.
+constexpr int KIND_SHIFT = 56;
+
+uint64_t tag(uint64_t kind, uint64_t index)
+{
+    return (kind << KIND_SHIFT) | index;
+}
+
+int checked(int fd, const char* what)
+{
+    if (fd < 0)
+        throw std::system_error(errno, std::generic_category(), what);
+    return fd;
+}
 
 }
 
 RequestReader::RequestReader(std::vector<Door> doors, std::chrono::milliseconds timeout,
-                             std::atomic<unsigned>& openCount, Deliver deliver)
+                             std::atomic<unsigned>& openCount)
     : m_doors(std::move(doors))
     , m_timeout(timeout)
     , m_openCount(openCount)
-    , m_deliver(std::move(deliver))
+    , m_epoll(checked(::epoll_create1(EPOLL_CLOEXEC), "epoll_create1"))
+    , m_wake(checked(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC), "eventfd"))
+    , m_timer(checked(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC), "timerfd_create"))
 {
+    // The wake-up note is never read: level-triggered, it stays readable
+    // and so reaches every thread that waits, one after another.
+    epoll_event wake { EPOLLIN, { .u64 = tag(uint64_t(Kind::Wake), 0) } };
+    epoll_event timer { EPOLLIN, { .u64 = tag(uint64_t(Kind::Timer), 0) } };
+    checked(::epoll_ctl(m_epoll.get(), EPOLL_CTL_ADD, m_wake.get(), &wake), "epoll_ctl");
+    checked(::epoll_ctl(m_epoll.get(), EPOLL_CTL_ADD, m_timer.get(), &timer), "epoll_ctl");
+    for (size_t i = 0; i < m_doors.size(); ++i) {
+        epoll_event door { DOOR_EVENTS, { .u64 = tag(uint64_t(Kind::Door), i) } };
+        checked(::epoll_ctl(m_epoll.get(), EPOLL_CTL_ADD, m_doors[i].listenFd, &door), "epoll_ctl");
+    }
 }
 
 RequestReader::~RequestReader()
@@ -30,121 +65,203 @@ RequestReader::~RequestReader()
     stop();
 }
 
-void RequestReader::start()
-{
-    m_thread = std::thread(&RequestReader::loop, this);
-}
-
 void RequestReader::stop()
 {
-    if (!m_thread.joinable())
-        return;
     m_stop = true;
-    m_wake.post(0);
-    m_thread.join();
+    // New callers are refused at once instead of waiting in the backlog
+    // for a server that is going; the descriptors stay valid for the
+    // threads that may still be about to use them.
+    for (const Door& door : m_doors)
+        ::shutdown(door.listenFd, SHUT_RD);
+    uint64_t one = 1;
+    (void)::write(m_wake.get(), &one, sizeof one);
 }
 
-void RequestReader::loop()
+bool RequestReader::next(PendingRequest& request)
 {
-    while (!m_stop) {
-        std::vector<pollfd> fds { { m_wake.readFd(), POLLIN, 0 } };
-        bool listening = accepting();
-        for (const Door& door : m_doors)
-            fds.push_back({ listening ? door.listenFd : -1, POLLIN, 0 });
-        size_t firstPending = fds.size();
-        for (const auto& pending : m_pending)
-            fds.push_back({ pending->fd(), POLLIN, 0 });
-
-        int ready = ::poll(fds.data(), fds.size(), pollTimeout(PendingRequest::Clock::now()));
+    while (!m_stop.load()) {
+        epoll_event event {};
+        int ready = ::epoll_wait(m_epoll.get(), &event, 1, -1);
         if (ready < 0 && errno != EINTR)
             logStatement(4, LogDest::trace(), 0, "Door reader: poll failed: %s", std::strerror(errno));
-        // Draining costs a system call; only a posted note needs it.
-        if (fds[0].revents & POLLIN)
-            m_wake.drain();
-        if (ready > 0) {
-            serviceReadable(fds, firstPending);
-            for (size_t i = 0; i < m_doors.size(); ++i)
-                if (fds[1 + i].revents & POLLIN)
-                    acceptFrom(m_doors[i]);
-        }
-        dropExpired(PendingRequest::Clock::now());
-    }
-    m_pending.clear();
-}
-
-bool RequestReader::accepting() const
-{
-    return m_openCount.load() < MAX_CONNECTIONS;
-}
-
-int RequestReader::pollTimeout(PendingRequest::Clock::time_point now) const
-{
-    int timeout = accepting() ? -1 : CAP_RECHECK_MS;
-    for (const auto& pending : m_pending) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(pending->deadline() - now).count();
-        left = std::max<decltype(left)>(left, 0);
-        if (timeout < 0 || left < timeout)
-            timeout = static_cast<int>(left);
-    }
-    return timeout;
-}
-
-void RequestReader::acceptFrom(const Door& door)
-{
-    while (accepting()) {
-        int fd = ::accept4(door.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd >= 0) {
-            admit(fd, door);
+        if (ready <= 0 || m_stop.load())
             continue;
-        }
-        if (errno == EINTR || errno == ECONNABORTED)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            logStatement(4, LogDest::trace(), 0, "Door %s: accept failed: %s", door.name, std::strerror(errno));
-        return;
+        auto kind = static_cast<Kind>(event.data.u64 >> KIND_SHIFT);
+        uint64_t index = event.data.u64 & ((uint64_t(1) << KIND_SHIFT) - 1);
+        if (kind == Kind::Timer)
+            timerFired();
+        else if (kind == Kind::Door && accept(index, request))
+            return true;
+        else if (kind == Kind::Parked && resume(index, request))
+            return true;
     }
+    return false;
 }
 
-void RequestReader::admit(int fd, const Door& door)
+bool RequestReader::accept(size_t index, PendingRequest& request)
 {
-    auto connection = std::make_unique<DoorConnection>(fd, m_openCount);
-    if (!connection->peerAllowed()) {
+    const Door& door = m_doors[index];
+    if (!admitting()) {
+        pauseListening();
+        return false;
+    }
+    int fd = ::accept4(door.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int error = errno;
+    watchDoor(index);
+    if (fd < 0) {
+        // Another door thread took the connection, or the caller gave up.
+        if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNABORTED)
+            logStatement(4, LogDest::trace(), 0, "Door %s: accept failed: %s", door.name, std::strerror(error));
+        return false;
+    }
+    DoorConnection connection(fd, m_openCount);
+    if (!connection.peerAllowed()) {
         logStatement(4, LogDest::trace(), 0, "Door %s: call from uid %ld refused.", door.name,
-                     connection->peerUid());
-        connection->refuse(EACCES);
+                     connection.peerUid());
+        connection.refuse(EACCES);
+        return false;
+    }
+    request.reset(std::move(connection), *door.service);
+    return settle(request);
+}
+
+// Runs with the request out of the parked set, so no other thread touches it.
+bool RequestReader::settle(PendingRequest& request)
+{
+    switch (request.readAvailable()) {
+    case PendingRequest::State::Complete:
+        return true;
+    case PendingRequest::State::Reading: {
+        // The clock is read only for a request that has to wait.
+        request.setDeadline(Clock::now() + m_timeout);
+        park(std::make_unique<PendingRequest>(std::move(request)), 0);
+        return false;
+    }
+    case PendingRequest::State::Dropped:
+        request.refuse(request.dropOutcome());
+        return false;
+    }
+    return false;
+}
+
+bool RequestReader::resume(uint64_t id, PendingRequest& request)
+{
+    std::unique_ptr<PendingRequest> parked;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto found = m_parked.find(id);
+        // Dropped at its deadline meanwhile.
+        if (found == m_parked.end())
+            return false;
+        parked = std::move(found->second);
+        m_parked.erase(found);
+    }
+    switch (parked->readAvailable()) {
+    case PendingRequest::State::Complete:
+        request = std::move(*parked);
+        return true;
+    case PendingRequest::State::Reading:
+        park(std::move(parked), id);
+        return false;
+    case PendingRequest::State::Dropped:
+        parked->refuse(parked->dropOutcome());
+        return false;
+    }
+    return false;
+}
+
+// Id 0: a request parked for the first time, which gets its id here.
+// Watching the connection (again) and entering it in the set happen under
+// the lock, so a thread woken by its next bytes always finds it there; one
+// event wakes one thread, and the connection is watched again only once
+// that thread is done with it.
+void RequestReader::park(std::unique_ptr<PendingRequest> parked, uint64_t id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int op = id == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+    if (id == 0)
+        id = ++m_lastId;
+    epoll_event event { EPOLLIN | EPOLLONESHOT, { .u64 = tag(uint64_t(Kind::Parked), id) } };
+    if (::epoll_ctl(m_epoll.get(), op, parked->fd(), &event) != 0) {
+        // Cannot be watched: the caller is told nothing and closed.
+        parked->refuse(0);
         return;
     }
-    auto deadline = PendingRequest::Clock::now() + m_timeout;
-    m_pending.push_back(std::make_unique<PendingRequest>(std::move(connection), *door.service, deadline));
+    armTimer(parked->deadline());
+    m_parked.emplace(id, std::move(parked));
 }
 
-void RequestReader::serviceReadable(const std::vector<pollfd>& fds, size_t firstPending)
+void RequestReader::timerFired()
 {
-    std::vector<std::unique_ptr<PendingRequest>> stillReading;
-    for (size_t i = 0; i < m_pending.size(); ++i) {
-        auto& pending = m_pending[i];
-        PendingRequest::State state = PendingRequest::State::Reading;
-        if (fds[firstPending + i].revents != 0)
-            state = pending->readAvailable();
-        if (state == PendingRequest::State::Reading)
-            stillReading.push_back(std::move(pending));
-        else if (state == PendingRequest::State::Complete)
-            m_deliver(pending->takeInvocation());
-        else if (pending->dropOutcome() != 0)
-            pending->refuse(pending->dropOutcome());
+    uint64_t expirations = 0;
+    (void)::read(m_timer.get(), &expirations, sizeof expirations);
+    auto now = Clock::now();
+    std::vector<std::unique_ptr<PendingRequest>> expired;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto nextAt = Clock::time_point::max();
+        for (auto it = m_parked.begin(); it != m_parked.end();) {
+            if (it->second->deadline() <= now) {
+                expired.push_back(std::move(it->second));
+                it = m_parked.erase(it);
+                continue;
+            }
+            nextAt = std::min(nextAt, it->second->deadline());
+            ++it;
+        }
+        if (m_listenPaused && admitting())
+            resumeListening();
+        else if (m_listenPaused)
+            nextAt = std::min(nextAt, now + CAP_RECHECK);
+        m_timerAt = Clock::time_point::max();
+        if (nextAt != Clock::time_point::max())
+            armTimer(nextAt);
     }
-    m_pending = std::move(stillReading);
-}
-
-void RequestReader::dropExpired(PendingRequest::Clock::time_point now)
-{
-    auto expired = [&](const std::unique_ptr<PendingRequest>& pending) {
-        if (pending->deadline() > now)
-            return false;
+    for (auto& pending : expired) {
         logStatement(4, LogDest::trace(), 0, "Door request dropped: not complete within %lld ms.",
                      static_cast<long long>(m_timeout.count()));
         pending->refuse(ETIMEDOUT);
-        return true;
-    };
-    std::erase_if(m_pending, expired);
+    }
+}
+
+// Called with m_mutex held. The timer is only ever brought forward here;
+// timerFired() sets it to the next deadline.
+void RequestReader::armTimer(Clock::time_point at)
+{
+    if (at >= m_timerAt)
+        return;
+    m_timerAt = at;
+    auto since = at.time_since_epoch();
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+    itimerspec spec {};
+    spec.it_value.tv_sec = seconds.count();
+    spec.it_value.tv_nsec = std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count();
+    // A zero time would disarm the timer; a deadline already past fires at once.
+    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
+        spec.it_value.tv_nsec = 1;
+    ::timerfd_settime(m_timer.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+void RequestReader::watchDoor(size_t index)
+{
+    epoll_event door { DOOR_EVENTS, { .u64 = tag(uint64_t(Kind::Door), index) } };
+    ::epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, m_doors[index].listenFd, &door);
+}
+
+// The door whose event brought the thread here stays unwatched (one-shot);
+// the others are left as they are and stop at their next connection. The
+// timer looks again in a while.
+void RequestReader::pauseListening()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_listenPaused = true;
+    armTimer(Clock::now() + CAP_RECHECK);
+}
+
+// Called with m_mutex held.
+void RequestReader::resumeListening()
+{
+    m_listenPaused = false;
+    for (size_t i = 0; i < m_doors.size(); ++i)
+        watchDoor(i);
 }

@@ -1,24 +1,28 @@
-// The one thread that accepts door connections and assembles their
-// requests. Waiting for slow or idle callers happens here, so the door
-// threads only ever run complete calls. A request that is not complete by
-// its deadline is dropped.
+// Where the door threads wait for work. Every idle door thread waits in
+// next(), on one shared epoll set holding the doors' listening sockets and
+// the connections whose requests are still arriving; the kernel hands each
+// event to one of them. The thread that finds a request complete runs it
+// itself, while the others go on waiting, so no call is handed from thread
+// to thread. A connection whose request is not all there is parked in the
+// set, so slow or idle callers never hold a door thread; one that is not
+// complete by its deadline is dropped.
 #pragma once
 
-#include <poll.h>
+#include <sys/epoll.h>
 
 #include <atomic>
 #include <chrono>
-#include <functional>
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "FdGuard.h"
 #include "PendingRequest.h"
-#include "SelfPipe.h"
 
 class DoorService;
-class Invocation;
 
 class RequestReader {
 public:
@@ -27,37 +31,52 @@ public:
         std::string name;
         DoorService* service;
     };
-    using Deliver = std::function<void(std::unique_ptr<Invocation>)>;
 
     // Beyond this many open connections (pending or running) no more are
     // accepted until some finish; they wait in the listen backlog.
     static constexpr unsigned MAX_CONNECTIONS = 512;
 
-    RequestReader(std::vector<Door> doors, std::chrono::milliseconds timeout, std::atomic<unsigned>& openCount,
-                  Deliver deliver);
+    // Throws std::system_error when the kernel objects cannot be made.
+    RequestReader(std::vector<Door> doors, std::chrono::milliseconds timeout, std::atomic<unsigned>& openCount);
     ~RequestReader();
     RequestReader(const RequestReader&) = delete;
     RequestReader& operator=(const RequestReader&) = delete;
 
-    void start();
-    // Stops accepting, drops the requests still arriving and joins the thread.
+    // Waits until a request is complete and leaves it in `request`, whose
+    // buffer the calling thread reuses from call to call. False once
+    // stopped.
+    bool next(PendingRequest& request);
+    // Stops accepting and wakes every waiting thread for good; requests
+    // still arriving are dropped when the reader is destroyed.
     void stop();
 
 private:
-    void loop();
-    int pollTimeout(PendingRequest::Clock::time_point now) const;
-    bool accepting() const;
-    void acceptFrom(const Door& door);
-    void admit(int fd, const Door& door);
-    void serviceReadable(const std::vector<pollfd>& fds, size_t firstPending);
-    void dropExpired(PendingRequest::Clock::time_point now);
+    using Clock = PendingRequest::Clock;
+    enum class Kind : uint64_t { Wake, Timer, Door, Parked };
+
+    bool accept(size_t index, PendingRequest& request);
+    bool settle(PendingRequest& request);
+    bool resume(uint64_t id, PendingRequest& request);
+    void park(std::unique_ptr<PendingRequest> parked, uint64_t id);
+    void timerFired();
+    void armTimer(Clock::time_point at);
+    void watchDoor(size_t index);
+    void pauseListening();
+    void resumeListening();
+    bool admitting() const { return m_openCount.load(std::memory_order_relaxed) < MAX_CONNECTIONS; }
 
     std::vector<Door> m_doors;
     std::chrono::milliseconds m_timeout;
     std::atomic<unsigned>& m_openCount;
-    Deliver m_deliver;
-    SelfPipe m_wake;
+    FdGuard m_epoll;
+    FdGuard m_wake;
+    FdGuard m_timer;
     std::atomic<bool> m_stop { false };
-    std::vector<std::unique_ptr<PendingRequest>> m_pending;
-    std::thread m_thread;
+
+    // Guards everything below.
+    std::mutex m_mutex;
+    std::map<uint64_t, std::unique_ptr<PendingRequest>> m_parked;
+    uint64_t m_lastId = 0;
+    Clock::time_point m_timerAt = Clock::time_point::max();
+    bool m_listenPaused = false;
 };

@@ -1,8 +1,45 @@
 #include "SocketIo.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <optional>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Drops the first `sent` bytes from the front of `parts`.
+void advance(iovec*& parts, int& count, size_t sent)
+{
+    while (count > 0 && sent >= parts->iov_len) {
+        sent -= parts->iov_len;
+        ++parts;
+        --count;
+    }
+    if (count > 0) {
+        parts->iov_base = static_cast<char*>(parts->iov_base) + sent;
+        parts->iov_len -= sent;
+    }
+}
+
+int waitWritable(int fd, Clock::time_point deadline)
+{
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return EAGAIN;
+        pollfd entry { fd, POLLOUT, 0 };
+        int ready = ::poll(&entry, 1, static_cast<int>(left));
+        if (ready > 0)
+            return 0;
+        if (ready < 0 && errno != EINTR)
+            return errno;
+    }
+}
+
+}
 
 int SocketIo::unixAddress(const std::string& path, sockaddr_un& address)
 {
@@ -25,6 +62,31 @@ int SocketIo::sendAll(int fd, const void* data, size_t length)
             return errno;
         at += sent;
         length -= static_cast<size_t>(sent);
+    }
+    return 0;
+}
+
+int SocketIo::sendAllWithin(int fd, iovec* parts, int count, std::chrono::milliseconds limit)
+{
+    std::optional<Clock::time_point> deadline;
+    while (count > 0) {
+        msghdr message {};
+        message.msg_iov = parts;
+        message.msg_iovlen = static_cast<size_t>(count);
+        ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0) {
+            advance(parts, count, static_cast<size_t>(sent));
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return errno;
+        // The clock is read only once there is something to wait for.
+        if (!deadline)
+            deadline = Clock::now() + limit;
+        if (int rc = waitWritable(fd, *deadline))
+            return rc;
     }
     return 0;
 }

@@ -2,8 +2,10 @@
 // never raise SIGPIPE.
 #pragma once
 
+#include <sys/uio.h>
 #include <sys/un.h>
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -14,6 +16,11 @@ public:
 
     // 0 once every byte is sent, otherwise the errno value.
     static int sendAll(int fd, const void* data, size_t length);
+    // Sends every byte of `parts` (modified as it goes) on a non-blocking
+    // socket with as few system calls as the socket buffer allows, waiting
+    // for room at most `limit` in all. 0, EAGAIN when the time ran out,
+    // otherwise the errno value.
+    static int sendAllWithin(int fd, iovec* parts, int count, std::chrono::milliseconds limit);
     // 0 once `length` bytes arrived, EPROTO when the peer closed first,
     // otherwise the errno value.
     static int receiveAll(int fd, void* data, size_t length);

@@ -33,7 +33,7 @@ char programTag[64] = "orv";
 // redirects a line of another.
 thread_local int threadDestination = LogFiles::traceIndex;
 
-// Guarded by msgPartsMutex, like everything logMsg touches.
+// Safe to use from any thread: it has its own lock.
 LogFiles& logFiles()
 {
     static LogFiles files;
@@ -63,14 +63,19 @@ int readThreshold()
     return static_cast<int>(value);
 }
 
+// Formats once into a buffer on the stack, which holds every ordinary
+// line; only a longer text is formatted a second time, to its full length.
 std::string formatV(const char* format, va_list args)
 {
+    char buffer[1024];
     va_list copy;
     va_copy(copy, args);
-    int length = vsnprintf(nullptr, 0, format, copy);
+    int length = vsnprintf(buffer, sizeof buffer, format, copy);
     va_end(copy);
     if (length <= 0)
         return {};
+    if (static_cast<size_t>(length) < sizeof buffer)
+        return std::string(buffer, static_cast<size_t>(length));
     std::string text(static_cast<size_t>(length) + 1, '\0');
     vsnprintf(text.data(), text.size(), format, args);
     text.resize(static_cast<size_t>(length));
@@ -150,8 +155,40 @@ void setProgramTag(const char* tag)
     pthread_mutex_unlock(&msgPartsMutex);
 }
 
+namespace {
+
+// What a statement staged, copied out so the lock can be let go before the
+// line is formatted and written.
+struct StagedLine {
+    int level;
+    int sourceLine;
+    int destination;
+    char sourceFile[sizeof msgParts.sourceFile];
+    char tag[sizeof programTag];
+};
+
+// Called with msgPartsMutex held.
+void takeStaged(StagedLine& staged)
+{
+    staged.level = msgParts.level;
+    staged.sourceLine = msgParts.line;
+    staged.destination = threadDestination;
+    std::memcpy(staged.sourceFile, msgParts.sourceFile, sizeof staged.sourceFile);
+    staged.sourceFile[sizeof staged.sourceFile - 1] = '\0';
+    std::memcpy(staged.tag, programTag, sizeof staged.tag);
+}
+
+}
+
+// The lock guards the staging record only: once it is copied, the next
+// statement may stage while this one formats and writes. Each line goes
+// out in one write() to an O_APPEND file, so lines never mix.
 int logMsg(int id, ...)
 {
+    StagedLine staged;
+    takeStaged(staged);
+    pthread_mutex_unlock(&msgPartsMutex);
+
     va_list args;
     va_start(args, id);
     std::string text = messageText(id, args);
@@ -159,9 +196,8 @@ int logMsg(int id, ...)
 
     timeval now {};
     gettimeofday(&now, nullptr);
-    LogLine line { now, programTag, processId(), msgParts.level, msgParts.sourceFile, msgParts.line };
-    logFiles().append(threadDestination, line.format(text));
-    pthread_mutex_unlock(&msgPartsMutex);
+    LogLine line { now, staged.tag, processId(), staged.level, staged.sourceFile, staged.sourceLine };
+    logFiles().append(staged.destination, line.format(text));
     return 0;
 }
 

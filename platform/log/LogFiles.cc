@@ -23,9 +23,9 @@ long long monotonicSeconds()
 
 }
 
-LogFiles::~LogFiles()
+LogFiles::OpenFile::~OpenFile()
 {
-    closeAll();
+    close(fd);
 }
 
 std::string LogFiles::fileName(int index)
@@ -37,18 +37,11 @@ std::string LogFiles::fileName(int index)
     return std::string("domain-") + char('A' + (index - firstDomainIndex)) + ".log";
 }
 
-void LogFiles::closeAll()
-{
-    for (auto& slot : m_slots) {
-        if (slot.fd >= 0)
-            close(slot.fd);
-        slot = Slot {};
-    }
-}
-
 void LogFiles::reopen()
 {
-    closeAll();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& slot : m_slots)
+        slot = Slot {};
     m_dirKnown = false;
 }
 
@@ -62,7 +55,7 @@ bool LogFiles::ensureOpen(int index)
         std::filesystem::create_directories(m_dir, ignored);
     }
     Slot& slot = m_slots[index];
-    if (slot.fd >= 0)
+    if (slot.file)
         return true;
     std::string path = m_dir + "/" + fileName(index);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640);
@@ -70,8 +63,7 @@ bool LogFiles::ensureOpen(int index)
         return false;
     struct stat st {};
     fstat(fd, &st);
-    slot.fd = fd;
-    slot.inode = static_cast<long long>(st.st_ino);
+    slot.file = std::make_shared<OpenFile>(fd, static_cast<long long>(st.st_ino));
     slot.lastCheck = monotonicSeconds();
     return true;
 }
@@ -88,23 +80,30 @@ bool LogFiles::stillCurrent(int index, long long now)
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)
         return false;
-    return static_cast<long long>(st.st_ino) == slot.inode;
+    return static_cast<long long>(st.st_ino) == slot.file->inode;
+}
+
+std::shared_ptr<LogFiles::OpenFile> LogFiles::fileFor(int index)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_slots[index].file && !stillCurrent(index, monotonicSeconds()))
+        m_slots[index] = Slot {};
+    if (!ensureOpen(index))
+        return nullptr;
+    return m_slots[index].file;
 }
 
 void LogFiles::append(int index, std::string_view line)
 {
     if (index < 0 || index >= count)
         return;
-    if (m_slots[index].fd >= 0 && !stillCurrent(index, monotonicSeconds())) {
-        close(m_slots[index].fd);
-        m_slots[index] = Slot {};
-    }
-    if (!ensureOpen(index))
+    std::shared_ptr<OpenFile> file = fileFor(index);
+    if (!file)
         return;
     const char* data = line.data();
     size_t left = line.size();
     while (left > 0) {
-        ssize_t written = write(m_slots[index].fd, data, left);
+        ssize_t written = write(file->fd, data, left);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)

@@ -1,8 +1,12 @@
 // The open log files of the process, one per destination, reopened when a
 // file is replaced or removed underneath (rotation, an administrator's rm).
-// Not thread safe on its own: the logging library calls it under msgPartsMutex.
+// Thread safe: its own lock covers only finding the file; each line goes
+// out with one write() to an O_APPEND descriptor, which the kernel keeps
+// whole against other writers, outside any lock.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -14,27 +18,37 @@ public:
     static constexpr int domainCount = 18;
     static constexpr int count = firstDomainIndex + domainCount;
 
-    ~LogFiles();
+    LogFiles() = default;
+    LogFiles(const LogFiles&) = delete;
+    LogFiles& operator=(const LogFiles&) = delete;
 
     // Appends `line` (already newline terminated) to destination `index`.
     // Failures are swallowed: logging must never stop the caller.
     void append(int index, std::string_view line);
 
-    // Forgets every open file and rereads the log directory from the environment.
+    // Forgets every open file and rereads the log directory from the
+    // environment. A line being written meanwhile still goes to the file
+    // it started on.
     void reopen();
 
 private:
+    // Closed when the last writer using it is done.
+    struct OpenFile {
+        int fd;
+        long long inode;
+        ~OpenFile();
+    };
     struct Slot {
-        int fd = -1;
-        long long inode = 0;
+        std::shared_ptr<OpenFile> file;
         long long lastCheck = 0; // seconds, monotonic
     };
 
     static std::string fileName(int index);
-    void closeAll();
+    std::shared_ptr<OpenFile> fileFor(int index);
     bool ensureOpen(int index);
     bool stillCurrent(int index, long long now);
 
+    std::mutex m_mutex;
     std::string m_dir;
     bool m_dirKnown = false;
     Slot m_slots[count];

@@ -212,6 +212,41 @@ TEST_F(DoorServerTest, BadRequestsNeverReachTheService)
     EXPECT_EQ(service->calls, 1);
 }
 
+// A request may come in any pieces: the header split, the parameter in
+// parts with pauses between them. A large parameter and its echoed reply
+// exceed the socket buffers on the way in and out.
+TEST_F(DoorServerTest, RequestsInPiecesAndLargeOnesAreServedWhole)
+{
+    auto* service = new TestService;
+    ServerThread server("d", service, 5s, 2);
+    FdGuard caller = rawConnect(doorPath("d"));
+    std::string param = "in pieces";
+    auto header = DoorProtocol::encode(DoorProtocol::Request { ECHO, uint32_t(param.size()) });
+    std::string request(header.begin(), header.end());
+    request += param;
+    std::vector<size_t> cuts { 0, 5, 12, 15, request.size() };
+    for (size_t i = 1; i < cuts.size(); ++i) {
+        size_t length = cuts[i] - cuts[i - 1];
+        ASSERT_EQ(::send(caller.get(), request.data() + cuts[i - 1], length, 0), ssize_t(length));
+        std::this_thread::sleep_for(20ms);
+    }
+    DoorProtocol::ReplyBytes bytes;
+    ASSERT_EQ(SocketIo::receiveAll(caller.get(), bytes.data(), bytes.size()), 0);
+    DoorProtocol::Reply reply;
+    ASSERT_TRUE(DoorProtocol::decode(bytes, reply));
+    std::string echoed(reply.length, '\0');
+    ASSERT_EQ(SocketIo::receiveAll(caller.get(), echoed.data(), echoed.size()), 0);
+    EXPECT_EQ(echoed, param);
+
+    std::string large(3 << 20, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = char(i * 7 + i / 4096);
+    DoorReply answer;
+    ASSERT_EQ(echo("d", large, answer), 0);
+    EXPECT_TRUE(std::string(answer.data.begin(), answer.data.end()) == large);
+    EXPECT_EQ(service->calls, 2);
+}
+
 TEST_F(DoorServerTest, IdleConnectionsDoNotDelayARealCall)
 {
     ServerThread server("d", new TestService, 5s, 2);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -149,6 +150,37 @@ TEST_F(LogTest, ConcurrentLinesNeverInterleave)
         std::string text = textOf(line);
         ASSERT_EQ(text.size(), 202u) << line;
         EXPECT_EQ(text.substr(2), std::string(200, char('a' + (text[0] - '0'))));
+    }
+}
+
+// Lines are written outside the logging lock, so a reopen (SIGHUP) can
+// close the files while other threads are writing to them: no line may be
+// lost, cut or sent to a descriptor that has meanwhile become another file.
+TEST_F(LogTest, ReopeningWhileOthersWriteLosesNoLine)
+{
+    constexpr int threads = 4;
+    constexpr int perThread = 500;
+    std::atomic<bool> writing { true };
+    std::thread reopener([&] {
+        while (writing)
+            reopenLogFiles();
+    });
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i)
+                logStatement(2, t % 2 ? LogDest::platform() : LogDest::domain(t), 0, "%d line %d", t, i);
+        });
+    for (auto& worker : workers)
+        worker.join();
+    writing = false;
+    reopener.join();
+    for (int t = 0; t < threads; ++t) {
+        auto written = lines(t % 2 ? "platform.log" : std::string("domain-") + char('A' + t) + ".log");
+        int count = 0;
+        for (const auto& line : written)
+            count += textOf(line).starts_with(std::to_string(t) + " line ");
+        EXPECT_EQ(count, perThread) << "thread " << t;
     }
 }
 
