@@ -1,7 +1,8 @@
 // The packed-event decoder over arbitrary bytes. Whatever it accepts must
-// survive a repacking unchanged, read back through every accessor of the
-// event record, and, when it holds only the event's own members, pass
-// through the JSON form of the event unchanged.
+// repack to exactly the same bytes, read back through every accessor of the
+// event record, pass through the typed JSON form back to the same bytes,
+// and, when it holds only the event's own members, pass through the event
+// JSON form unchanged.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -47,11 +48,23 @@ void readEveryAccessor(const uint8_t* data, size_t size)
         fuzzFailure("the event does not hand back the bytes it was built from");
 }
 
-void checkJsonRoundTrip(const std::vector<Member>& members)
+void checkTypedJsonRoundTrip(const std::vector<Member>& members, orv::event::ByteOrder order, const std::vector<char>& bytes)
 {
-    const nlohmann::json json = orv::event::toJson(members);
+    // Through text, as orv-event unpack | orv-event pack takes it.
+    const std::string text = orv::event::toTypedJson(members, order).dump();
+    const nlohmann::json json = nlohmann::json::parse(text);
+    if (orv::event::fromJson(json) != members)
+        fuzzFailure("typed JSON round trip changed the members");
+    if (orv::event::pack(orv::event::fromJson(json), orv::event::byteOrderOf(json)) != bytes)
+        fuzzFailure("typed JSON round trip changed the packed bytes");
+}
+
+void checkEventJsonRoundTrip(const std::vector<Member>& members)
+{
+    nlohmann::json json;
     std::vector<Member> back;
     try {
+        json = orv::event::toJson(members);
         back = orv::event::fromJson(json);
     } catch (const std::invalid_argument&) {
         return; // a member that is not one of the event's own, or of another type
@@ -86,13 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     readEveryAccessor(data, size);
 
-    // Only the host byte-order byte and the padding after texts may differ
-    // in a repacking; everything else is fixed by the members.
-    const std::vector<char> repacked = orv::event::pack(members);
-    if (repacked.size() != size)
-        fuzzFailure("repacking changed the size");
-    if (orv::event::unpack(repacked.data(), repacked.size()) != members)
-        fuzzFailure("repacking changed the members");
-    checkJsonRoundTrip(members);
+    const orv::event::ByteOrder order = orv::event::packedByteOrder(bytes, size);
+    const std::vector<char> original(bytes, bytes + size);
+    if (orv::event::pack(members, order) != original)
+        fuzzFailure("repacking changed the bytes");
+    checkTypedJsonRoundTrip(members, order, original);
+    checkEventJsonRoundTrip(members);
     return 0;
 }

@@ -1,7 +1,9 @@
-// The packed form of an event: a name/value list in XDR, with unique names
-// and three value kinds (text, 64-bit integer, list of texts). Doors, the
-// remote proxy and email attachments all carry these bytes, so the layout is
-// fixed to the one the rest of the suite packs.
+// The packed form of an event: a name/value list in XDR with unique names,
+// as the rest of the suite packs it. Doors, the remote proxy and email
+// attachments all carry these bytes. The event reads a few members of three
+// kinds (text, 64-bit integer, list of texts); other producers add members of
+// every other type the encoding has, and those are read, checked and carried
+// along unchanged.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +16,83 @@
 
 namespace orv::event {
 
+// Pair types by their number in the packed form.
+enum class Type : uint32_t {
+    Boolean = 1, // a name without a value
+    Byte = 2,
+    Int16 = 3,
+    Uint16 = 4,
+    Int32 = 5,
+    Uint32 = 6,
+    Int64 = 7,
+    Uint64 = 8,
+    String = 9,
+    ByteArray = 10,
+    Int16Array = 11,
+    Uint16Array = 12,
+    Int32Array = 13,
+    Uint32Array = 14,
+    Int64Array = 15,
+    Uint64Array = 16,
+    StringArray = 17,
+    Hrtime = 18,
+    List = 19,
+    ListArray = 20,
+    BooleanValue = 21,
+    Int8 = 22,
+    Uint8 = 23,
+    BooleanArray = 24,
+    Int8Array = 25,
+    Uint8Array = 26,
+    Double = 27,
+};
+
+// One number of a fixed-size type other than int64 (which is a plain
+// int64_t). `bits` holds signed values sign-extended to 64 bits, unsigned
+// ones zero-extended, booleans as 0 or 1 and doubles as their IEEE bits, so
+// that every value compares and travels exactly.
+struct Number {
+    Type type;
+    uint64_t bits;
+
+    friend bool operator==(const Number&, const Number&) = default;
+};
+
+// An array of fixed-size numbers (every numeric array type, int64 arrays and
+// byte and boolean arrays included), each element held as in Number.
+struct Numbers {
+    Type type;
+    std::vector<uint64_t> bits;
+
+    friend bool operator==(const Numbers&, const Numbers&) = default;
+};
+
+// A boolean pair, which has a name and no value.
+struct Flag {
+    friend bool operator==(const Flag&, const Flag&) = default;
+};
+
+struct Member;
+
+// A nested name/value list.
+struct Nested {
+    std::vector<Member> members;
+
+    friend bool operator==(const Nested&, const Nested&);
+};
+
+// An array of nested name/value lists.
+struct NestedArray {
+    std::vector<std::vector<Member>> lists;
+
+    friend bool operator==(const NestedArray&, const NestedArray&);
+};
+
+using Value = std::variant<std::string, int64_t, std::vector<std::string>, Number, Numbers, Flag, Nested, NestedArray>;
+
 struct Member {
     std::string name;
-    std::variant<std::string, int64_t, std::vector<std::string>> value;
+    Value value;
 
     friend bool operator==(const Member&, const Member&) = default;
 };
@@ -36,19 +112,39 @@ inline constexpr char classes[] = "classes";
 inline constexpr char indictment[] = "indictment";
 }
 
+// The byte order the packing host records in the header; the XDR words are
+// big-endian whatever it says.
+enum class ByteOrder { Big = 0, Little = 1 };
+
+ByteOrder hostByteOrder();
+
 // Throws std::invalid_argument for an empty name, a name or text holding a
-// NUL byte, a repeated name, or a size the 32-bit fields cannot express.
-std::vector<char> pack(const std::vector<Member>& members);
+// NUL byte, a repeated name within one list, a number outside its type's
+// range, a Number or Numbers whose type is not one of theirs, lists nested
+// too deep, or a size the 32-bit fields cannot express.
+std::vector<char> pack(const std::vector<Member>& members, ByteOrder order = hostByteOrder());
 
 // Throws std::runtime_error for anything but one complete, well-formed list
 // that ends exactly at `length`; never reads outside [bytes, bytes + length).
 std::vector<Member> unpack(const char* bytes, size_t length);
 
-// An event JSON object to members in packing order; throws
-// std::invalid_argument for a non-object, an unknown key or a wrong type.
+// The byte order named in the header of bytes that unpack accepts.
+ByteOrder packedByteOrder(const char* bytes, size_t length);
+
+// An event JSON object to members. Two forms are taken: the event form
+// (the event's own keys only, each with its type; packed in the event's key
+// order) and the typed form that toTypedJson writes (every member with its
+// type, in packing order). Throws std::invalid_argument for anything else.
 std::vector<Member> fromJson(const nlohmann::json& event);
 
-// Every member as a JSON value (text, integer or array of texts).
+// The event form of members that are all the event's own (text, integer or
+// array of texts each); throws std::invalid_argument for any other member.
 nlohmann::json toJson(const std::vector<Member>& members);
+
+// The typed form: {"byteOrder": ..., "members": [{"name", "type", "value"}...]}.
+nlohmann::ordered_json toTypedJson(const std::vector<Member>& members, ByteOrder order);
+
+// The byte order a typed-form object asks for (this host's when it names none).
+ByteOrder byteOrderOf(const nlohmann::json& event);
 
 }

@@ -20,11 +20,16 @@ uint32_t XdrReader::getU32()
     return value;
 }
 
-int64_t XdrReader::getI64()
+uint64_t XdrReader::getU64()
 {
     const uint64_t high = getU32();
     const uint64_t low = getU32();
-    return static_cast<int64_t>((high << 32) | low);
+    return (high << 32) | low;
+}
+
+int64_t XdrReader::getI64()
+{
+    return static_cast<int64_t>(getU64());
 }
 
 std::string XdrReader::getRaw(size_t count)
@@ -35,15 +40,31 @@ std::string XdrReader::getRaw(size_t count)
     return bytes;
 }
 
+// Padding is refused unless zero: the bytes travel on as they arrived, and
+// only zero padding lets a repacking give them back exactly.
+void XdrReader::skipPadding(size_t length)
+{
+    const size_t padding = (4 - length % 4) % 4;
+    require(padding);
+    for (size_t i = 0; i < padding; ++i) {
+        if (m_bytes[m_offset + i] != '\0')
+            throw std::runtime_error("nonzero padding at byte " + std::to_string(m_offset + i));
+    }
+    m_offset += padding;
+}
+
+std::string XdrReader::getOpaque(size_t count)
+{
+    // Checked before anything is allocated: a lying length costs nothing.
+    require(count + (4 - count % 4) % 4);
+    std::string bytes = getRaw(count);
+    skipPadding(count);
+    return bytes;
+}
+
 std::string XdrReader::getString()
 {
-    const size_t length = getU32();
-    const size_t padded = length + (4 - length % 4) % 4;
-    // Checked before anything is allocated: a lying length costs nothing.
-    require(padded);
-    std::string text = getRaw(length);
-    m_offset += padded - length;
-    return text;
+    return getOpaque(getU32());
 }
 
 }

@@ -14,9 +14,12 @@ public:
     XdrReader(const char* bytes, size_t length) : m_bytes(bytes), m_length(length) {}
 
     uint32_t getU32();
+    uint64_t getU64();
     int64_t getI64();
-    // A counted string; its padding is skipped.
+    // A counted string; its padding must be zero bytes.
     std::string getString();
+    // `count` bytes without a length word, then zero padding.
+    std::string getOpaque(size_t count);
     // Raw bytes, no length word and no padding.
     std::string getRaw(size_t count);
 
@@ -25,6 +28,7 @@ public:
 
 private:
     void require(size_t count) const;
+    void skipPadding(size_t length);
 
     const char* m_bytes;
     size_t m_length;

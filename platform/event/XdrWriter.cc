@@ -15,11 +15,15 @@ void XdrWriter::putU32(uint32_t value)
         m_bytes.push_back(static_cast<char>((value >> shift) & 0xff));
 }
 
+void XdrWriter::putU64(uint64_t value)
+{
+    putU32(static_cast<uint32_t>(value >> 32));
+    putU32(static_cast<uint32_t>(value));
+}
+
 void XdrWriter::putI64(int64_t value)
 {
-    const auto bits = static_cast<uint64_t>(value);
-    putU32(static_cast<uint32_t>(bits >> 32));
-    putU32(static_cast<uint32_t>(bits));
+    putU64(static_cast<uint64_t>(value));
 }
 
 void XdrWriter::putString(std::string_view text)
@@ -27,8 +31,13 @@ void XdrWriter::putString(std::string_view text)
     if (text.size() > UINT32_MAX)
         throw std::length_error("text too long for the packed form");
     putU32(static_cast<uint32_t>(text.size()));
-    putRaw(text);
-    m_bytes.resize(m_bytes.size() + (4 - text.size() % 4) % 4, '\0');
+    putOpaque(text);
+}
+
+void XdrWriter::putOpaque(std::string_view bytes)
+{
+    putRaw(bytes);
+    m_bytes.resize(m_bytes.size() + (4 - bytes.size() % 4) % 4, '\0');
 }
 
 void XdrWriter::patchU32(size_t offset, uint32_t value)

@@ -13,9 +13,12 @@ class XdrWriter {
 public:
     void putRaw(std::string_view bytes);
     void putU32(uint32_t value);
+    void putU64(uint64_t value);
     void putI64(int64_t value);
     // Length word, the bytes, then zero padding to the next word boundary.
     void putString(std::string_view text);
+    // The bytes and zero padding, without a length word.
+    void putOpaque(std::string_view bytes);
 
     size_t size() const { return m_bytes.size(); }
     // Overwrites a word written earlier, for sizes only known afterwards.

@@ -5,10 +5,9 @@
 
 #include "EventCodec.h"
 #include "EventTestData.h"
+#include "RandomMembers.h"
 
-using orv::event::Member;
-using orv::event::pack;
-using orv::event::unpack;
+using namespace orv::event;
 
 namespace {
 
@@ -26,12 +25,35 @@ void unpackQuietly(const std::vector<char>& bytes)
     }
 }
 
-std::string randomText(std::mt19937& rng)
+std::vector<char> patched(std::vector<char> bytes, size_t offset, uint32_t value)
 {
-    std::string text(rng() % 10, '\0');
-    for (char& c : text)
-        c = static_cast<char>(1 + rng() % 255);
-    return text;
+    for (int i = 0; i < 4; ++i)
+        bytes.at(offset + i) = static_cast<char>(value >> (24 - 8 * i));
+    return bytes;
+}
+
+// A list holding one nvlist pair "n" nested `levels` deep, assembled by hand
+// so that it can go deeper than the packer allows.
+std::vector<char> nestedList(unsigned levels)
+{
+    std::vector<char> list = patched(std::vector<char>(8), 4, 1);
+    if (levels > 0) {
+        const std::vector<char> inner = nestedList(levels - 1);
+        std::vector<char> pair = patched(std::vector<char>(24), 8, 1);
+        pair[12] = 'n';
+        pair = patched(patched(pair, 16, 19), 20, 1);
+        pair.insert(pair.end(), inner.begin(), inner.end());
+        pair = patched(patched(pair, 0, 24 + static_cast<uint32_t>(inner.size())), 4, 48);
+        list.insert(list.end(), pair.begin(), pair.end());
+    }
+    list.resize(list.size() + 8, '\0');
+    return list;
+}
+
+std::vector<char> withHeader(std::vector<char> list)
+{
+    list.insert(list.begin(), { 1, 1, 0, 0 });
+    return list;
 }
 
 }
@@ -39,7 +61,8 @@ std::string randomText(std::mt19937& rng)
 TEST(Codec, GoldenVectorsBothWays)
 {
     for (const auto& [file, members] : { std::pair { "event-full.xdr", fullMembers() },
-             std::pair { "event-minimal.xdr", minimalMembers() } }) {
+             std::pair { "event-minimal.xdr", minimalMembers() },
+             std::pair { "event-extra-members.xdr", extraMembers() } }) {
         const std::vector<char> golden = readVector(file);
         ASSERT_FALSE(golden.empty()) << file;
         EXPECT_EQ(pack(members), golden) << file;
@@ -47,30 +70,25 @@ TEST(Codec, GoldenVectorsBothWays)
     }
 }
 
-TEST(Codec, RandomMemberSetsRoundTrip)
+TEST(Codec, RandomMembersOfEveryTypeRoundTrip)
 {
-    std::mt19937 rng(7);
-    for (int round = 0; round < 300; ++round) {
-        std::vector<Member> members;
-        const int count = static_cast<int>(rng() % 8);
-        for (int i = 0; i < count; ++i) {
-            Member member { std::to_string(i) + randomText(rng), std::string() };
-            switch (rng() % 3) {
-            case 0: member.value = randomText(rng); break;
-            case 1: member.value = static_cast<int64_t>((uint64_t { rng() } << 32) | rng()); break;
-            default: member.value = std::vector<std::string>(rng() % 4, randomText(rng));
-            }
-            members.push_back(member);
-        }
-        const std::vector<char> bytes = pack(members);
+    RandomMembers random(7);
+    for (int round = 0; round < 400; ++round) {
+        const std::vector<Member> members = random.list();
+        const ByteOrder order = round % 2 ? ByteOrder::Big : ByteOrder::Little;
+        const std::vector<char> bytes = pack(members, order);
         ASSERT_EQ(bytes.size() % 4, 0u);
-        EXPECT_EQ(unpack(bytes.data(), bytes.size()), members);
+        ASSERT_EQ(unpack(bytes.data(), bytes.size()), members);
+        EXPECT_EQ(packedByteOrder(bytes.data(), bytes.size()), order);
+        const nlohmann::json typed = toTypedJson(members, order);
+        EXPECT_EQ(fromJson(typed), members) << typed.dump();
+        EXPECT_EQ(byteOrderOf(typed), order);
     }
 }
 
 TEST(Codec, DamagedInputThrowsAndNeverCrashes)
 {
-    for (const char* file : { "event-full.xdr", "event-minimal.xdr" }) {
+    for (const char* file : { "event-full.xdr", "event-minimal.xdr", "event-extra-members.xdr" }) {
         const std::vector<char> golden = readVector(file);
         for (size_t length = 0; length < golden.size(); ++length)
             expectMalformed(std::vector<char>(golden.begin(), golden.begin() + length));
@@ -97,19 +115,36 @@ TEST(Codec, HostileFieldsAreRefused)
     // Offsets into event-minimal.xdr: the first pair starts at 12, the
     // "classes" pair at 56 with its element count at 80, the end at 84.
     const std::vector<char> golden = readVector("event-minimal.xdr");
-    auto patched = [&](size_t offset, uint32_t value) {
-        std::vector<char> bytes = golden;
-        for (int i = 0; i < 4; ++i)
-            bytes.at(offset + i) = static_cast<char>(value >> (24 - 8 * i));
-        return bytes;
-    };
+    auto patched = [&](size_t offset, uint32_t value) { return ::patched(golden, offset, value); };
     expectMalformed(patched(80, 0xffffffff));    // absurd element count
     expectMalformed(patched(80, 1));             // element beyond the pair
     expectMalformed(patched(40, 0xfffffff0));    // string length beyond the buffer
     expectMalformed(patched(76, 99));            // unknown type
+    expectMalformed(patched(76, 0));
     expectMalformed(patched(12, 48));            // encoded size lies
     expectMalformed(patched(16, 48));            // memory size lies
     expectMalformed(patched(8, 0));              // not a unique-name list
+    std::vector<char> padding = golden;
+    padding[55] = 1; // after "fault.a.b"
+    expectMalformed(padding);
+
+    // Offsets into event-extra-members.xdr: the uint8 "version" word at 40,
+    // the "detector" list's flags at 236, "certainty"'s array length word
+    // at 692 and its one element at 696, "faulty"'s element count at 724.
+    const std::vector<char> extra = readVector("event-extra-members.xdr");
+    ASSERT_NO_THROW(unpack(extra.data(), extra.size()));
+    expectMalformed(::patched(extra, 40, 0x101));      // a uint8 word with high bits
+    expectMalformed(::patched(extra, 40, 0x000000c8)); // 200 not sign-extended as packed
+    EXPECT_NO_THROW(unpack(::patched(extra, 40, 0xffffffc8).data(), extra.size()));
+    expectMalformed(::patched(extra, 236, 0));         // nested list without unique names
+    expectMalformed(::patched(extra, 692, 2));         // array length disagrees with the count
+    expectMalformed(::patched(extra, 696, 0x100));     // uint8 element out of range
+    expectMalformed(::patched(extra, 724, 1));         // a boolean with an element
+
+    const std::vector<char> deepest = withHeader(nestedList(20));
+    EXPECT_NO_THROW(unpack(deepest.data(), deepest.size()));
+    expectMalformed(withHeader(nestedList(21)));
+    expectMalformed(withHeader(nestedList(1000)));
 
     std::vector<char> nul = golden;
     nul[50] = '\0';
@@ -131,6 +166,19 @@ TEST(Codec, PackRefusesWhatCannotBeRepresented)
     EXPECT_THROW(pack({ { "", "x" } }), std::invalid_argument);
     EXPECT_THROW(pack({ { "a", std::string("x\0y", 3) } }), std::invalid_argument);
     EXPECT_THROW(pack({ { "a", std::vector<std::string> { std::string(1, '\0') } } }), std::invalid_argument);
+    EXPECT_THROW(pack({ { "a", Number { Type::Uint8, 256 } } }), std::invalid_argument);
+    EXPECT_THROW(pack({ { "a", Number { Type::Int16, static_cast<uint64_t>(-40000) } } }), std::invalid_argument);
+    EXPECT_THROW(pack({ { "a", Number { Type::BooleanValue, 2 } } }), std::invalid_argument);
+    EXPECT_THROW(pack({ { "a", Number { Type::Int64, 2 } } }), std::invalid_argument);
+    EXPECT_THROW(pack({ { "a", Number { Type::String, 2 } } }), std::invalid_argument);
+    EXPECT_THROW(pack({ { "a", Numbers { Type::Uint8, { 1 } } } }), std::invalid_argument);
+    EXPECT_THROW(pack({ { "a", Numbers { Type::ByteArray, { 256 } } } }), std::invalid_argument);
+    EXPECT_THROW(pack({ { "a", Nested { { { "b", "x" }, { "b", "y" } } } } }), std::invalid_argument);
+    Member deep { "n", Flag {} };
+    for (int level = 0; level < 20; ++level)
+        deep = Member { "n", Nested { { deep } } };
+    EXPECT_NO_THROW(pack({ deep }));
+    EXPECT_THROW(pack({ Member { "n", Nested { { deep } } } }), std::invalid_argument);
 }
 
 TEST(Codec, JsonConversion)
@@ -144,9 +192,52 @@ TEST(Codec, JsonConversion)
     EXPECT_EQ(orv::event::toJson(fullMembers()), full);
     EXPECT_TRUE(orv::event::fromJson(nlohmann::json::object()).empty());
 
+    const nlohmann::json binary = nlohmann::json::parse(R"({"code": {"base64": "//4xMg=="}, "classes": ["a", {"base64": "gA=="}]})");
+    const std::vector<Member> binaryMembers { { "code", std::string("\xff\xfe" "12") },
+        { "classes", std::vector<std::string> { "a", "\x80" } } };
+    EXPECT_EQ(fromJson(binary), binaryMembers);
+    EXPECT_EQ(toJson(binaryMembers), binary);
+    EXPECT_THROW(toJson(extraMembers()), std::invalid_argument);
+
     for (const char* bad : { R"([])", R"({"colour": "red"})", R"({"class": 5})",
+             R"({"code": {"base64": "gA="}})", R"({"code": {"base64": "gA==", "x": 1}})", R"({"code": {}})",
              R"({"timestamp": "1700000000"})", R"({"timestamp": 1.5})",
              R"({"timestamp": 18446744073709551615})", R"({"classes": "a"})",
              R"({"indictment": ["a", 1]})" })
         EXPECT_THROW(orv::event::fromJson(nlohmann::json::parse(bad)), std::invalid_argument) << bad;
+}
+
+TEST(Codec, TypedJsonOfTheExtraMembers)
+{
+    const nlohmann::ordered_json typed = toTypedJson(extraMembers(), ByteOrder::Little);
+    EXPECT_EQ(typed["byteOrder"], "little");
+    const nlohmann::ordered_json& members = typed["members"];
+    ASSERT_EQ(members.size(), 18u);
+    EXPECT_EQ(members[0].dump(), R"({"name":"version","type":"uint8","value":1})");
+    EXPECT_EQ(members[5].dump(), R"({"name":"detector","type":"nvlist","value":[{"name":"scheme","type":"string","value":"dev"},)"
+                                 R"({"name":"path","type":"string","value":"/mc0"},{"name":"id","type":"uint64","value":42}]})");
+    EXPECT_EQ(members[14].dump(), R"({"name":"faulty","type":"boolean"})");
+    EXPECT_EQ(members[15].dump(), R"({"name":"offsets","type":"int64_array","value":[-1,0,4096]})");
+    EXPECT_EQ(members[17]["value"][0][1].dump(), R"({"name":"pct","type":"uint32","value":100})");
+    EXPECT_EQ(fromJson(typed), extraMembers());
+
+    const std::vector<Member> odd { { std::string("n\xff"), Number { Type::Double, 0x7ff8000000000001 } },
+        { "d", Number { Type::Double, std::bit_cast<uint64_t>(-0.0) } }, { "b", Numbers { Type::BooleanArray, { 1, 0 } } } };
+    EXPECT_EQ(toTypedJson(odd, ByteOrder::Big).dump(),
+        R"({"byteOrder":"big","members":[{"name":{"base64":"bv8="},"type":"double","value":{"bits":"7ff8000000000001"}},)"
+        R"({"name":"d","type":"double","value":-0.0},{"name":"b","type":"boolean_array","value":[true,false]}]})");
+
+    for (const char* bad : { R"({"members": 1})", R"({"members": [], "class": "a"})", R"({"members": [], "byteOrder": "middle"})",
+             R"({"members": [{"name": "a", "type": "uint9", "value": 1}]})",
+             R"({"members": [{"name": "a", "type": "uint8", "value": 256}]})",
+             R"({"members": [{"name": "a", "type": "int8", "value": -129}]})",
+             R"({"members": [{"name": "a", "type": "uint64", "value": -1}]})",
+             R"({"members": [{"name": "a", "type": "int64", "value": 9223372036854775808}]})",
+             R"({"members": [{"name": "a", "type": "boolean", "value": true}]})",
+             R"({"members": [{"name": "a", "type": "boolean_value", "value": 1}]})",
+             R"({"members": [{"name": "a", "type": "string"}]})",
+             R"({"members": [{"name": "a", "type": "double", "value": {"bits": "7ff8"}}]})",
+             R"({"members": [{"name": "a", "type": "nvlist", "value": {}}]})",
+             R"({"members": [{"name": "a", "type": "uint8_array", "value": [1, "2"]}]})" })
+        EXPECT_THROW(fromJson(nlohmann::json::parse(bad)), std::invalid_argument) << bad;
 }

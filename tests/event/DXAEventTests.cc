@@ -96,3 +96,38 @@ TEST(DXAEvent, MalformedBytesThrow)
     EXPECT_THROW(DXAEvent(nullptr, 0), std::runtime_error);
     EXPECT_THROW(DXAEvent(nullptr, 12), std::runtime_error);
 }
+
+TEST(DXAEvent, CarriesMembersOfOtherTypesUntouched)
+{
+    std::vector<char> golden = readVector("event-extra-members.xdr");
+    DXAEvent event(golden.data(), static_cast<unsigned>(golden.size()));
+    std::string text;
+    EXPECT_EQ(event.getEventClass(text), 0);
+    EXPECT_EQ(text, "fault.memory.dimm");
+    EXPECT_EQ(event.getEventSourcePlatformCSN(text), 0);
+    EXPECT_EQ(text, "0123");
+    long seconds = 0;
+    EXPECT_EQ(event.getEventTimestamp(seconds), 0);
+    EXPECT_EQ(seconds, 1700000060);
+    std::list<std::string> items;
+    EXPECT_EQ(event.getEventIndictment(items), 0);
+    EXPECT_EQ(items, std::list<std::string> { "DIMM3" });
+    char* payload = nullptr;
+    unsigned length = 0;
+    ASSERT_EQ(event.getPackedEventPayload(&payload, length), 0);
+    EXPECT_EQ(std::vector<char>(payload, payload + length), golden);
+
+    // The event's own names carried with other types count as absent.
+    using namespace orv::event;
+    auto other = eventOf({ { "class", Nested { { { "class", "fault.a" } } } },
+        { "timestamp", Number { Type::Uint64, 5 } }, { "code", Numbers { Type::ByteArray, { 'X' } } },
+        { "classes", NestedArray { { { { "a", "b" } } } } } });
+    text = "keep";
+    seconds = 42;
+    EXPECT_EQ(other->getEventClass(text), ENOENT);
+    EXPECT_EQ(other->getEventCode(text), ENOENT);
+    EXPECT_EQ(other->getEventTimestamp(seconds), ENOENT);
+    EXPECT_EQ(other->getEventClasses(items), ENOENT);
+    EXPECT_EQ(text, "keep");
+    EXPECT_EQ(seconds, 42);
+}

@@ -40,6 +40,34 @@ inline std::vector<orv::event::Member> minimalMembers()
     return { { "class", "fault.a.b" }, { "classes", std::vector<std::string> {} } };
 }
 
+// event-extra-members.xdr: the event's own members in among members of
+// types the event does not use.
+inline std::vector<orv::event::Member> extraMembers()
+{
+    using namespace orv::event;
+    using Texts = std::vector<std::string>;
+    return {
+        { "version", Number { Type::Uint8, 1 } },
+        { "class", "fault.memory.dimm" },
+        { "code", "M7" },
+        { "type", "FAULT" },
+        { "timestamp", int64_t { 1700000060 } },
+        { "detector", Nested { { { "scheme", "dev" }, { "path", "/mc0" }, { "id", Number { Type::Uint64, 42 } } } } },
+        { "diagEngName", "diagA" },
+        { "diagEngVersion", "2.0" },
+        { "domainsAffected", "B" },
+        { "platformCSN", "0123" },
+        { "platformModel", "M15" },
+        { "classes", Texts { "fault.memory.dimm" } },
+        { "indictment", Texts { "DIMM3" } },
+        { "certainty", Numbers { Type::Uint8Array, { 100 } } },
+        { "faulty", Flag {} },
+        { "offsets", Numbers { Type::Int64Array, { static_cast<uint64_t>(-1), 0, 4096 } } },
+        { "when", Number { Type::Hrtime, 123456789 } },
+        { "suspects", NestedArray { { { { "fru", "DIMM3" }, { "pct", Number { Type::Uint32, 100 } } } } } },
+    };
+}
+
 inline std::unique_ptr<DXAEvent> eventOf(const std::vector<orv::event::Member>& members)
 {
     std::vector<char> bytes = orv::event::pack(members);

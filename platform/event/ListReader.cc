@@ -1,0 +1,187 @@
+#include "ListReader.h"
+
+#include <stdexcept>
+#include <unordered_set>
+
+#include "PairTypes.h"
+
+namespace orv::event {
+
+namespace {
+
+constexpr uint32_t listVersion = 0;
+constexpr uint32_t uniqueNames = 1;
+// A nested list takes at least its version and flags words and its end marker.
+constexpr size_t smallestList = 16;
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::runtime_error("malformed packed event: " + what);
+}
+
+bool hasNul(const std::string& text)
+{
+    return text.find('\0') != std::string::npos;
+}
+
+size_t wireBytes(const TypeInfo& info)
+{
+    return info.width == 64 ? 8 : 4;
+}
+
+}
+
+std::vector<Member> ListReader::readList(unsigned depth)
+{
+    if (m_in.getU32() != listVersion)
+        fail("unknown list version");
+    // Unique names let every member be found by its name alone, in nested
+    // lists as in the event itself.
+    if (m_in.getU32() != uniqueNames)
+        fail("list flags other than unique names");
+    std::vector<Member> members;
+    std::unordered_set<std::string> names;
+    while (std::optional<Member> member = readPair(depth)) {
+        if (!names.insert(member->name).second)
+            fail("pair \"" + member->name + "\" given twice");
+        members.push_back(std::move(*member));
+    }
+    return members;
+}
+
+// The next pair, or nothing at the end-of-list marker.
+std::optional<Member> ListReader::readPair(unsigned depth)
+{
+    const size_t start = m_in.offset();
+    const uint32_t encoded = m_in.getU32();
+    const uint32_t decoded = m_in.getU32();
+    if (encoded == 0) {
+        if (decoded != 0)
+            fail("end marker with a nonzero size");
+        return std::nullopt;
+    }
+    Member member;
+    member.name = readText();
+    if (member.name.empty())
+        fail("empty pair name");
+    const uint32_t type = m_in.getU32();
+    const uint32_t count = m_in.getU32();
+    member.value = readValue(type, count, depth);
+    if (m_in.offset() - start != encoded)
+        fail("pair \"" + member.name + "\" size does not match its contents");
+    if (decodedSize(member) != decoded)
+        fail("pair \"" + member.name + "\" memory size does not match its contents");
+    return member;
+}
+
+Value ListReader::readValue(uint32_t typeNumber, uint32_t count, unsigned depth)
+{
+    const TypeInfo* info = typeInfo(typeNumber);
+    if (!info)
+        fail("unsupported pair type " + std::to_string(typeNumber));
+    const bool single = info->shape == Shape::Scalar || info->shape == Shape::Text || info->shape == Shape::List;
+    if ((single && count != 1) || (info->shape == Shape::Flag && count != 0))
+        fail("element count " + std::to_string(count) + " for a pair of type " + info->name);
+    switch (info->shape) {
+    case Shape::Flag:
+        return Flag {};
+    case Shape::Scalar:
+        if (info->type == Type::Int64)
+            return m_in.getI64();
+        return readNumber(info->type);
+    case Shape::Array:
+        return readNumbers(info->type, count);
+    case Shape::Opaque:
+        return readOpaque(count);
+    case Shape::Text:
+        return readText();
+    case Shape::TextArray:
+        return readTexts(count);
+    case Shape::List:
+        if (depth >= maxNesting)
+            fail("lists nested deeper than " + std::to_string(maxNesting) + " levels");
+        return Nested { readList(depth + 1) };
+    case Shape::ListArray:
+        return readLists(count, depth);
+    }
+    fail("unsupported pair type " + std::to_string(typeNumber));
+}
+
+std::string ListReader::readText()
+{
+    std::string text = m_in.getString();
+    if (hasNul(text))
+        fail("text holding a NUL byte");
+    return text;
+}
+
+// A count the remaining bytes cannot hold is refused before anything is
+// allocated for it; a list then only grows with elements actually read.
+void ListReader::requireRoom(uint32_t count, size_t bytesEach)
+{
+    if (count > m_in.remaining() / bytesEach)
+        fail("element count " + std::to_string(count) + " beyond the packed bytes");
+}
+
+std::vector<std::string> ListReader::readTexts(uint32_t count)
+{
+    requireRoom(count, 4);
+    std::vector<std::string> items;
+    for (uint32_t i = 0; i < count; ++i)
+        items.push_back(readText());
+    return items;
+}
+
+uint64_t ListReader::readElement(Type type)
+{
+    const TypeInfo& info = *typeInfo(type);
+    if (info.width == 64)
+        return m_in.getU64();
+    const uint32_t word = m_in.getU32();
+    std::optional<uint64_t> bits = valueOfWord(info, word);
+    if (!bits)
+        fail("word " + std::to_string(word) + " is no " + info.name + " value");
+    return *bits;
+}
+
+Number ListReader::readNumber(Type type)
+{
+    return Number { type, readElement(type) };
+}
+
+// Counted arrays repeat their element count in front of the elements.
+Numbers ListReader::readNumbers(Type type, uint32_t count)
+{
+    if (m_in.getU32() != count)
+        fail("array length word disagrees with the element count");
+    const Type element = elementType(type);
+    requireRoom(count, wireBytes(*typeInfo(element)));
+    Numbers numbers { type, {} };
+    numbers.bits.reserve(count);
+    for (uint32_t i = 0; i < count; ++i)
+        numbers.bits.push_back(readElement(element));
+    return numbers;
+}
+
+Numbers ListReader::readOpaque(uint32_t count)
+{
+    const std::string bytes = m_in.getOpaque(count);
+    Numbers numbers { Type::ByteArray, {} };
+    numbers.bits.reserve(bytes.size());
+    for (char byte : bytes)
+        numbers.bits.push_back(static_cast<unsigned char>(byte));
+    return numbers;
+}
+
+NestedArray ListReader::readLists(uint32_t count, unsigned depth)
+{
+    if (depth >= maxNesting)
+        fail("lists nested deeper than " + std::to_string(maxNesting) + " levels");
+    requireRoom(count, smallestList);
+    NestedArray array;
+    for (uint32_t i = 0; i < count; ++i)
+        array.lists.push_back(readList(depth + 1));
+    return array;
+}
+
+}

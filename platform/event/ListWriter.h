@@ -1,0 +1,31 @@
+// Writes one name/value list (and the lists nested in it) in XDR, byte for
+// byte as the suite's packer does; throws std::invalid_argument for members
+// that list could not hold (see pack in EventCodec.h).
+#pragma once
+
+#include <vector>
+
+#include "EventCodec.h"
+#include "XdrWriter.h"
+
+namespace orv::event {
+
+class ListWriter {
+public:
+    explicit ListWriter(XdrWriter& out) : m_out(out) {}
+
+    // Version and flags words, the pairs and the end marker.
+    void writeList(const std::vector<Member>& members, unsigned depth);
+
+private:
+    void writePair(const Member& member, unsigned depth);
+    void writeValue(const Member& member, unsigned depth);
+    void writeNumber(const Member& member, Type type, uint64_t bits);
+    void writeNumbers(const Member& member, const Numbers& numbers);
+    void writeText(const Member& member, const std::string& text);
+    void writeLists(const Member& member, const std::vector<std::vector<Member>>& lists, unsigned depth);
+
+    XdrWriter& m_out;
+};
+
+}
