@@ -48,7 +48,8 @@ std::vector<char> packJsonFile(const std::string& path)
 {
     std::vector<char> text = readFile(path);
     try {
-        return orv::event::pack(orv::event::fromJson(nlohmann::json::parse(text.begin(), text.end())));
+        const nlohmann::json event = nlohmann::json::parse(text.begin(), text.end());
+        return orv::event::pack(orv::event::fromJson(event), orv::event::byteOrderOf(event));
     } catch (const std::exception& e) {
         throw Failure(path + ": bad event JSON: " + e.what());
     }
@@ -93,7 +94,8 @@ int run(const std::vector<std::string>& args)
     if (args.size() == 2 && args[0] == "unpack") {
         std::vector<char> packed = readFile(args[1]);
         try {
-            std::cout << orv::event::toJson(orv::event::unpack(packed.data(), packed.size())).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+            const orv::event::ByteOrder order = orv::event::packedByteOrder(packed.data(), packed.size());
+            std::cout << orv::event::toTypedJson(orv::event::unpack(packed.data(), packed.size()), order).dump(2) << '\n';
         } catch (const std::exception& e) {
             throw Failure(args[1] + ": not a packed event: " + e.what());
         }
