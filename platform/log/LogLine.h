@@ -1,7 +1,8 @@
 // Formats one log line:
 //   <UTC time, ISO 8601 with ms> <tag>[<pid>] L<level> <file>:<line> <text>\n
 // A trailing newline of the text is dropped and every other control
-// character is escaped, so no argument can start a forged line.
+// character, and every byte that is not part of well-formed UTF-8, is
+// escaped, so no argument can start a forged line or break the encoding.
 #pragma once
 
 #include <sys/time.h>

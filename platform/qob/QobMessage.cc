@@ -1,6 +1,7 @@
 #include "QobMessage.h"
 
-#include "QobBase64.h"
+#include "Base64.h"
+#include "JsonText.h"
 
 namespace qob {
 
@@ -8,9 +9,11 @@ namespace {
 
 using nlohmann::ordered_json;
 
+// Texts travel byte for byte: a JSON string when they are UTF-8, otherwise
+// {"base64": ...}, which JSON can carry whatever the bytes.
 ordered_json text(const char* value)
 {
-    return value ? ordered_json(value) : ordered_json(nullptr);
+    return value ? orv::text::toJsonText(value) : ordered_json(nullptr);
 }
 
 bool eventPart(const QOB_Event_Data* event, ordered_json& out)
@@ -39,7 +42,7 @@ bool dataPart(const QOB_Data* data, ordered_json& out)
     if (data->reserved != 0 || (data->length > 0 && !data->bytes))
         return false;
     out = { { "length", data->length }, { "format", text(data->format) },
-        { "base64", base64Encode(reinterpret_cast<const unsigned char*>(data->bytes), data->length) } };
+        { "base64", orv::text::base64Encode(std::string_view(data->bytes, data->length)) } };
     return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "JsonText.h"
+
 int OrvEventFrame::setEventSource(Source source)
 {
     m_source = source;
@@ -46,10 +48,11 @@ std::vector<char> OrvEventFrame::encode() const
         { "asynchronous", m_asynchronous },
         { "timestamp", m_timestamp },
         { "priority", m_priority },
-        // Event texts come from other programs: never fail on bad UTF-8.
-        { "text", m_text },
+        // Event texts come from other programs and may hold any byte but
+        // NUL: one that is not UTF-8 travels as base64, never altered.
+        { "text", orv::text::toJsonText(m_text) },
     };
-    std::string text = frame.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string text = frame.dump();
     return { text.begin(), text.end() };
 }
 
@@ -62,6 +65,6 @@ OrvEventFrame OrvEventFrame::decode(const char* bytes, size_t length)
     result.m_asynchronous = frame.at("asynchronous").get<bool>();
     result.m_timestamp = frame.at("timestamp").get<long>();
     result.m_priority = frame.at("priority").get<int>();
-    result.m_text = frame.at("text").get<std::string>();
+    result.m_text = orv::text::fromJsonText(frame.at("text"));
     return result;
 }

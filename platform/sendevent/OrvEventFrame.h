@@ -23,7 +23,9 @@ public:
     Priority priorityLevel() const { return m_priority; }
     const std::string& eventText() const { return m_text; }
 
-    // The frame's wire form (a JSON object) and back; decode throws on bad input.
+    // The frame's wire form (a JSON object whose text is a JSON string when
+    // it is UTF-8 and {"base64": ...} otherwise) and back; decode throws on
+    // bad input.
     std::vector<char> encode() const;
     static OrvEventFrame decode(const char* bytes, size_t length);
 

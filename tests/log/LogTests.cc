@@ -222,3 +222,9 @@ TEST_F(LogTest, ForkedChildLinesCarryTheChildsPid)
 }
 
 }
+
+TEST_F(LogTest, BytesThatAreNotUtf8AreEscaped)
+{
+    EXPECT_EQ(escapeControlCharacters("caf\xc3\xa9 \xe2\x82\xac \xff\xfe" "12 \xe2\x82 \xc0\xaf \xed\xa0\x80 \xc2\x9b"),
+        "caf\xc3\xa9 \xe2\x82\xac \\xff\\xfe12 \\xe2\\x82 \\xc0\\xaf \\xed\\xa0\\x80 \\xc2\\x9b");
+}

@@ -21,6 +21,7 @@
 #include "DoorApplication.h"
 #include "DoorPath.h"
 #include "DoorService.h"
+#include "JsonText.h"
 #include "Log.h"
 #include "OrvEventFrame.h"
 #include "ShutdownSignal.h"
@@ -73,9 +74,9 @@ private:
             { "asynchronous", frame.asynchronous() },
             { "timestamp", frame.timeStamp() },
             { "priority", frame.priorityLevel() },
-            { "text", frame.eventText() },
+            { "text", orv::text::toJsonText(frame.eventText()) },
         };
-        std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        std::string text = line.dump() + "\n";
         std::lock_guard lock(m_mutex);
         fwrite(text.data(), 1, text.size(), m_out);
         fflush(m_out);
