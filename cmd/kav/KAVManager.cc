@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 
+#include "ChannelOutcome.h"
 #include "DXAEvent.h"
 #include "EmailReportingService.h"
 #include "EventDB.h"
@@ -45,9 +46,11 @@ void deleteChannel(Channel* channel, bool enabled, const char* className)
     delete channel;
 }
 
-// Hands the event to one channel if the entry asks for it, saying whether it went.
+// Hands the event to one channel if the entry asks for it, saying whether it
+// went, and counts how the channel fared.
 template<typename Report>
-void offer(bool wanted, bool enabled, const std::string& eventClass, const char* word, Report report)
+void offer(bool wanted, bool enabled, const std::string& eventClass, const char* word, Report report,
+    KAVStats& stats, KAVStats::Channel channel)
 {
     if (!wanted)
         return;
@@ -57,7 +60,9 @@ void offer(bool wanted, bool enabled, const std::string& eventClass, const char*
         return;
     }
     logStatement(2, LogDest::trace(), 0, "EVENT-CLASS: %s sent to %s reporting service.", eventClass, word);
+    ChannelOutcome outcome;
     report();
+    outcome.countIn(stats, channel);
 }
 
 // Errors about the door call itself name both their logs: a door thread's
@@ -159,6 +164,7 @@ void KAVManager::dispatchEvent(unsigned methodId)
     try {
         event = std::make_unique<DXAEvent>(buffer.get(), size);
     } catch (...) {
+        m_stats->badEvent();
         eventObjectFailed();
         return;
     }
@@ -177,6 +183,7 @@ void KAVManager::dispatchEvent(unsigned methodId)
 
 int KAVManager::receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string& eventClass)
 {
+    m_stats->eventReceived();
     if (event.getEventClass(eventClass) != 0) {
         logStatement(4, LogDest::trace(), 0, "getEventClass failed for DXAEvent object, reporting aborted.");
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", "all");
@@ -186,6 +193,7 @@ int KAVManager::receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string&
     // Without a database (it failed to load) every class counts as unknown.
     if (eventDB && eventDB->lookupEventDBEntry(event, entry) == 0)
         return 0;
+    m_stats->unknownClass();
     logStatement(4, LogDest::trace(), KAV_UNKNOWN_EVENT_CLASS, eventClass);
     logStatement(4, LogDest::platform(), KAV_UNKNOWN_EVENT_CLASS, eventClass);
     return -1;
@@ -198,13 +206,13 @@ void KAVManager::reportEvent(DXAEvent& event)
     if (receiveEvent(event, entry, eventClass) != 0)
         return;
     offer(entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
-        [&] { messageReportingService->reportEventMessage(event, entry); });
+        [&] { messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
     offer(entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
-        [&] { orvEventReportingService->reportOrvEvent(event, entry); });
+        [&] { orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats, KAVStats::OrvEvent);
     offer(entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote",
-        [&] { remoteReportingService->reportRemoteEvent(event, entry); });
+        [&] { remoteReportingService->reportRemoteEvent(event, entry); }, *m_stats, KAVStats::Remote);
     offer(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email",
-        [&] { emailReportingService->reportEmail(event, entry); });
+        [&] { emailReportingService->reportEmail(event, entry); }, *m_stats, KAVStats::Email);
 }
 
 void KAVManager::testEmailReporting(DXAEvent& event)
@@ -221,5 +229,5 @@ void KAVManager::testEmailReporting(DXAEvent& event)
     logStatement(2, LogDest::trace(), KAV_TEST_MSG, eventClass);
     logStatement(2, LogDest::platform(), KAV_TEST_MSG, eventClass);
     offer(true, emailReportingEnabled, eventClass, "email",
-        [&] { emailReportingService->reportEmail(event, entry); });
+        [&] { emailReportingService->reportEmail(event, entry); }, *m_stats, KAVStats::Email);
 }

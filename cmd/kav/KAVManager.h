@@ -3,10 +3,12 @@
 // order message, ORV event, remote, email.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "DoorService.h"
 #include "KAVChannelFactory.h"
+#include "KAVStats.h"
 
 class DXAEvent;
 class EventDBEntry;
@@ -26,6 +28,9 @@ public:
     void testEmailReporting(DXAEvent& event);
     int receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string& eventClass);
 
+    // The counters since start; the stats door shares them.
+    std::shared_ptr<KAVStats> stats() const { return m_stats; }
+
 private:
     void dispatchEvent(unsigned methodId);
 
@@ -38,4 +43,5 @@ private:
     bool orvEventReportingEnabled = true;
     bool remoteReportingEnabled = true;
     bool emailReportingEnabled = true;
+    std::shared_ptr<KAVStats> m_stats = std::make_shared<KAVStats>();
 };

@@ -4,6 +4,7 @@
 
 const char* const KAV_DOOR = "kav";
 const char* const TEO_DOOR = "teo";
+const char* const KAV_STATS_DOOR = "kav-stats";
 
 const char* const DEFAULT_DOOR_DIR = "/run/KTRXORV/doors";
 

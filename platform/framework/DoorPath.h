@@ -8,6 +8,8 @@
 
 extern const char* const KAV_DOOR;
 extern const char* const TEO_DOOR;
+// The daemon's counters, apart from its event door so that door stays as it is.
+extern const char* const KAV_STATS_DOOR;
 
 extern const char* const DEFAULT_DOOR_DIR;
 

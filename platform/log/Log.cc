@@ -14,6 +14,7 @@
 
 #include "LogFiles.h"
 #include "LogLine.h"
+#include "LogWatch.h"
 #include "MessageCatalog.h"
 
 MsgParts msgParts {};
@@ -197,7 +198,8 @@ int logMsg(int id, ...)
     timeval now {};
     gettimeofday(&now, nullptr);
     LogLine line { now, staged.tag, processId(), staged.level, staged.sourceFile, staged.sourceLine };
-    logFiles().append(staged.destination, line.format(text));
+    if (LogWatch::notify(staged.level, id, staged.destination, text))
+        logFiles().append(staged.destination, line.format(text));
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include "DoorClient.h"
 #include "DoorPath.h"
 #include "EventCodec.h"
+#include "OperatorCommands.h"
 #include "TimeoutOption.h"
 
 namespace {
@@ -27,6 +28,7 @@ constexpr const char* usageText =
     "       orv-event send-raw METHOD FILE\n"
     "       orv-event pack FILE.json > event.bin\n"
     "       orv-event unpack event.bin\n"
+    "       orv-event stats [--prometheus]\n"
     "FILE may be - for standard input. Door calls give up after 30 seconds\n"
     "or after --timeout SECONDS, given before the command.\n";
 
@@ -86,6 +88,8 @@ int run(const std::vector<std::string>& args)
         return callDoor(parseMethod(args[1]), packJsonFile(args[2]));
     if (args.size() == 3 && args[0] == "send-raw")
         return callDoor(parseMethod(args[1]), readFile(args[2]));
+    if (!args.empty() && args[0] == "stats")
+        return statsCommand({ args.begin() + 1, args.end() });
     if (args.size() == 2 && args[0] == "pack") {
         std::vector<char> packed = packJsonFile(args[1]);
         std::cout.write(packed.data(), static_cast<std::streamsize>(packed.size()));

@@ -1,0 +1,73 @@
+#include "KAVStats.h"
+
+namespace {
+
+std::string utcTime(time_t when)
+{
+    tm parts {};
+    gmtime_r(&when, &parts);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+}
+
+KAVStats::KAVStats()
+    : m_start(std::chrono::steady_clock::now())
+{
+}
+
+const char* KAVStats::channelName(Channel channel)
+{
+    switch (channel) {
+    case Message:
+        return "message";
+    case OrvEvent:
+        return "orvEvent";
+    case Remote:
+        return "remote";
+    case Email:
+    case ChannelCount:
+        break;
+    }
+    return "email";
+}
+
+void KAVStats::channelReported(Channel channel)
+{
+    m_channels[channel].reported.fetch_add(1, std::memory_order_relaxed);
+}
+
+void KAVStats::channelFailed(Channel channel, const std::string& text)
+{
+    ChannelCounters& counters = m_channels[channel];
+    counters.failed.fetch_add(1, std::memory_order_relaxed);
+    const time_t now = time(nullptr);
+    std::lock_guard lock(m_failureMutex);
+    counters.lastFailureTime = now;
+    counters.lastFailureText = text;
+}
+
+nlohmann::json KAVStats::snapshot() const
+{
+    using std::chrono::duration_cast;
+    using std::chrono::seconds;
+    nlohmann::json result;
+    result["uptimeSeconds"] = duration_cast<seconds>(std::chrono::steady_clock::now() - m_start).count();
+    result["eventsReceived"] = m_received.load(std::memory_order_relaxed);
+    result["unknownClass"] = m_unknownClass.load(std::memory_order_relaxed);
+    result["badEvents"] = m_badEvents.load(std::memory_order_relaxed);
+    nlohmann::json& channels = result["channels"];
+    std::lock_guard lock(m_failureMutex);
+    for (int i = 0; i < ChannelCount; ++i) {
+        const ChannelCounters& counters = m_channels[i];
+        nlohmann::json& channel = channels[channelName(static_cast<Channel>(i))];
+        channel["reported"] = counters.reported.load(std::memory_order_relaxed);
+        channel["failed"] = counters.failed.load(std::memory_order_relaxed);
+        channel["lastFailure"] = nullptr;
+        if (counters.lastFailureTime != 0)
+            channel["lastFailure"] = { { "time", utcTime(counters.lastFailureTime) }, { "text", counters.lastFailureText } };
+    }
+    return result;
+}

@@ -1,0 +1,53 @@
+// What the daemon has done since it started: events taken in, events it
+// could not report, and per channel how many reports went through and how
+// many logged a failure. Door threads count with relaxed atomics only, so a
+// report pays a few increments; the text of a channel's latest failure is
+// kept under a lock taken on the failure path alone.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+class KAVStats {
+public:
+    enum Channel { Message, OrvEvent, Remote, Email, ChannelCount };
+
+    KAVStats();
+
+    // A report or test-email request whose event was decoded.
+    void eventReceived() { m_received.fetch_add(1, std::memory_order_relaxed); }
+    void unknownClass() { m_unknownClass.fetch_add(1, std::memory_order_relaxed); }
+    // Parameters that gave no event.
+    void badEvent() { m_badEvents.fetch_add(1, std::memory_order_relaxed); }
+
+    void channelReported(Channel channel);
+    void channelFailed(Channel channel, const std::string& text);
+
+    // The counters as the stats door answers them.
+    nlohmann::json snapshot() const;
+
+    // The channel's name in the counters ("message", "orvEvent", ...).
+    static const char* channelName(Channel channel);
+
+private:
+    struct ChannelCounters {
+        std::atomic<uint64_t> reported { 0 };
+        std::atomic<uint64_t> failed { 0 };
+        // Guarded by m_failureMutex; lastFailureTime 0 means none yet.
+        time_t lastFailureTime = 0;
+        std::string lastFailureText;
+    };
+
+    const std::chrono::steady_clock::time_point m_start;
+    std::atomic<uint64_t> m_received { 0 };
+    std::atomic<uint64_t> m_unknownClass { 0 };
+    std::atomic<uint64_t> m_badEvents { 0 };
+    ChannelCounters m_channels[ChannelCount];
+    mutable std::mutex m_failureMutex;
+};

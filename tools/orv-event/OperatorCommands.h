@@ -1,0 +1,8 @@
+// The operator commands of orv-event: each takes the arguments after its
+// name and returns the exit status, having printed its own result or error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+int statsCommand(const std::vector<std::string>& args);

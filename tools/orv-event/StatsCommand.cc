@@ -1,0 +1,80 @@
+// orv-event stats [--prometheus]: the running daemon's counters since it
+// started, read from its stats door, as JSON or in the text format of the
+// Prometheus exposition (for node_exporter's textfile collector).
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "DoorClient.h"
+#include "DoorPath.h"
+#include "OperatorCommands.h"
+#include "TimeoutOption.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* channelNames[] = { "message", "orvEvent", "remote", "email" };
+
+void metric(std::ostream& out, const char* name, const char* type, const char* help)
+{
+    out << "# HELP " << name << ' ' << help << '\n' << "# TYPE " << name << ' ' << type << '\n';
+}
+
+std::string prometheusText(const json& stats)
+{
+    std::ostringstream out;
+    metric(out, "kav_uptime_seconds", "gauge", "Seconds since the daemon started.");
+    out << "kav_uptime_seconds " << stats.at("uptimeSeconds") << '\n';
+    metric(out, "kav_events_received_total", "counter", "Report and test-email requests whose event was decoded.");
+    out << "kav_events_received_total " << stats.at("eventsReceived") << '\n';
+    metric(out, "kav_unknown_class_total", "counter", "Events whose class is not in the event database.");
+    out << "kav_unknown_class_total " << stats.at("unknownClass") << '\n';
+    metric(out, "kav_bad_events_total", "counter", "Requests whose parameter gave no event.");
+    out << "kav_bad_events_total " << stats.at("badEvents") << '\n';
+    metric(out, "kav_channel_reports_total", "counter",
+        "Reports handed to each channel, by whether the channel logged a failure.");
+    for (const char* name : channelNames) {
+        const json& channel = stats.at("channels").at(name);
+        for (const char* result : { "reported", "failed" }) {
+            out << "kav_channel_reports_total{channel=\"" << name << "\",result=\"" << result << "\"} "
+                << channel.at(result) << '\n';
+        }
+    }
+    return out.str();
+}
+
+}
+
+int statsCommand(const std::vector<std::string>& args)
+{
+    const bool prometheus = args.size() == 1 && args[0] == "--prometheus";
+    if (!args.empty() && !prometheus) {
+        std::cerr << "usage: orv-event stats [--prometheus]\n";
+        return 2;
+    }
+    DoorClient client(KAV_STATS_DOOR);
+    DoorReply reply;
+    if (int rc = client.call(0, nullptr, 0, reply, orvevent::callDeadline()); rc != 0) {
+        std::cerr << "orv-event: door " << client.path() << ": " << strerror(rc) << '\n';
+        return 1;
+    }
+    json stats;
+    try {
+        if (reply.status != 0)
+            throw std::runtime_error("call failed with status " + std::to_string(reply.status));
+        stats = json::parse(reply.data.begin(), reply.data.end());
+        if (prometheus)
+            std::cout << prometheusText(stats);
+        else
+            std::cout << stats.dump(2) << '\n';
+    } catch (const std::exception& e) {
+        std::cerr << "orv-event: door " << client.path() << ": " << e.what() << '\n';
+        return 1;
+    }
+    return std::cout.flush() ? 0 : 1;
+}
