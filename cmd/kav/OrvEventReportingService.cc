@@ -36,6 +36,13 @@ int framePriority(orv::EventSeverity severity)
     return -1;
 }
 
+// The get-failed pair, as the result of buildFrame.
+int failed(const std::string& eventClass, const char* item, const char* object)
+{
+    reportGetFailed(eventClass, item, object, channel);
+    return -1;
+}
+
 }
 
 OrvEventReportingService::OrvEventReportingService()
@@ -55,39 +62,47 @@ void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntr
     // The sender is created before the frame, so it is destroyed after it.
     OrvSendEvent sender(TEO_DOOR, 0, 0);
     OrvEventFrame frame;
+    if (buildFrame(event, entry, eventClass, frame) != 0)
+        return;
+    send(eventClass, sender, frame);
+}
+
+int OrvEventReportingService::buildFrame(DXAEvent& event, const EventDBEntry* entry, const std::string& eventClass,
+    OrvEventFrame& frame)
+{
     frame.setEventSource(thisDaemon);
     frame.setEventCode(0);
     frame.setAsynchronous(true);
 
     long timestamp = 0;
     if (event.getEventTimestamp(timestamp) != 0)
-        return reportGetFailed(eventClass, "EventTimestamp", "DXAEvent", channel);
+        return failed(eventClass, "EventTimestamp", "DXAEvent");
     frame.setTimeStamp(timestamp);
 
     orv::EventSeverity severity {};
     if (entry->getEventSeverity(severity) != 0)
-        return reportGetFailed(eventClass, "EventSeverity", "EventDBEntry", channel);
+        return failed(eventClass, "EventSeverity", "EventDBEntry");
     int priority = framePriority(severity);
     if (priority < 0) {
         logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; eventSeverity %d from %s invalid, %s reporting aborted.",
             eventClass, static_cast<int>(severity), "EventDBEntry", channel);
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
-        return;
+        return -1;
     }
     frame.setPriorityLevel(priority);
 
     std::string text = eventClass + ":";
     std::string code;
     if (event.getEventCode(code) != 0)
-        return reportGetFailed(eventClass, "EventCode", "DXAEvent", channel);
+        return failed(eventClass, "EventCode", "DXAEvent");
     text += code + ":";
     std::string csn;
     if (event.getEventSourcePlatformCSN(csn) != 0)
-        return reportGetFailed(eventClass, "SourcePlatformCSN", "DXAEvent", channel);
+        return failed(eventClass, "SourcePlatformCSN", "DXAEvent");
     text += csn;
 
     frame.setEventText(text.c_str());
-    send(eventClass, sender, frame);
+    return 0;
 }
 
 void OrvEventReportingService::send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame)

@@ -259,15 +259,15 @@ void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEnt
     }
     switch (type) {
     case orv::EVENT_REPORTING_ALARM:
-        msg.header.msgType = "ALARM";
+        msg.header.msgType = messageType(type);
         buildAlarm(event, entry, &msg);
         return;
     case orv::EVENT_REPORTING_EVENT:
-        msg.header.msgType = "EVENT";
+        msg.header.msgType = messageType(type);
         buildEvent(event, entry, &msg);
         return;
     case orv::EVENT_REPORTING_DATA:
-        msg.header.msgType = "DATA";
+        msg.header.msgType = messageType(type);
         buildData(event, entry, &msg);
         return;
     }
@@ -275,6 +275,24 @@ void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEnt
         "EVENT-CLASS: %s; eventReportingType %i from EventDBEntry invalid, remote reporting aborted.", eventClass,
         type);
     failedAttempt(eventClass);
+}
+
+const char* RemoteReportingService::messageType(orv::EventReportingType type)
+{
+    switch (type) {
+    case orv::EVENT_REPORTING_ALARM:
+        return "ALARM";
+    case orv::EVENT_REPORTING_EVENT:
+        return "EVENT";
+    case orv::EVENT_REPORTING_DATA:
+        return "DATA";
+    }
+    return nullptr;
+}
+
+std::string RemoteReportingService::eventText(const std::string& code, const std::string& csn)
+{
+    return code + "," + csn;
 }
 
 void RemoteReportingService::buildAlarm(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg)
@@ -349,13 +367,13 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
     char number[20];
     if (!takeSequenceNumber(eventClass, number))
         return;
-    std::string text = code + "," + csn + "-SEQ" + number;
+    std::string text = eventText(code, csn) + "-SEQ" + number;
     msg->event.text = text.c_str();
     msg->event.textLength = static_cast<int>(text.size());
     if (alarm) {
         msg->event.alarm = &msg->alarm;
         msg->alarm.alarmId = code.c_str();
-        msg->alarm.alarmState = "QOB_ALARM_OPEN";
+        msg->alarm.alarmState = alarmOpenState;
     }
 
     if (!attachPayload(event, eventClass, msg))

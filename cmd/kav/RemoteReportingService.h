@@ -39,6 +39,12 @@ public:
 
     static const char* getVarnStatusString(QOBReturnValues rc);
 
+    // The message type for a reporting type, nullptr for an invalid one.
+    static const char* messageType(orv::EventReportingType type);
+    // An ALARM's or EVENT's text before its sequence number is appended.
+    static std::string eventText(const std::string& code, const std::string& csn);
+    static constexpr const char* alarmOpenState = "QOB_ALARM_OPEN";
+
     // Sends a finished message, reconnecting once if the registration was lost.
     void sendMessage(QOB_Msg_Data* msg);
 

@@ -201,6 +201,14 @@ ProcessResult DaemonSandbox::orvEvent(const std::vector<std::string>& args) cons
     return runProcess(argv, env);
 }
 
+ProcessResult DaemonSandbox::orvEventInside(const std::vector<std::string>& args) const
+{
+    std::vector<std::string> argv { buildPath("tools/kav-sandbox/kav-sandbox"), m_root, KAV_BUILD_DIR,
+        "/run/build/tools/orv-event/orv-event" };
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, cleanEnv());
+}
+
 ProcessResult DaemonSandbox::post(const std::string& eventJson, const std::string& command) const
 {
     std::string file = m_root + "/event-" + std::to_string(++m_posted) + ".json";

@@ -6,3 +6,4 @@
 #include <vector>
 
 int statsCommand(const std::vector<std::string>& args);
+int routeCommand(const std::vector<std::string>& args);

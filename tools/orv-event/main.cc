@@ -29,6 +29,7 @@ constexpr const char* usageText =
     "       orv-event pack FILE.json > event.bin\n"
     "       orv-event unpack event.bin\n"
     "       orv-event stats [--prometheus]\n"
+    "       orv-event route [--json] FILE.json\n"
     "FILE may be - for standard input. Door calls give up after 30 seconds\n"
     "or after --timeout SECONDS, given before the command.\n";
 
@@ -90,6 +91,8 @@ int run(const std::vector<std::string>& args)
         return callDoor(parseMethod(args[1]), readFile(args[2]));
     if (!args.empty() && args[0] == "stats")
         return statsCommand({ args.begin() + 1, args.end() });
+    if (!args.empty() && args[0] == "route")
+        return routeCommand({ args.begin() + 1, args.end() });
     if (args.size() == 2 && args[0] == "pack") {
         std::vector<char> packed = packJsonFile(args[1]);
         std::cout.write(packed.data(), static_cast<std::streamsize>(packed.size()));
