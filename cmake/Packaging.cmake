@@ -23,8 +23,11 @@ add_subdirectory(${KAV_PACKAGING_DIR}/potgen ${CMAKE_BINARY_DIR}/packaging/potge
 # --- programs and libraries -------------------------------------------------
 
 # The daemon loads the client library by its soname at run time; the
-# executable's RUNPATH is what lets dlopen find it beside the daemon.
-set_target_properties(kav PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
+# executable's RUNPATH is what lets dlopen find it beside the daemon. The
+# build tree gets the same RUNPATH (its ../lib does not exist there): left to
+# itself CMake pads the build RUNPATH with empty entries, and an empty entry
+# makes dlopen look in the current directory.
+set_target_properties(kav PROPERTIES INSTALL_RPATH "$ORIGIN/../lib" BUILD_WITH_INSTALL_RPATH ON)
 install(TARGETS kav orv-event orv-teo-sink orv-qob-proxy RUNTIME DESTINATION bin)
 # No development link: nothing links the library, it is only loaded.
 install(TARGETS qobimapi LIBRARY DESTINATION lib NAMELINK_SKIP)

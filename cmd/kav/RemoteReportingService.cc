@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "ChannelFailure.h"
+#include "Deadline.h"
 #include "LogStatement.h"
+#include "ShutdownSignal.h"
 #include "VarnCallbacks.h"
 
 namespace {
@@ -65,6 +67,7 @@ RemoteReportingService::Unlocker::~Unlocker()
 }
 
 RemoteReportingService::RemoteReportingService()
+    : skipWindow(Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10)))
 {
     int rc = pthread_mutex_init(&connectToVarnMutex, nullptr);
     if (rc != 0) {
@@ -129,6 +132,8 @@ const char* RemoteReportingService::getVarnStatusString(QOBReturnValues rc)
         "proxy is out of disk space",
         "no callback specified",
     };
+    if (rc == QOB_PROXY_TIMED_OUT)
+        return "proxy did not answer in time";
     int code = rc;
     if (code < 0 || code >= static_cast<int>(std::size(texts)))
         return "unrecognized/invalid QOBReturnValue";
@@ -147,6 +152,12 @@ bool RemoteReportingService::connectToVarn()
     Unlocker unlocker(connectToVarnMutex, "Attempt to unlock connectToVarnMutex failed, rc = %i.");
     if (connectedToVarn)
         return true;
+    // Threads that queued behind an attempt that timed out must not each
+    // wait out the deadline again.
+    if (long left = skipWindow.secondsLeft(); left > 0) {
+        logStatement(4, LogDest::trace(), 0, "Varn proxy skipped for %ld more seconds after a time-out.", left);
+        return false;
+    }
     if (!libraryLoaded && !loadLibrary())
         return false;
     return registerWithVarn();
@@ -192,8 +203,34 @@ bool RemoteReportingService::registerWithVarn()
             "without error.");
         return true;
     }
+    noteTimeOut(rc);
     logStatement(4, LogDest::trace(), 0, "Attempt to connect to Varn failed, rc = %s.", getVarnStatusString(rc));
     return false;
+}
+
+void RemoteReportingService::noteTimeOut(QOBReturnValues rc)
+{
+    if (rc == QOB_PROXY_TIMED_OUT)
+        skipWindow.timedOut();
+}
+
+// True (with the failure pair logged) when the report must not wait on the
+// proxy: the daemon is stopping, or the proxy timed out a moment ago.
+bool RemoteReportingService::proxySkipped(const std::string& eventClass) const
+{
+    if (orv::framework::shutdownRequested()) {
+        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; remote report cut short by shutdown.", eventClass);
+        failedAttempt(eventClass);
+        return true;
+    }
+    long left = skipWindow.secondsLeft();
+    if (left <= 0)
+        return false;
+    logStatement(4, LogDest::trace(), 0,
+        "EVENT-CLASS: %s; Varn proxy skipped for %ld more seconds after a time-out, remote reporting aborted.",
+        eventClass, left);
+    failedAttempt(eventClass);
+    return true;
 }
 
 void RemoteReportingService::sendMessage(QOB_Msg_Data* msg)
@@ -201,12 +238,22 @@ void RemoteReportingService::sendMessage(QOB_Msg_Data* msg)
     QOBReturnValues rc = qobSenddata(varnCommHandle.load(), varnTarget, msg);
     if (rc == QOB_SUCCESS)
         return;
+    // A send that timed out broke the registration; trying again at once
+    // would only wait out another deadline on a proxy that is stuck.
+    if (rc == QOB_PROXY_TIMED_OUT) {
+        connectedToVarn = false;
+        noteTimeOut(rc);
+    }
     if (rc == QOB_IM_NOT_REGISTERED || rc == QOB_PROXY_COMM_FAILURE) {
         connectedToVarn = false;
         if (connectToVarn()) {
             rc = qobSenddata(varnCommHandle.load(), varnTarget, msg);
             if (rc == QOB_SUCCESS)
                 return;
+            if (rc == QOB_PROXY_TIMED_OUT) {
+                connectedToVarn = false;
+                noteTimeOut(rc);
+            }
         }
     }
     logStatement(4, LogDest::trace(), KAV_VARN_SEND_ERR, getVarnStatusString(rc));
@@ -220,6 +267,8 @@ void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEnt
         classUnreadable();
         return;
     }
+    if (proxySkipped(eventClass))
+        return;
     if (!connectedToVarn && !connectToVarn()) {
         logStatement(4, LogDest::trace(), KAV_LOST_VARN, eventClass);
         logStatement(4, LogDest::platform(), KAV_LOST_VARN, eventClass);

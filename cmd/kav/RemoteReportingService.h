@@ -1,7 +1,9 @@
 // The remote channel: reports events as ALARM, EVENT or DATA messages to the
 // remote-services (Varn) proxy through its client library, which is loaded
 // on demand by the first report, not at start-up, so the daemon runs whether
-// or not the library is installed.
+// or not the library is installed. A proxy that ran into the library's
+// deadline is skipped for that long, so a frozen proxy costs one deadline,
+// not one (or two) per event.
 #pragma once
 
 #include <pthread.h>
@@ -11,6 +13,7 @@
 
 #include "DXAEvent.h"
 #include "EventDBEntry.h"
+#include "PeerSkipWindow.h"
 #include "qobimapi.h"
 
 class RemoteReportingService {
@@ -75,6 +78,8 @@ private:
 
     bool loadLibrary();
     bool registerWithVarn();
+    bool proxySkipped(const std::string& eventClass) const;
+    void noteTimeOut(QOBReturnValues rc);
     void buildNumbered(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, bool alarm);
     bool attachPayload(DXAEvent& event, const std::string& eventClass, varnMsg_t* msg);
     bool takeSequenceNumber(const std::string& eventClass, char (&number)[20]);
@@ -98,4 +103,6 @@ private:
     qob_register_t qobRegister = nullptr;
     qob_senddata_t qobSenddata = nullptr;
     qob_close_t qobClose = nullptr;
+
+    PeerSkipWindow skipWindow;
 };

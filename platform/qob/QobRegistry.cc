@@ -34,4 +34,19 @@ std::shared_ptr<QobSession> QobRegistry::remove(QOBHandle handle)
     return session;
 }
 
+std::vector<std::shared_ptr<QobSession>> QobRegistry::removeApp(const std::string& app)
+{
+    std::vector<std::shared_ptr<QobSession>> removed;
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (it->second->app() == app) {
+            removed.push_back(std::move(it->second));
+            it = m_sessions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return removed;
+}
+
 }

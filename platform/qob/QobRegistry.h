@@ -5,6 +5,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "QobSession.h"
 #include "qobimapi.h"
@@ -20,6 +22,10 @@ public:
     QOBHandle add(std::shared_ptr<QobSession> session);
     std::shared_ptr<QobSession> find(QOBHandle handle);
     std::shared_ptr<QobSession> remove(QOBHandle handle);
+    // Takes out every registration of `app`: a new registration of the same
+    // application replaces them, so that an abandoned one neither holds its
+    // connections and thread nor answers the proxy's commands a second time.
+    std::vector<std::shared_ptr<QobSession>> removeApp(const std::string& app);
 
 private:
     QobRegistry() = default;

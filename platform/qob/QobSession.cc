@@ -1,11 +1,12 @@
 #include "QobSession.h"
 
 #include <sys/socket.h>
-#include <sys/time.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <thread>
 
+#include "PeerIo.h"
 #include "ProxySocket.h"
 #include "QobFrame.h"
 #include "SocketIo.h"
@@ -15,39 +16,62 @@ namespace qob {
 
 namespace {
 
-// A proxy that stops answering must not hold a caller for ever.
-constexpr int requestTimeoutSeconds = 10;
+// What one step's failure means to the caller.
+int failureCode(int error)
+{
+    return error == ETIMEDOUT ? QOB_PROXY_TIMED_OUT : QOB_PROXY_COMM_FAILURE;
+}
 
-FdGuard connectToProxy()
+// Non-blocking, so that every wait on the proxy can end at its deadline.
+int connectToProxy(FdGuard& fd)
 {
     sockaddr_un address {};
     if (SocketIo::unixAddress(proxySocketPath(), address) != 0)
-        return {};
-    FdGuard fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        return ENAMETOOLONG;
+    fd.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid())
-        return {};
-    if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return {};
-    return fd;
+        return errno;
+    int rc = PeerIo::connect(fd.get(), address, Deadline(QobSession::stepTimeout()));
+    if (rc != 0)
+        fd.reset();
+    return rc;
 }
 
-void setTimeouts(int fd)
+int writeFrame(int fd, const std::string& payload, const Deadline& deadline)
 {
-    timeval timeout { requestTimeoutSeconds, 0 };
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (payload.size() > maxFrameBytes)
+        return EMSGSIZE;
+    std::string frame = encodeFrame(payload);
+    return PeerIo::sendAll(fd, frame.data(), frame.size(), deadline);
 }
 
-// One request and its answer; false when the connection failed or the answer
-// is not an object with an integer "rc".
-bool exchange(int fd, const nlohmann::ordered_json& message, nlohmann::json& answer)
+int readFrame(int fd, std::string& payload, const Deadline& deadline)
 {
-    std::string text;
-    if (!writeFrame(fd, message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
-        || !readFrame(fd, text))
-        return false;
+    unsigned char header[4];
+    if (int rc = PeerIo::receiveAll(fd, header, sizeof header, deadline))
+        return rc;
+    size_t length = frameLength(header);
+    if (length > maxFrameBytes)
+        return EMSGSIZE;
+    payload.assign(length, '\0');
+    return PeerIo::receiveAll(fd, payload.data(), length, deadline);
+}
+
+// One request and its answer within one deadline: 0, or the errno value of
+// the failed transfer (EPROTO for an answer that is not an object with an
+// integer "rc").
+int exchange(int fd, const nlohmann::ordered_json& message, nlohmann::json& answer)
+{
+    const Deadline deadline(QobSession::stepTimeout());
+    std::string text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (int rc = writeFrame(fd, text, deadline))
+        return rc;
+    if (int rc = readFrame(fd, text, deadline))
+        return rc;
     answer = nlohmann::json::parse(text, nullptr, false);
-    return answer.is_object() && answer.contains("rc") && answer["rc"].is_number_integer();
+    if (!answer.is_object() || !answer.contains("rc") || !answer["rc"].is_number_integer())
+        return EPROTO;
+    return 0;
 }
 
 }
@@ -56,50 +80,63 @@ bool exchange(int fd, const nlohmann::ordered_json& message, nlohmann::json& ans
 // registration that is never closed must not leave a thread to join, and
 // the thread outlives the session when a callback drops the last reference.
 struct QobSession::CommandChannel {
-    FdGuard fd;
+    FdGuard fd; // closed by the thread as it ends, under `mutex`
     std::vector<std::pair<std::string, int (*)()>> callbacks;
     std::thread::id thread;
     std::mutex mutex;
     std::condition_variable ended;
     bool finished = false; // guarded by mutex
+
+    void cut()
+    {
+        std::lock_guard lock(mutex);
+        if (fd.valid())
+            ::shutdown(fd.get(), SHUT_RDWR);
+    }
 };
+
+std::chrono::milliseconds QobSession::stepTimeout()
+{
+    return Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10));
+}
 
 int QobSession::open(const Registration& registration, std::shared_ptr<QobSession>& session)
 {
-    FdGuard requestFd = connectToProxy();
-    if (!requestFd.valid())
-        return QOB_PROXY_COMM_FAILURE;
-    setTimeouts(requestFd.get());
+    FdGuard requestFd;
+    if (int error = connectToProxy(requestFd))
+        return failureCode(error);
 
     nlohmann::ordered_json commands = nlohmann::ordered_json::array();
     for (const auto& callback : registration.callbacks)
         commands.push_back(callback.first);
     nlohmann::json answer;
-    if (!exchange(requestFd.get(),
+    if (int error = exchange(requestFd.get(),
             { { "op", "register" }, { "app", registration.app }, { "version", registration.version },
                 { "commands", commands } },
             answer))
-        return QOB_PROXY_COMM_FAILURE;
+        return failureCode(error);
     int rc = answer["rc"].get<int>();
     if (rc != QOB_SUCCESS && rc != QOB_ALREADY_REGISTERED)
         return rc;
 
     auto channel = std::make_shared<CommandChannel>();
-    channel->fd = connectToProxy();
     channel->callbacks = registration.callbacks;
+    if (int error = connectToProxy(channel->fd))
+        return failureCode(error);
     nlohmann::json attached;
-    if (!channel->fd.valid()
-        || !exchange(channel->fd.get(), { { "op", "attach" }, { "session", answer.value("session", 0L) } },
-            attached)
-        || attached["rc"].get<int>() != QOB_SUCCESS)
+    if (int error = exchange(channel->fd.get(), { { "op", "attach" }, { "session", answer.value("session", 0L) } },
+            attached))
+        return failureCode(error);
+    if (attached["rc"].get<int>() != QOB_SUCCESS)
         return QOB_PROXY_COMM_FAILURE;
 
-    session.reset(new QobSession(std::move(requestFd), channel));
+    session.reset(new QobSession(registration.app, std::move(requestFd), channel));
     return rc;
 }
 
-QobSession::QobSession(FdGuard requestFd, std::shared_ptr<CommandChannel> channel)
-    : m_requestFd(std::move(requestFd))
+QobSession::QobSession(std::string app, FdGuard requestFd, std::shared_ptr<CommandChannel> channel)
+    : m_app(std::move(app))
+    , m_requestFd(std::move(requestFd))
     , m_channel(std::move(channel))
 {
     std::thread thread(runCommands, m_channel);
@@ -115,7 +152,9 @@ QobSession::~QobSession()
 void QobSession::runCommands(std::shared_ptr<CommandChannel> channel)
 {
     std::string text;
-    while (readFrame(channel->fd.get(), text)) {
+    // Commands come when the proxy likes: no deadline here. stop() ends the
+    // wait by cutting the connection.
+    while (readFrame(channel->fd.get(), text, Deadline()) == 0) {
         nlohmann::json command = nlohmann::json::parse(text, nullptr, false);
         if (!command.is_object() || command.value("op", "") != "command")
             continue;
@@ -126,6 +165,7 @@ void QobSession::runCommands(std::shared_ptr<CommandChannel> channel)
         }
     }
     std::lock_guard lock(channel->mutex);
+    channel->fd.reset();
     channel->finished = true;
     channel->ended.notify_all();
 }
@@ -136,17 +176,36 @@ int QobSession::request(const nlohmann::ordered_json& message)
     if (m_broken)
         return QOB_PROXY_COMM_FAILURE;
     nlohmann::json answer;
-    if (!exchange(m_requestFd.get(), message, answer)) {
-        m_broken = true;
-        return QOB_PROXY_COMM_FAILURE;
+    if (int error = exchange(m_requestFd.get(), message, answer)) {
+        breakOff();
+        return failureCode(error);
     }
     return answer["rc"].get<int>();
 }
 
+bool QobSession::broken()
+{
+    std::lock_guard lock(m_requestMutex);
+    return m_broken;
+}
+
+// The stream is out of step (or the proxy stuck): nothing more can go over
+// it, so both connections go at once and the command thread ends.
+void QobSession::breakOff()
+{
+    m_broken = true;
+    m_requestFd.reset();
+    m_channel->cut();
+}
+
 void QobSession::stop()
 {
-    ::shutdown(m_requestFd.get(), SHUT_RDWR);
-    ::shutdown(m_channel->fd.get(), SHUT_RDWR);
+    {
+        std::lock_guard lock(m_requestMutex);
+        if (m_requestFd.valid())
+            ::shutdown(m_requestFd.get(), SHUT_RDWR);
+    }
+    m_channel->cut();
     if (m_channel->thread == std::this_thread::get_id())
         return;
     std::unique_lock lock(m_channel->mutex);

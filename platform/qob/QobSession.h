@@ -1,6 +1,12 @@
 // One registration with the proxy: a request connection, on which calls are
 // answered one at a time, and a command connection, on which the proxy sends
 // commands that a thread of this session hands to the registered callbacks.
+//
+// Every step (connect, registration, the command connection's handshake,
+// each request) has a deadline of $QOB_PROXY_TIMEOUT seconds (10 by
+// default). A session whose request failed or ran out of time is broken: it
+// lets go of both connections and its command thread at once, since the
+// caller will register anew rather than use it again.
 #pragma once
 
 #include <memory>
@@ -11,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Deadline.h"
 #include "FdGuard.h"
 
 namespace qob {
@@ -23,28 +30,38 @@ struct Registration {
 
 class QobSession {
 public:
-    // Connects and registers. The proxy's result is returned; for success and
-    // "already registered" `session` is set and its command thread runs.
+    // Connects and registers. The proxy's result is returned (or
+    // QOB_PROXY_TIMED_OUT); for success and "already registered" `session`
+    // is set and its command thread runs.
     static int open(const Registration& registration, std::shared_ptr<QobSession>& session);
 
     ~QobSession();
     QobSession(const QobSession&) = delete;
     QobSession& operator=(const QobSession&) = delete;
 
-    // Sends one request and returns the proxy's result, or a communication
-    // failure once the connection has broken.
+    // Sends one request and returns the proxy's result, a communication
+    // failure once the connection has broken, or QOB_PROXY_TIMED_OUT when
+    // no answer came in time (the proxy may still have acted on it).
     int request(const nlohmann::ordered_json& message);
+
+    const std::string& app() const { return m_app; }
+    bool broken();
 
     // Cuts both connections and waits for the command thread to end; from a
     // callback it only cuts them, and the thread ends after the callback.
     void stop();
 
+    // The deadline of one step.
+    static std::chrono::milliseconds stepTimeout();
+
 private:
     struct CommandChannel;
 
-    QobSession(FdGuard requestFd, std::shared_ptr<CommandChannel> channel);
+    QobSession(std::string app, FdGuard requestFd, std::shared_ptr<CommandChannel> channel);
     static void runCommands(std::shared_ptr<CommandChannel> channel);
+    void breakOff(); // m_requestMutex held
 
+    const std::string m_app;
     std::mutex m_requestMutex;
     FdGuard m_requestFd;
     bool m_broken = false; // guarded by m_requestMutex

@@ -47,8 +47,12 @@ int registerApplication(const char* appName, const char* appVersion, QOBHandle* 
         return rc;
     std::shared_ptr<qob::QobSession> session;
     int rc = qob::QobSession::open(registration, session);
-    if (session)
-        *handle = qob::QobRegistry::instance().add(std::move(session));
+    if (!session)
+        return rc;
+    // The replaced registrations are stopped here, outside the registry's
+    // lock: stopping waits for their command threads.
+    auto replaced = qob::QobRegistry::instance().removeApp(appName);
+    *handle = qob::QobRegistry::instance().add(std::move(session));
     return rc;
 }
 
@@ -62,7 +66,13 @@ int sendRequest(QOBHandle handle, Build build)
     nlohmann::ordered_json request;
     if (int rc = build(request); rc != QOB_SUCCESS)
         return rc;
-    return session->request(request);
+    int rc = session->request(request);
+    // A broken registration is of no further use: it goes now, with its
+    // connections and thread, rather than when the caller gets round to
+    // closing it (which it may never do).
+    if (session->broken())
+        qob::QobRegistry::instance().remove(handle);
+    return rc;
 }
 
 }

@@ -40,6 +40,9 @@ typedef enum QOBReturnValues {
     QOB_NO_MEMORY = 11,
     QOB_OUT_OF_DISK = 12,
     QOB_NO_CALLBACK = 13,
+    /* The proxy did not answer within $QOB_PROXY_TIMEOUT seconds; it may
+       still act on a request it had taken. */
+    QOB_PROXY_TIMED_OUT = 20,
     /* Make every int a valid value, so that a code this header does not
        know can still be held and passed on. */
     QOB_RETURN_VALUES_LOWEST = -2147483647 - 1,

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -46,6 +47,12 @@ bool eventually(Predicate done, std::chrono::seconds timeout = 20s)
         std::this_thread::sleep_for(20ms);
     }
     return true;
+}
+
+size_t entriesIn(const std::string& dir)
+{
+    std::error_code error;
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir, error), {}));
 }
 
 double secondsSince(Clock::time_point start)
@@ -140,4 +147,110 @@ TEST_F(StuckPeerTest, StuckFrontEndCallHoldsNeitherOtherEventsNorTheStop)
     EXPECT_EQ(traceCount("Failure to send ORV event to TEO, rc = 125."), 1u);
     EXPECT_EQ(traceCount("EVENT-CLASS: stuck.front; ORV event report cut short by shutdown."), 1u);
     EXPECT_EQ(platformCount("stuck.front could not be reported through ORV event reporting"), 1u);
+}
+
+TEST_F(StuckPeerTest, FrozenProxyCostsAFewDeadlinesAndHoldsNoOtherChannel)
+{
+    ASSERT_TRUE(m_box.startProxy());
+    EnvChanges env = withClientLibrary;
+    env["QOB_PROXY_TIMEOUT"] = "1";
+    ASSERT_TRUE(m_box.startKav("2", env));
+    post(event("stuck.remote", "first"));
+    ASSERT_EQ(m_box.proxyLines().size(), 2u) << "register and senddata";
+
+    ASSERT_EQ(::kill(m_box.proxyPid(), SIGSTOP), 0);
+    auto start = Clock::now();
+    for (int i = 0; i < 10; ++i)
+        post(event("stuck.remote", "F" + std::to_string(i)));
+    EXPECT_LT(secondsSince(start), 7.0);
+    ASSERT_EQ(::kill(m_box.proxyPid(), SIGCONT), 0);
+
+    EXPECT_EQ(platformCount("MSG7001: stuck.remote"), 11u);
+    // A send that ran out of time is not reported as refused.
+    EXPECT_GE(countContaining(m_box.logTexts("platform"), "KAV_VARN_SEND_ERR: Sending to the remote services proxy "
+                                                          "failed: proxy did not answer in time."),
+        1u);
+    EXPECT_GE(traceCount("Varn proxy skipped for "), 5u);
+
+    // With the proxy thawed, the first report after the window registers anew.
+    std::this_thread::sleep_for(1100ms);
+    post(event("stuck.remote", "thawed"));
+    EXPECT_TRUE(eventually([&] {
+        auto lines = m_box.proxyLines();
+        return !lines.empty() && lines.back().find("thawed") != std::string::npos;
+    }, 5s));
+}
+
+TEST_F(StuckPeerTest, ProxyThatNeverAttachesCostsOneDeadline)
+{
+    ASSERT_TRUE(m_box.startProxy({ "--hang", "attach" }));
+    EnvChanges env = withClientLibrary;
+    env["QOB_PROXY_TIMEOUT"] = "1";
+    ASSERT_TRUE(m_box.startKav("2", env));
+    auto start = Clock::now();
+    for (int i = 0; i < 5; ++i)
+        post(event("stuck.remote", "A" + std::to_string(i)));
+    EXPECT_LT(secondsSince(start), 4.0);
+    EXPECT_EQ(traceCount("Attempt to connect to Varn failed, rc = proxy did not answer in time."), 1u);
+    EXPECT_EQ(traceCount("EVENT-CLASS: stuck.remote; Varn proxy skipped for "), 4u);
+    EXPECT_EQ(platformCount("MSG7001: stuck.remote"), 5u);
+}
+
+TEST_F(StuckPeerTest, SigtermWithCallsStuckAtBothPeers)
+{
+    ASSERT_TRUE(m_box.startSink({ "--silent" }));
+    ASSERT_TRUE(m_box.startProxy({ "--hang", "senddata" }));
+    EnvChanges env = withClientLibrary;
+    env["QOB_PROXY_TIMEOUT"] = "3";
+    env["ORV_PEER_TIMEOUT"] = "60";
+    ASSERT_TRUE(m_box.startKav("2", env));
+
+    postInBackground(event("stuck.front"));
+    postInBackground(event("stuck.remote"));
+    ASSERT_TRUE(eventually([&] { return m_box.frames().size() == 1 && m_box.proxyLines().size() == 1; }));
+    std::this_thread::sleep_for(200ms); // the send is on its way
+    auto start = Clock::now();
+    post(event("stuck.msg"));
+    EXPECT_LT(secondsSince(start), 2.0);
+
+    start = Clock::now();
+    EXPECT_EQ(m_box.stopKav(), 0);
+    // The longest deadline (3 s) plus 5 s.
+    EXPECT_LT(secondsSince(start), 8.0);
+    EXPECT_EQ(traceCount("EVENT-CLASS: stuck.front; ORV event report cut short by shutdown."), 1u);
+    EXPECT_EQ(traceCount("KAV shutdown: Shutdown complete."), 1u);
+}
+
+TEST_F(StuckPeerTest, DescriptorsAndThreadsFlatOverProxyRestartsAndRefusedSends)
+{
+    ASSERT_TRUE(m_box.startProxy());
+    ASSERT_TRUE(m_box.startKav("2", withClientLibrary));
+    post(event("stuck.remote", "first"));
+    const std::string proc = "/proc/" + std::to_string(m_box.kavPid());
+    const size_t fds = entriesIn(proc + "/fd");
+    const size_t threads = entriesIn(proc + "/task");
+    ASSERT_GT(fds, 0u);
+
+    for (int i = 0; i < 10; ++i) {
+        m_box.stopProxy();
+        ASSERT_TRUE(m_box.startProxy());
+        post(event("stuck.remote", "R" + std::to_string(i)));
+    }
+    EXPECT_TRUE(eventually([&] { return entriesIn(proc + "/fd") == fds; }, 5s)) << entriesIn(proc + "/fd");
+    EXPECT_TRUE(eventually([&] { return entriesIn(proc + "/task") == threads; }, 5s)) << entriesIn(proc + "/task");
+
+    // Ten sends refused as a communication failure, each followed by a new
+    // registration while the old connection is still open.
+    m_box.stopProxy();
+    ASSERT_TRUE(m_box.startProxy({ "--fail", "senddata=4,senddata=4,senddata=4,senddata=4,senddata=4,senddata=4,"
+                                             "senddata=4,senddata=4,senddata=4,senddata=4" }));
+    for (int i = 0; i < 10; ++i)
+        post(event("stuck.remote", "S" + std::to_string(i)));
+    EXPECT_TRUE(eventually([&] { return entriesIn(proc + "/fd") == fds; }, 5s)) << entriesIn(proc + "/fd");
+    EXPECT_TRUE(eventually([&] { return entriesIn(proc + "/task") == threads; }, 5s)) << entriesIn(proc + "/task");
+
+    ASSERT_EQ(::kill(m_box.proxyPid(), SIGUSR1), 0);
+    ASSERT_TRUE(eventually([&] { return countContaining(m_box.proxyLines(), "\"sendstatus\"") >= 1; }, 5s));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(countContaining(m_box.proxyLines(), "\"sendstatus\""), 1u);
 }

@@ -196,7 +196,17 @@ TEST_F(RemoteE2E, LibraryAbsentLeavesOtherChannelsReporting)
     ASSERT_TRUE(m_box.startProxy());
     EnvChanges env = withLibrary;
     env["LD_LIBRARY_PATH"] = "/run/sandbox/nolib";
-    ASSERT_TRUE(m_box.startKav("0", env));
+    // A library in the daemon's working folder is not the client library:
+    // the daemon must not pick it up from there.
+    const std::string cwdWithLibrary = std::string(KAV_BUILD_DIR) + "/tests/remote-e2e/cwd-with-library";
+    std::filesystem::create_directories(cwdWithLibrary);
+    std::filesystem::copy_file(std::string(KAV_BUILD_DIR) + "/platform/qob/libqobimapi.so.1",
+        cwdWithLibrary + "/libqobimapi.so.1", std::filesystem::copy_options::overwrite_existing);
+    const auto testCwd = std::filesystem::current_path();
+    std::filesystem::current_path(cwdWithLibrary);
+    const bool started = m_box.startKav("0", env);
+    std::filesystem::current_path(testCwd);
+    ASSERT_TRUE(started);
     post(event("test.both"));
     post(event("test.both"));
 

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -163,11 +165,85 @@ TEST_F(ProxyTest, ProxyGoneMeansCommunicationFailure)
     EXPECT_EQ(qob_senddata(h, "QOB_IM_TARGET", &msg), QOB_SUCCESS);
     stop();
     EXPECT_EQ(qob_senddata(h, "QOB_IM_TARGET", &msg), QOB_PROXY_COMM_FAILURE);
-    EXPECT_EQ(qob_senddata(h, "QOB_IM_TARGET", &msg), QOB_PROXY_COMM_FAILURE);
+    // The broken registration is gone at once, with its connections.
+    EXPECT_EQ(qob_senddata(h, "QOB_IM_TARGET", &msg), QOB_IM_NOT_REGISTERED);
     start();
     QOBHandle again = 0;
     EXPECT_EQ(registerApp(&again), QOB_SUCCESS);
     EXPECT_NE(again, h);
     EXPECT_EQ(qob_senddata(again, "QOB_IM_TARGET", &msg), QOB_SUCCESS);
-    EXPECT_EQ(qob_close(h), QOB_PROXY_COMM_FAILURE);
+    EXPECT_EQ(qob_close(h), QOB_IM_NOT_REGISTERED);
+}
+
+namespace {
+
+size_t entriesIn(const char* dir)
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
+
+double secondsOf(const std::function<void()>& body)
+{
+    auto start = std::chrono::steady_clock::now();
+    body();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}
+
+TEST_F(ProxyTest, EveryStepEndsAtItsDeadline)
+{
+    setenv("QOB_PROXY_TIMEOUT", "0.3", 1);
+    QOB_Msg_Data msg { "DATA", "fault", 0, nullptr, nullptr, nullptr };
+    for (const char* step : { "accept", "register", "attach" }) {
+        start({ "--hang", step });
+        QOBHandle h = 0;
+        QOBReturnValues rc = QOB_SUCCESS;
+        EXPECT_LT(secondsOf([&] { rc = registerApp(&h); }), 3.0) << step;
+        EXPECT_EQ(rc, QOB_PROXY_TIMED_OUT) << step;
+        stop();
+    }
+
+    start({ "--hang", "senddata" });
+    QOBHandle h = 0;
+    ASSERT_EQ(registerApp(&h), QOB_SUCCESS);
+    QOBReturnValues rc = QOB_SUCCESS;
+    EXPECT_LT(secondsOf([&] { rc = qob_senddata(h, "QOB_IM_TARGET", &msg); }), 3.0);
+    EXPECT_EQ(rc, QOB_PROXY_TIMED_OUT);
+    EXPECT_EQ(qob_senddata(h, "QOB_IM_TARGET", &msg), QOB_IM_NOT_REGISTERED);
+    unsetenv("QOB_PROXY_TIMEOUT");
+}
+
+// Registrations that broke (the proxy restarted) or were replaced (the
+// caller registered again without closing) leave no descriptor or thread
+// behind, and only the live one answers the proxy's status command.
+TEST_F(ProxyTest, BrokenAndReplacedRegistrationsLeaveNothingBehind)
+{
+    QOB_Msg_Data msg { "DATA", "fault", 0, nullptr, nullptr, nullptr };
+    start();
+    QOBHandle h = 0;
+    ASSERT_EQ(registerApp(&h), QOB_SUCCESS);
+    ASSERT_EQ(qob_senddata(h, "QOB_IM_TARGET", &msg), QOB_SUCCESS);
+    const size_t fds = entriesIn("/proc/self/fd");
+    const size_t threads = entriesIn("/proc/self/task");
+
+    for (int i = 0; i < 10; ++i) {
+        stop();
+        start();
+        EXPECT_EQ(qob_senddata(h, "QOB_IM_TARGET", &msg), QOB_PROXY_COMM_FAILURE);
+        ASSERT_EQ(registerApp(&h), QOB_SUCCESS);
+        EXPECT_EQ(qob_senddata(h, "QOB_IM_TARGET", &msg), QOB_SUCCESS);
+    }
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(registerApp(&h), QOB_SUCCESS);
+    handle = h;
+    EXPECT_TRUE(waitFor([&] { return entriesIn("/proc/self/fd") == fds; })) << entriesIn("/proc/self/fd");
+    EXPECT_TRUE(waitFor([&] { return entriesIn("/proc/self/task") == threads; })) << entriesIn("/proc/self/task");
+
+    const int before = statusCalls;
+    kill(m_pid, SIGUSR1);
+    ASSERT_TRUE(waitFor([&] { return statusCalls > before; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(statusCalls, before + 1);
+    EXPECT_EQ(qob_close(h), QOB_SUCCESS);
 }

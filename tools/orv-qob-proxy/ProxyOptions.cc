@@ -1,12 +1,25 @@
 #include "ProxyOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
 
 #include "ProxySocket.h"
 
 namespace {
+
+// The calls whose results --fail can set; a misspelt name would otherwise
+// queue a failure that never comes, and the test using it prove nothing.
+constexpr const char* failingCalls[] = { "register", "senddata", "sendstatus", "close" };
+constexpr const char* hangingSteps[] = { "accept", "register", "attach", "senddata", "sendstatus", "close" };
+
+template<size_t N>
+bool known(const std::string& name, const char* const (&names)[N])
+{
+    return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
 
 bool parseCode(const std::string& text, int& code)
 {
@@ -28,7 +41,8 @@ bool parseFailures(const std::string& list, std::vector<std::pair<std::string, i
     for (std::string item; std::getline(items, item, ',');) {
         size_t equals = item.find('=');
         int code = 0;
-        if (equals == 0 || equals == std::string::npos || !parseCode(item.substr(equals + 1), code))
+        if (equals == 0 || equals == std::string::npos || !parseCode(item.substr(equals + 1), code)
+            || !known(item.substr(0, equals), failingCalls))
             return false;
         failures.emplace_back(item.substr(0, equals), code);
     }
@@ -56,6 +70,12 @@ bool ProxyOptions::parse(int argc, char** argv, ProxyOptions& options, std::stri
                 error = "bad --fail list: " + value;
                 return false;
             }
+        } else if (option == "--hang") {
+            if (!known(value, hangingSteps)) {
+                error = "bad --hang step: " + value;
+                return false;
+            }
+            options.hang = value;
         } else {
             error = "unknown option " + option;
             return false;

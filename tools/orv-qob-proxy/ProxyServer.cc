@@ -24,10 +24,11 @@ constexpr const char* statusCommand = "GETSTATUS";
 
 }
 
-ProxyServer::ProxyServer(std::string socketPath, CallLog& log, FailQueue& failures)
+ProxyServer::ProxyServer(std::string socketPath, CallLog& log, FailQueue& failures, std::string hang)
     : m_socketPath(std::move(socketPath))
     , m_log(log)
     , m_failures(failures)
+    , m_hang(std::move(hang))
 {
 }
 
@@ -79,7 +80,8 @@ int ProxyServer::run()
     if (!listenOnSocket())
         return 1;
     for (;;) {
-        std::vector<pollfd> fds { { m_signals->fd(), POLLIN, 0 }, { m_listener.get(), POLLIN, 0 } };
+        const int listener = m_hang == "accept" ? -1 : m_listener.get();
+        std::vector<pollfd> fds { { m_signals->fd(), POLLIN, 0 }, { listener, POLLIN, 0 } };
         for (const auto& client : m_clients)
             fds.push_back({ client->fd.get(), POLLIN, 0 });
         if (poll(fds.data(), fds.size(), -1) < 0) {
@@ -148,6 +150,8 @@ void ProxyServer::readClient(Client& client)
 void ProxyServer::handle(Client& client, const nlohmann::ordered_json& request)
 {
     std::string op = request["op"].get<std::string>();
+    if (op == m_hang)
+        return;
     if (op == "register")
         handleRegister(client, request);
     else if (op == "attach")

@@ -1,7 +1,9 @@
 // The stand-in proxy's event loop: accepts client connections on a Unix
 // socket, answers their requests, records every call in the CallLog and, on
 // SIGUSR1, sends the status command to every registered client. SIGTERM and
-// SIGINT end it cleanly.
+// SIGINT end it cleanly. One step may be left unanswered for ever (a proxy
+// that hangs): "accept" leaves new connections in the listener's queue, a
+// call name leaves that call without an answer.
 #pragma once
 
 #include <memory>
@@ -18,7 +20,7 @@
 
 class ProxyServer {
 public:
-    ProxyServer(std::string socketPath, CallLog& log, FailQueue& failures);
+    ProxyServer(std::string socketPath, CallLog& log, FailQueue& failures, std::string hang = {});
     ~ProxyServer();
     ProxyServer(const ProxyServer&) = delete;
     ProxyServer& operator=(const ProxyServer&) = delete;
@@ -52,6 +54,7 @@ private:
     std::string m_socketPath;
     CallLog& m_log;
     FailQueue& m_failures;
+    const std::string m_hang;
     std::unique_ptr<SignalPipe> m_signals;
     FdGuard m_listener;
     std::vector<std::unique_ptr<Client>> m_clients;

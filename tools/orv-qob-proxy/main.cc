@@ -14,7 +14,7 @@ int main(int argc, char** argv)
     std::string error;
     if (!ProxyOptions::parse(argc, argv, options, error)) {
         fprintf(stderr, "orv-qob-proxy: %s\nusage: orv-qob-proxy [--socket PATH] [--out FILE] "
-                        "[--fail CALL=CODE[,CALL=CODE...]]\n",
+                        "[--fail CALL=CODE[,CALL=CODE...]] [--hang STEP]\n",
             error.c_str());
         return 2;
     }
@@ -26,6 +26,6 @@ int main(int argc, char** argv)
     FailQueue failures;
     for (const auto& [call, code] : options.failures)
         failures.add(call, code);
-    ProxyServer server(options.socketPath, log, failures);
+    ProxyServer server(options.socketPath, log, failures, options.hang);
     return server.run();
 }
