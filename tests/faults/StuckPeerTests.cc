@@ -106,24 +106,24 @@ protected:
 TEST_F(StuckPeerTest, SilentFrontEndCostsAFewDeadlinesNotOnePerEvent)
 {
     ASSERT_TRUE(m_box.startSink({ "--silent" }));
-    ASSERT_TRUE(m_box.startKav("2", { { "ORV_PEER_TIMEOUT", "1" } }));
+    ASSERT_TRUE(m_box.startKav("2", { { "ORV_PEER_TIMEOUT", "2" } }));
 
     auto start = Clock::now();
     for (int i = 0; i < 30; ++i)
         post(event("stuck.front", "C" + std::to_string(i)));
-    // One deadline per event would be 30 s.
-    EXPECT_LT(secondsSince(start), 10.0);
+    // One deadline per event would be 60 s.
+    EXPECT_LT(secondsSince(start), 20.0);
 
     EXPECT_EQ(platformCount("MSG7001: stuck.front"), 30u);
     EXPECT_EQ(platformCount("stuck.front could not be reported through ORV event reporting"), 30u);
     const size_t timedOut = traceCount("Failure to send ORV event to TEO, rc = 110.");
     EXPECT_GE(timedOut, 1u);
-    EXPECT_LE(timedOut, 8u);
+    EXPECT_LE(timedOut, 10u);
     EXPECT_EQ(traceCount("TEO skipped for "), 30u - timedOut);
     EXPECT_EQ(m_box.frames().size(), timedOut) << "the sink took each call it was sent";
 
     // After the window the front-end is tried again.
-    std::this_thread::sleep_for(1100ms);
+    std::this_thread::sleep_for(2100ms);
     post(event("stuck.front", "again"));
     EXPECT_EQ(traceCount("Failure to send ORV event to TEO, rc = 110."), timedOut + 1);
 }
@@ -153,7 +153,7 @@ TEST_F(StuckPeerTest, FrozenProxyCostsAFewDeadlinesAndHoldsNoOtherChannel)
 {
     ASSERT_TRUE(m_box.startProxy());
     EnvChanges env = withClientLibrary;
-    env["QOB_PROXY_TIMEOUT"] = "1";
+    env["QOB_PROXY_TIMEOUT"] = "2";
     ASSERT_TRUE(m_box.startKav("2", env));
     post(event("stuck.remote", "first"));
     ASSERT_EQ(m_box.proxyLines().size(), 2u) << "register and senddata";
@@ -162,7 +162,8 @@ TEST_F(StuckPeerTest, FrozenProxyCostsAFewDeadlinesAndHoldsNoOtherChannel)
     auto start = Clock::now();
     for (int i = 0; i < 10; ++i)
         post(event("stuck.remote", "F" + std::to_string(i)));
-    EXPECT_LT(secondsSince(start), 7.0);
+    // One deadline per event would be 20 s at least.
+    EXPECT_LT(secondsSince(start), 12.0);
     ASSERT_EQ(::kill(m_box.proxyPid(), SIGCONT), 0);
 
     EXPECT_EQ(platformCount("MSG7001: stuck.remote"), 11u);
@@ -170,10 +171,10 @@ TEST_F(StuckPeerTest, FrozenProxyCostsAFewDeadlinesAndHoldsNoOtherChannel)
     EXPECT_GE(countContaining(m_box.logTexts("platform"), "KAV_VARN_SEND_ERR: Sending to the remote services proxy "
                                                           "failed: proxy did not answer in time."),
         1u);
-    EXPECT_GE(traceCount("Varn proxy skipped for "), 5u);
+    EXPECT_GE(traceCount("Varn proxy skipped for "), 4u);
 
     // With the proxy thawed, the first report after the window registers anew.
-    std::this_thread::sleep_for(1100ms);
+    std::this_thread::sleep_for(2100ms);
     post(event("stuck.remote", "thawed"));
     EXPECT_TRUE(eventually([&] {
         auto lines = m_box.proxyLines();
@@ -185,15 +186,18 @@ TEST_F(StuckPeerTest, ProxyThatNeverAttachesCostsOneDeadline)
 {
     ASSERT_TRUE(m_box.startProxy({ "--hang", "attach" }));
     EnvChanges env = withClientLibrary;
-    env["QOB_PROXY_TIMEOUT"] = "1";
+    env["QOB_PROXY_TIMEOUT"] = "2";
     ASSERT_TRUE(m_box.startKav("2", env));
     auto start = Clock::now();
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 10; ++i)
         post(event("stuck.remote", "A" + std::to_string(i)));
-    EXPECT_LT(secondsSince(start), 4.0);
-    EXPECT_EQ(traceCount("Attempt to connect to Varn failed, rc = proxy did not answer in time."), 1u);
-    EXPECT_EQ(traceCount("EVENT-CLASS: stuck.remote; Varn proxy skipped for "), 4u);
-    EXPECT_EQ(platformCount("MSG7001: stuck.remote"), 5u);
+    // One deadline per event would be 20 s.
+    EXPECT_LT(secondsSince(start), 12.0);
+    const size_t attempts = traceCount("Attempt to connect to Varn failed, rc = proxy did not answer in time.");
+    EXPECT_GE(attempts, 1u);
+    EXPECT_LE(attempts, 3u);
+    EXPECT_EQ(traceCount("EVENT-CLASS: stuck.remote; Varn proxy skipped for "), 10u - attempts);
+    EXPECT_EQ(platformCount("MSG7001: stuck.remote"), 10u);
 }
 
 TEST_F(StuckPeerTest, SigtermWithCallsStuckAtBothPeers)
