@@ -65,7 +65,9 @@ int EditTemplate::readLines(const std::string& path)
 
     // A line too long for the buffer fails the read and so ends the template.
     char buffer[lineBufferSize] = {};
+    int lineNumber = 0;
     while (file.getline(buffer, lineBufferSize)) {
+        ++lineNumber;
         std::string line(buffer);
         if (commentEditor.patmatch(line, 0) == 0)
             continue;
@@ -73,6 +75,8 @@ int EditTemplate::readLines(const std::string& path)
             initSubject(line, subjectEditor);
         lines.push_back(std::move(line));
     }
+    if (file.fail() && !file.eof())
+        longLine = lineNumber + 1;
     return 0;
 }
 

@@ -27,6 +27,10 @@ public:
     std::string getSubject() const;
 
     int readLines(const std::string& path);
+    // The number of the template line that was too long and so ended the
+    // reading, 0 when every line fitted. Reports drop the rest silently;
+    // a configuration check points at the line.
+    int lineOverLimit() const { return longLine; }
     int writeLines(const std::string& path);
     void initSubject(const std::string& line, EdString& subjectEditor);
 
@@ -35,4 +39,5 @@ private:
 
     std::string subject;
     std::vector<std::string> lines;
+    int longLine = 0;
 };

@@ -85,12 +85,49 @@ int MailRecipient::addRecipient(const std::vector<std::string>& faultClasses, co
 {
     if (commentEditor.patmatch(line, 0) == 0)
         return -1;
-    std::istringstream words(line);
     Fields fields;
+    if (!readFields(line, fields))
+        return -1;
+    bool includeEvent = false;
+    if (!appliesToEvent(fields, faultClasses, domains, line) || !includeEventField(fields, line, includeEvent))
+        return -1;
+    entry = RecipientInfo(fields[2], fields[3], fields[5], includeEvent, fields[6]);
+    return 0;
+}
+
+int MailRecipient::checkECFLine(const std::string& line, RecipientInfo& entry)
+{
+    if (commentEditor.patmatch(line, 0) == 0)
+        return 1;
+    Fields fields;
+    if (!readFields(line, fields))
+        return -1;
+    bool sound = true;
+    EdString classEditor;
+    if (classEditor.init(fields[0], "") != 0) {
+        reportBadField("Bad message class regular expresion <%s> in ECF file", fields[0], line);
+        sound = false;
+    }
+    EdString domainEditor;
+    if (domainEditor.init(fields[1], "") != 0) {
+        reportBadField("Bad domain expresion <%s> in ECF file", fields[1], line);
+        sound = false;
+    }
+    bool includeEvent = false;
+    if (!includeEventField(fields, line, includeEvent) || !sound)
+        return -1;
+    entry = RecipientInfo(fields[2], fields[3], fields[5], includeEvent, fields[6]);
+    return 0;
+}
+
+// Exactly seven white-space-separated fields, or the bad-line lines.
+bool MailRecipient::readFields(const std::string& line, Fields& fields) const
+{
+    std::istringstream words(line);
     for (std::string& field : fields) {
         if (!(words >> field)) {
             reportBadLine("Bad line in ECF file \n", line);
-            return -1;
+            return false;
         }
     }
     std::string surplus;
@@ -102,13 +139,9 @@ int MailRecipient::addRecipient(const std::vector<std::string>& faultClasses, co
             logStatement(4, LogDest::platform(), KAV_BAD_EMAILRECIPIENTS, fields[6]);
         else
             logStatement(4, LogDest::platform(), KAV_ECF_TOO_MANY_FIELDS);
-        return -1;
+        return false;
     }
-    bool includeEvent = false;
-    if (!appliesToEvent(fields, faultClasses, domains, line) || !includeEventField(fields, line, includeEvent))
-        return -1;
-    entry = RecipientInfo(fields[2], fields[3], fields[5], includeEvent, fields[6]);
-    return 0;
+    return true;
 }
 
 // The domain pattern is compiled only for an entry whose class pattern

@@ -33,12 +33,19 @@ public:
     int addRecipient(const std::vector<std::string>& faultClasses, const std::string& domains,
         const std::string& line, RecipientInfo& entry);
 
+    // Every check of a line, whatever the event: the field count, both
+    // patterns and the Include-event? field, each problem logged as a
+    // report logs it. 0 with `entry` filled for a sound entry, 1 for a
+    // comment or blank line, -1 for a faulty entry.
+    int checkECFLine(const std::string& line, RecipientInfo& entry);
+
     bool notAscii(const char* buffer, int count) const;
     bool probableEmailAddress(std::string text) const;
 
 private:
     using Fields = std::array<std::string, 7>;
 
+    bool readFields(const std::string& line, Fields& fields) const;
     bool appliesToEvent(const Fields& fields, const std::vector<std::string>& faultClasses,
         const std::string& domains, const std::string& line) const;
     bool includeEventField(const Fields& fields, const std::string& line, bool& includeEvent) const;

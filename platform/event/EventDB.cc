@@ -231,6 +231,11 @@ json readRoot(const std::string& path, Duplicates& duplicates)
 
 EventDB::EventDB() : EventDB(databasePath()) {}
 
+std::string EventDB::configuredPath()
+{
+    return databasePath();
+}
+
 EventDB::EventDB(const std::string& path)
 {
     Duplicates duplicates;

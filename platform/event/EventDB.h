@@ -29,6 +29,8 @@ public:
     // (for a syntax error with its line and column).
     EventDB();
     explicit EventDB(const std::string& path);
+    // The file EventDB() reads.
+    static std::string configuredPath();
     ~EventDB();
 
     EventDB(const EventDB&) = delete;

@@ -7,3 +7,4 @@
 
 int statsCommand(const std::vector<std::string>& args);
 int routeCommand(const std::vector<std::string>& args);
+int checkConfigCommand(const std::vector<std::string>& args);

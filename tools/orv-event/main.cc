@@ -30,6 +30,7 @@ constexpr const char* usageText =
     "       orv-event unpack event.bin\n"
     "       orv-event stats [--prometheus]\n"
     "       orv-event route [--json] FILE.json\n"
+    "       orv-event check-config [--eventdb FILE] [--control-file FILE]\n"
     "FILE may be - for standard input. Door calls give up after 30 seconds\n"
     "or after --timeout SECONDS, given before the command.\n";
 
@@ -93,6 +94,8 @@ int run(const std::vector<std::string>& args)
         return statsCommand({ args.begin() + 1, args.end() });
     if (!args.empty() && args[0] == "route")
         return routeCommand({ args.begin() + 1, args.end() });
+    if (!args.empty() && args[0] == "check-config")
+        return checkConfigCommand({ args.begin() + 1, args.end() });
     if (args.size() == 2 && args[0] == "pack") {
         std::vector<char> packed = packJsonFile(args[1]);
         std::cout.write(packed.data(), static_cast<std::streamsize>(packed.size()));
