@@ -1,9 +1,11 @@
 // The template editor over arbitrary template contents, with the tag values
 // of one fixed event. No tag may survive the editing (the event's values
-// hold no tag text), the subject must be one header line, and the edited
-// body must be written.
+// hold no tag text), the subject must be one header line, the edited body
+// must be written, and it may grow past the template's own lines only up to
+// the editor's bound.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -66,6 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!FuzzScratch::read(outputPath, edited))
         fuzzFailure("the edited template was not written");
     unlink(outputPath.c_str());
+    // The kept lines and their line breaks come to at most twice the input.
+    if (static_cast<long long>(edited.size()) > std::max<long long>(2 * static_cast<long long>(size) + 1,
+            EditTemplate::EDITED_LIMIT))
+        fuzzFailure("the edited template grew past its bound: " + std::to_string(edited.size()));
     checkNoTagLeft(edited, "body");
     checkNoTagLeft(editor.getSubject(), "subject");
     checkSubject(editor.getSubject());
