@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "LogStatement.h"
 
@@ -78,7 +79,7 @@ int TagReplacement::appendStringTag(const SubString& row, DXAEvent& event, std::
     if (status != 0)
         return reportFailure("TagReplacemnt::getTags fails tag = %s rc = <%d>\n", row.tag, status);
     tags.push_back(row.tag);
-    values.push_back(value);
+    values.push_back(std::move(value));
     return 0;
 }
 
@@ -89,11 +90,18 @@ int TagReplacement::appendListTag(const SubList& row, DXAEvent& event, std::vect
     int status = (event.*row.accessor)(items);
     if (status != 0)
         return reportFailure("TagReplacemnt::getTags fails on list = %s rc = <%d>\n", row.tag, status);
-    std::string value;
+    // Built in place and moved: an item may be megabytes long.
+    size_t length = 0;
     for (const std::string& item : items)
-        value += item + "\n";
+        length += item.size() + 1;
+    std::string value;
+    value.reserve(length);
+    for (const std::string& item : items) {
+        value += item;
+        value += '\n';
+    }
     tags.push_back(row.tag);
-    values.push_back(value);
+    values.push_back(std::move(value));
     if (row.tag == indictmentListTag) {
         tags.push_back(indictmentCountTag);
         values.push_back(std::to_string(items.size()));
