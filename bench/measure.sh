@@ -104,32 +104,56 @@ for channel in orv remote; do
 done
 
 echo
-echo "== 3. Email with a script that does nothing, against the script alone through system_safe"
-mail=$(show "$load" kav 0 "$events/mail.json" 1 400)
-echo "    $mail"
-script=$(show "$build/bench/kav-command-loop" 400 \
-    /etc/opt/KTRXORV/ORV/config/scripts/noop /tmp/bench-mime ops@example.com)
-echo "    $script"
-per_mail=$(calc "$(field "$mail" seconds) * 1000000 / $(field "$mail" calls)")
-echo "  per mail $per_mail us, script alone $(field "$script" mean_us) us;" \
-    "the daemon's own share $(calc "100 * (1 - $(field "$script" mean_us) / $per_mail)") %"
+echo "== 3. Email with a script that does nothing, against the script started directly through system_safe"
+# Alternating rounds, the fastest of each side: on a shared machine the
+# other load only ever adds time, so the minima compare the two fairly.
+best_mail=
+best_script=
+for round in 1 2 3 4 5; do
+    mail=$(show "$load" kav 0 "$events/mail.json" 1 200)
+    echo "    $mail"
+    script=$(show "$build/bench/kav-command-loop" 200 \
+        /etc/opt/KTRXORV/ORV/config/scripts/noop /tmp/bench-mime ops@example.com)
+    echo "    $script"
+    per_mail=$(calc "$(field "$mail" seconds) * 1000000 / $(field "$mail" calls)")
+    best_mail=$(calc "${best_mail:-$per_mail} < $per_mail ? ${best_mail:-$per_mail} : $per_mail")
+    alone=$(field "$script" mean_us)
+    best_script=$(calc "${best_script:-$alone} < $alone ? ${best_script:-$alone} : $alone")
+done
+echo "  per mail $best_mail us, script alone $best_script us (fastest of 5 rounds each);" \
+    "the daemon's own share $(calc "100 * (1 - $best_script / $best_mail)") %"
 left=$(ls -A /tmp | grep -c '^AVL' || true)
 echo "  temporary mail files left in /tmp: $left"
 
 echo
-echo "== 4. constructMime on a 16 MiB attachment, against md5sum and base64 -w 72 on the same file"
-head -c 16777216 /dev/urandom >/tmp/attachment.bin
+echo "== 4. Email of an event near the 16 MiB door limit, against md5sum and base64 -w 72 on a file of its size"
+big=/tmp/bench-big.json
+{
+    printf '{"class": "bench.mail", "code": "B16", "type": "FAULT", "timestamp": 1700000000, '
+    printf '"diagEngName": "diagA", "diagEngVersion": "2.0", "domainsAffected": "A", "platformCSN": "0123", '
+    printf '"platformModel": "M15", "classes": ["bench.mail"], "indictment": ["'
+    head -c 16000000 /dev/zero | tr '\0' z
+    printf '"]}'
+} >"$big"
+head -c 16000000 /dev/urandom >/tmp/attachment.bin
 tools=$(show "$build/bench/kav-command-loop" 5 /bin/sh -c \
     "md5sum /tmp/attachment.bin >/dev/null && base64 -w 72 /tmp/attachment.bin >/tmp/base64.out")
 echo "    $tools"
-tools_mbs=$(calc "16777216 / $(field "$tools" mean_us)")
-for mode in file memory; do
-    mime=$(show "$build/bench/kav-mime-bench" $mode /tmp/attachment.bin /tmp/mime.out 5)
-    echo "    $mime"
-    echo "  constructMime ($mode) $(field "$mime" mb_per_s) MB/s, md5sum + base64 $tools_mbs MB/s;" \
-        "ratio $(calc "$(field "$mime" mb_per_s) / $tools_mbs")"
-done
-rm -f /tmp/attachment.bin /tmp/mime.out /tmp/base64.out
+rm -f /tmp/attachment.bin /tmp/base64.out
+# Peak RSS (VmHWM) starts again from the current RSS.
+echo 5 >"/proc/$kav/clear_refs"
+rss_before=$(rss_kib "$kav")
+mail=$(show "$load" kav 0 "$big" 1 5)
+echo "    $mail"
+peak=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$kav/status")
+rm -f "$big"
+per_big=$(calc "$(field "$mail" seconds) * 1000000 / $(field "$mail" calls)")
+echo "  per mail $per_big us (door call included), md5sum + base64 $(field "$tools" mean_us) us;" \
+    "ratio $(calc "$per_big / $(field "$tools" mean_us)")"
+echo "  RSS before $rss_before KiB, peak during $peak KiB: growth $((peak - rss_before)) KiB," \
+    "$(calc "($peak - $rss_before) / 15625") times the event (15625 KiB)"
+left=$(ls -A /tmp | grep -c '^AVL\|^DXAEvent' || true)
+echo "  temporary mail files left in /tmp: $left"
 
 echo
 echo "== 5. Memory of the daemon"
