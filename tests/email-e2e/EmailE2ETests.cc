@@ -125,6 +125,24 @@ protected:
 
     bool scratchIsEmpty() const { return fs::is_empty(m_box.hostPath("/tmp")); }
 
+    // Posts `count` events with codes PREFIX0, PREFIX1, ... from as many
+    // callers at once and expects every post to succeed.
+    void postConcurrently(const std::string& prefix, int count)
+    {
+        std::vector<pid_t> posts;
+        for (int i = 0; i < count; ++i) {
+            const std::string file = m_box.root() + "/" + prefix + std::to_string(i) + ".json";
+            std::ofstream(file) << event(prefix + std::to_string(i)).dump();
+            posts.push_back(spawnProcess({ DaemonSandbox::buildPath("tools/orv-event/orv-event"), "post", file },
+                { { "ORV_DOOR_DIR", m_box.doorDir() } }));
+        }
+        for (pid_t pid : posts) {
+            int status = -1;
+            waitpid(pid, &status, 0);
+            EXPECT_EQ(status, 0);
+        }
+    }
+
     DaemonSandbox m_box;
 };
 
@@ -212,18 +230,7 @@ TEST_F(EmailE2E, TestEmailIsTheSameMailAsAReport)
 TEST_F(EmailE2E, TwentyConcurrentReportsStayApart)
 {
     start(line("ops@x.example"));
-    std::vector<pid_t> posts;
-    for (int i = 0; i < 20; ++i) {
-        const std::string file = m_box.root() + "/concurrent-" + std::to_string(i) + ".json";
-        std::ofstream(file) << event("C" + std::to_string(i)).dump();
-        posts.push_back(spawnProcess({ DaemonSandbox::buildPath("tools/orv-event/orv-event"), "post", file },
-            { { "ORV_DOOR_DIR", m_box.doorDir() } }));
-    }
-    for (pid_t pid : posts) {
-        int status = -1;
-        waitpid(pid, &status, 0);
-        EXPECT_EQ(status, 0);
-    }
+    postConcurrently("C", 20);
 
     std::vector<json> mails = describe(filesIn(m_box.hostPath(spool)));
     ASSERT_EQ(mails.size(), 20u);
@@ -289,18 +296,7 @@ TEST_F(EmailE2E, ScriptsInheritOnlyTheStandardDescriptors)
         "    out.write(' '.join(fds))\n",
         0755);
     start(line("a", "list_fds") + line("b", "list_fds"));
-    std::vector<pid_t> posts;
-    for (int i = 0; i < 6; ++i) {
-        const std::string file = m_box.root() + "/fds-" + std::to_string(i) + ".json";
-        std::ofstream(file) << event("F" + std::to_string(i)).dump();
-        posts.push_back(spawnProcess({ DaemonSandbox::buildPath("tools/orv-event/orv-event"), "post", file },
-            { { "ORV_DOOR_DIR", m_box.doorDir() } }));
-    }
-    for (pid_t pid : posts) {
-        int status = -1;
-        waitpid(pid, &status, 0);
-        EXPECT_EQ(status, 0);
-    }
+    postConcurrently("F", 6);
     const std::vector<std::string> lists = filesIn(m_box.hostPath(spool));
     EXPECT_EQ(lists.size(), 12u);
     for (const std::string& list : lists)
