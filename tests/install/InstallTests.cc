@@ -85,6 +85,32 @@ protected:
 
 }
 
+// A new administrator's first steps with the package: the shipped
+// configuration checks clean, the sample event's route names the shipped
+// email line, and the counters show the sample once it is reported.
+TEST_F(InstallTest, OperatorCommandsWorkFromTheInstalledPackage)
+{
+    startInstalled();
+    const std::string orvEvent = std::string(StagedInstall::prefix) + "/bin/orv-event";
+
+    ProcessResult checked = m_stage.inSandbox({ orvEvent, "check-config" });
+    EXPECT_EQ(checked.exitStatus, 0) << checked.output;
+    EXPECT_EQ(checked.output, "");
+
+    ProcessResult routed = m_stage.inSandbox({ orvEvent, "route", "--json", sampleEvent });
+    ASSERT_EQ(routed.exitStatus, 0) << routed.output;
+    EXPECT_NE(routed.output.find("hw-team@example.com"), std::string::npos) << routed.output;
+    EXPECT_EQ(messagesIn("platform.log"), 0u);
+
+    postSample();
+    ProcessResult stats = m_stage.orvEvent({ "stats" });
+    ASSERT_EQ(stats.exitStatus, 0) << stats.output;
+    EXPECT_NE(stats.output.find(R"("eventsReceived": 1,)"), std::string::npos) << stats.output;
+    ProcessResult metrics = m_stage.orvEvent({ "stats", "--prometheus" });
+    ASSERT_EQ(metrics.exitStatus, 0) << metrics.output;
+    EXPECT_NE(metrics.output.find("kav_events_received_total 1\n"), std::string::npos) << metrics.output;
+}
+
 TEST_F(InstallTest, KeepsAnAdministratorsConfiguration)
 {
     std::string controlFile = m_stage.staged(config + "/event_email.cf");
