@@ -34,9 +34,13 @@ public:
 private:
     // Closed when the last writer using it is done.
     struct OpenFile {
+        OpenFile(int fd, long long inode) : fd(fd), inode(inode) {}
+        ~OpenFile();
+        OpenFile(const OpenFile&) = delete;
+        OpenFile& operator=(const OpenFile&) = delete;
+
         int fd;
         long long inode;
-        ~OpenFile();
     };
     struct Slot {
         std::shared_ptr<OpenFile> file;
