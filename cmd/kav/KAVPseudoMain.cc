@@ -9,10 +9,10 @@
 #include "KAVApp.h"
 #include "KAVWorkArea.h"
 #include "LogStatement.h"
+#include "MessageCatalog.h"
 
 namespace {
 
-constexpr const char* TEXT_DOMAIN = "KTRX_VOTRA_CMD";
 constexpr const char* MESSAGE_DIR = "/opt/KTRXORV/lib/locale";
 constexpr int outOfMemory = 12;
 // Every report allocates and frees its working memory on its door thread.
@@ -32,8 +32,9 @@ KAVPseudoMain::KAVPseudoMain()
 void KAVPseudoMain::setUpI18N()
 {
     setlocale(LC_ALL, "");
-    bindtextdomain(TEXT_DOMAIN, MESSAGE_DIR);
-    textdomain(TEXT_DOMAIN);
+    bindtextdomain(TEXT_DOMAIN_NAME, MESSAGE_DIR);
+    textdomain(TEXT_DOMAIN_NAME);
+    forgetTranslations();
 }
 
 Application* KAVPseudoMain::createApplicationObject()

@@ -1,7 +1,8 @@
 #include "ListReader.h"
 
+#include <algorithm>
 #include <stdexcept>
-#include <unordered_set>
+#include <string_view>
 
 #include "PairTypes.h"
 
@@ -40,13 +41,24 @@ std::vector<Member> ListReader::readList(unsigned depth)
     if (m_in.getU32() != uniqueNames)
         fail("list flags other than unique names");
     std::vector<Member> members;
-    std::unordered_set<std::string> names;
-    while (std::optional<Member> member = readPair(depth)) {
-        if (!names.insert(member->name).second)
-            fail("pair \"" + member->name + "\" given twice");
+    while (std::optional<Member> member = readPair(depth))
         members.push_back(std::move(*member));
-    }
+    requireUniqueNames(members);
     return members;
+}
+
+// Sorted views of the names: no copies, and n log n for a hostile list of
+// many members.
+void ListReader::requireUniqueNames(const std::vector<Member>& members)
+{
+    std::vector<std::string_view> names;
+    names.reserve(members.size());
+    for (const Member& member : members)
+        names.emplace_back(member.name);
+    std::sort(names.begin(), names.end());
+    const auto twice = std::adjacent_find(names.begin(), names.end());
+    if (twice != names.end())
+        fail("pair \"" + std::string(*twice) + "\" given twice");
 }
 
 // The next pair, or nothing at the end-of-list marker.

@@ -34,6 +34,7 @@ private:
     uint64_t readElement(Type type);
     NestedArray readLists(uint32_t count, unsigned depth);
     void requireRoom(uint32_t count, size_t bytesEach);
+    static void requireUniqueNames(const std::vector<Member>& members);
 
     XdrReader& m_in;
 };

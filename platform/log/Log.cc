@@ -1,6 +1,5 @@
 #include "Log.h"
 
-#include <libintl.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -105,8 +104,10 @@ std::string messageText(int id, va_list args)
     const CatalogEntry* entry = findCatalogEntry(id);
     if (!entry)
         return eventMessageWithoutEntry(id, args);
-    const char* format = dgettext(TEXT_DOMAIN_NAME, entry->text);
-    return std::string(entry->name) + ": " + formatV(format, args);
+    std::string text = entry->name;
+    text += ": ";
+    text += formatV(translatedText(*entry), args);
+    return text;
 }
 
 }

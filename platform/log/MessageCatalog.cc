@@ -1,6 +1,9 @@
 #include "MessageCatalog.h"
 
+#include <libintl.h>
+
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 
 #include "MessageIds.h"
@@ -63,6 +66,31 @@ const CatalogEntry* findCatalogEntry(int id)
     if (it == std::end(catalog) || it->id != id)
         return nullptr;
     return it;
+}
+
+namespace {
+
+// dgettext looks at the environment and takes a lock on every call; a
+// running daemon's locale does not change, so each text is looked up once.
+std::atomic<const char*> translations[std::size(catalog)];
+
+}
+
+const char* translatedText(const CatalogEntry& entry)
+{
+    std::atomic<const char*>& slot = translations[&entry - std::begin(catalog)];
+    const char* text = slot.load(std::memory_order_acquire);
+    if (!text) {
+        text = dgettext(TEXT_DOMAIN_NAME, entry.text);
+        slot.store(text, std::memory_order_release);
+    }
+    return text;
+}
+
+void forgetTranslations()
+{
+    for (auto& slot : translations)
+        slot.store(nullptr, std::memory_order_release);
 }
 
 const CatalogEntry* catalogBegin() { return std::begin(catalog); }

@@ -10,6 +10,12 @@ struct CatalogEntry {
 // The entry of `id`, or nullptr when the catalogue has none.
 const CatalogEntry* findCatalogEntry(int id);
 
+// The entry's text in the current message locale. Looked up once and then
+// kept: call forgetTranslations() after binding the text domain or changing
+// the locale.
+const char* translatedText(const CatalogEntry& entry);
+void forgetTranslations();
+
 // Every entry, in identifier order (for tooling such as the .pot generator).
 const CatalogEntry* catalogBegin();
 const CatalogEntry* catalogEnd();

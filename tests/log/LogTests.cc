@@ -79,6 +79,17 @@ TEST_F(LogTest, LineFormatCatalogueAndEventMessages)
     EXPECT_EQ(textOf(platform[1]), "MSG987654: CPU0 X12");
 }
 
+TEST(LogLineTest, EveryFieldIsWrittenExactly)
+{
+    const LogLine late { { 1700000000, 999999 }, "kav", 4242, 3, "Some.cc", 77 };
+    EXPECT_EQ(late.format("text \xc3\xa9\n"), "2023-11-14T22:13:20.999Z kav[4242] L3 Some.cc:77 text \xc3\xa9\n");
+    // The same thread a second later, and back: the stamp follows the time.
+    const LogLine next { { 1700000001, 5000 }, "kav", 1, 0, "A.cc", 1 };
+    EXPECT_EQ(next.format("x"), "2023-11-14T22:13:21.005Z kav[1] L0 A.cc:1 x\n");
+    const LogLine early { { 86399, 0 }, "t", 7, 10, "B.cc", 100000 };
+    EXPECT_EQ(early.format(""), "1970-01-01T23:59:59.000Z t[7] L10 B.cc:100000 \n");
+}
+
 TEST_F(LogTest, TraceLinesDropTrailingNewlineAndEscapeControls)
 {
     logStatement(2, LogDest::trace(), 0, "rc = <%d>\n", 7);
