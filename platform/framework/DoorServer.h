@@ -1,6 +1,6 @@
-// Serves doors: registered service objects, the doors that lead to them,
-// the reader thread that assembles requests and the door threads that run
-// them. The server owns its registered services and destroys them when it
+// Serves doors: registered service objects, the doors that lead to them
+// and the door threads, which take turns waiting for requests and each run
+// the one they complete. The server owns its registered services and destroys them when it
 // shuts down, after the last call has finished.
 #pragma once
 
