@@ -150,19 +150,13 @@ void KAVManager::methodDispatch()
 
 void KAVManager::dispatchEvent(unsigned methodId)
 {
-    unsigned size = 0;
-    getParam(size);
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size ? size : 1]);
-    if (!buffer) {
-        logStatement(4, LogDest::trace(), MEM_ALLOC_FAILED, "KAVManager");
-        logStatement(4, LogDest::platform(), MEM_ALLOC_FAILED, "KAVManager");
-        return;
-    }
-    getVoidParam(buffer.get(), size);
-
+    // The event takes the received bytes over: a parameter near the door's
+    // size bound would otherwise be held two or three times at once.
+    std::vector<char> bytes;
+    takeParam(bytes);
     std::unique_ptr<DXAEvent> event;
     try {
-        event = std::make_unique<DXAEvent>(buffer.get(), size);
+        event = std::make_unique<DXAEvent>(std::move(bytes));
     } catch (...) {
         m_stats->badEvent();
         eventObjectFailed();
@@ -176,9 +170,6 @@ void KAVManager::dispatchEvent(unsigned methodId)
     } catch (...) {
         eventObjectFailed();
     }
-    // The buffer goes before the event.
-    buffer.reset();
-    event.reset();
 }
 
 int KAVManager::receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string& eventClass)

@@ -10,9 +10,16 @@
 
 namespace key = orv::event::key;
 
+// Long texts of the members stay in the payload (unpackSharing): a text
+// read from them goes through sharedText.
 struct DXAEvent::Members {
     std::vector<char> payload;
     std::vector<orv::event::Member> members;
+
+    std::string_view shared(const std::string& text) const
+    {
+        return orv::event::sharedText(text, payload.data());
+    }
 
     // The value of the named member if the event carries it with type T.
     template <class T>
@@ -30,7 +37,7 @@ struct DXAEvent::Members {
         const std::string* found = find<std::string>(name);
         if (!found)
             return ENOENT;
-        value = *found;
+        value = shared(*found);
         return 0;
     }
 
@@ -39,7 +46,20 @@ struct DXAEvent::Members {
         const std::vector<std::string>* found = find<std::vector<std::string>>(name);
         if (!found)
             return ENOENT;
-        value.assign(found->begin(), found->end());
+        value.clear();
+        for (const std::string& item : *found)
+            value.emplace_back(shared(item));
+        return 0;
+    }
+
+    int textViews(const char* name, std::vector<std::string_view>& value) const
+    {
+        const std::vector<std::string>* found = find<std::vector<std::string>>(name);
+        if (!found)
+            return ENOENT;
+        value.clear();
+        for (const std::string& item : *found)
+            value.push_back(shared(item));
         return 0;
     }
 };
@@ -52,7 +72,13 @@ DXAEvent::DXAEvent(char* bytes, unsigned length) : m_members(std::make_unique<Me
     // that forward the payload are done with the event.
     if (length != 0)
         m_members->payload.assign(bytes, bytes + length);
-    m_members->members = orv::event::unpack(m_members->payload.data(), m_members->payload.size());
+    m_members->members = orv::event::unpackSharing(m_members->payload.data(), m_members->payload.size());
+}
+
+DXAEvent::DXAEvent(std::vector<char>&& bytes) : m_members(std::make_unique<Members>())
+{
+    m_members->payload = std::move(bytes);
+    m_members->members = orv::event::unpackSharing(m_members->payload.data(), m_members->payload.size());
 }
 
 DXAEvent::~DXAEvent() = default;
@@ -144,4 +170,14 @@ int DXAEvent::getEventClasses(std::list<std::string>& value) const
 int DXAEvent::getEventIndictment(std::list<std::string>& value) const
 {
     return m_members->textList(key::indictment, value);
+}
+
+int DXAEvent::viewEventClasses(std::vector<std::string_view>& value) const
+{
+    return m_members->textViews(key::classes, value);
+}
+
+int DXAEvent::viewEventIndictment(std::vector<std::string_view>& value) const
+{
+    return m_members->textViews(key::indictment, value);
 }

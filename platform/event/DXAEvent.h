@@ -7,12 +7,15 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class DXAEvent {
 public:
     // Decodes a copy of `bytes`; throws std::runtime_error on malformed input.
     DXAEvent(char* bytes, unsigned length);
+    // Decodes `bytes`, taking them over instead of copying them.
+    explicit DXAEvent(std::vector<char>&& bytes);
     ~DXAEvent();
 
     DXAEvent(const DXAEvent&) = delete;
@@ -33,6 +36,10 @@ public:
     int getPackedEventPayload(char** payload, unsigned& length) const;
     int getEventClasses(std::list<std::string>& value) const;
     int getEventIndictment(std::list<std::string>& value) const;
+    // The same lists without copying them: the views stay valid as long as
+    // the event (an indictment item may be megabytes long).
+    int viewEventClasses(std::vector<std::string_view>& value) const;
+    int viewEventIndictment(std::vector<std::string_view>& value) const;
 
 private:
     struct Members;

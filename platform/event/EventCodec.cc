@@ -1,6 +1,7 @@
 #include "EventCodec.h"
 
 #include <bit>
+#include <cstring>
 #include <stdexcept>
 
 #include "ListReader.h"
@@ -27,6 +28,20 @@ void readHeader(XdrReader& in)
         fail("not XDR encoded");
     if ((header[1] != 0 && header[1] != 1) || header[2] != 0 || header[3] != 0)
         fail("unknown header bytes");
+}
+
+std::vector<Member> unpackOf(const char* bytes, size_t length, bool shareTexts)
+{
+    if (!bytes && length)
+        fail("no bytes");
+    XdrReader in(bytes, length);
+    readHeader(in);
+    std::vector<Member> members = ListReader(in, shareTexts).readList(0);
+    // The bytes are forwarded to the proxy and mailed as they are, so
+    // anything after the list is refused rather than carried along.
+    if (in.remaining() != 0)
+        fail(std::to_string(in.remaining()) + " bytes after the end of the list");
+    return members;
 }
 
 }
@@ -59,16 +74,29 @@ std::vector<char> pack(const std::vector<Member>& members, ByteOrder order)
 
 std::vector<Member> unpack(const char* bytes, size_t length)
 {
-    if (!bytes && length)
-        fail("no bytes");
-    XdrReader in(bytes, length);
-    readHeader(in);
-    std::vector<Member> members = ListReader(in).readList(0);
-    // The bytes are forwarded to the proxy and mailed as they are, so
-    // anything after the list is refused rather than carried along.
-    if (in.remaining() != 0)
-        fail(std::to_string(in.remaining()) + " bytes after the end of the list");
-    return members;
+    return unpackOf(bytes, length, false);
+}
+
+std::vector<Member> unpackSharing(const char* bytes, size_t length)
+{
+    return unpackOf(bytes, length, true);
+}
+
+std::string sharedTextReference(size_t offset, size_t length)
+{
+    const uint64_t words[2] = { offset, length };
+    std::string reference(1 + sizeof words, '\0');
+    std::memcpy(reference.data() + 1, words, sizeof words);
+    return reference;
+}
+
+std::string_view sharedText(const std::string& text, const char* bytes)
+{
+    uint64_t words[2] = {};
+    if (text.size() != 1 + sizeof words || text[0] != '\0')
+        return text;
+    std::memcpy(words, text.data() + 1, sizeof words);
+    return std::string_view(bytes + words[0], words[1]);
 }
 
 ByteOrder packedByteOrder(const char* bytes, size_t length)

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -127,6 +128,21 @@ std::vector<char> pack(const std::vector<Member>& members, ByteOrder order = hos
 // Throws std::runtime_error for anything but one complete, well-formed list
 // that ends exactly at `length`; never reads outside [bytes, bytes + length).
 std::vector<Member> unpack(const char* bytes, size_t length);
+
+// As unpack, for a caller that keeps `bytes` as long as the members: a text
+// of the outermost list's pairs from sharedTextMinimum bytes up is not
+// copied (an event may carry megabytes in one text), its member holding a
+// reference to its place in `bytes` instead, which sharedText resolves.
+inline constexpr size_t sharedTextMinimum = 4096;
+std::vector<Member> unpackSharing(const char* bytes, size_t length);
+
+// A text of members from unpackSharing(bytes, ...): the shared bytes it
+// refers to, or the text itself.
+std::string_view sharedText(const std::string& text, const char* bytes);
+
+// The reference unpackSharing leaves in place of a shared text. It starts
+// with a NUL byte, which no text of a packed event holds.
+std::string sharedTextReference(size_t offset, size_t length);
 
 // The byte order named in the header of bytes that unpack accepts.
 ByteOrder packedByteOrder(const char* bytes, size_t length);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "PairTypes.h"
 
@@ -18,11 +19,6 @@ constexpr size_t smallestList = 16;
 [[noreturn]] void fail(const std::string& what)
 {
     throw std::runtime_error("malformed packed event: " + what);
-}
-
-bool hasNul(const std::string& text)
-{
-    return text.find('\0') != std::string::npos;
 }
 
 size_t wireBytes(const TypeInfo& info)
@@ -78,10 +74,11 @@ std::optional<Member> ListReader::readPair(unsigned depth)
         fail("empty pair name");
     const uint32_t type = m_in.getU32();
     const uint32_t count = m_in.getU32();
+    m_sharedBytes = 0;
     member.value = readValue(type, count, depth);
     if (m_in.offset() - start != encoded)
         fail("pair \"" + member.name + "\" size does not match its contents");
-    if (decodedSize(member) != decoded)
+    if (decodedSize(member, std::exchange(m_sharedBytes, 0)) != decoded)
         fail("pair \"" + member.name + "\" memory size does not match its contents");
     return member;
 }
@@ -106,9 +103,9 @@ Value ListReader::readValue(uint32_t typeNumber, uint32_t count, unsigned depth)
     case Shape::Opaque:
         return readOpaque(count);
     case Shape::Text:
-        return readText();
+        return readText(m_shareTexts && depth == 0);
     case Shape::TextArray:
-        return readTexts(count);
+        return readTexts(count, m_shareTexts && depth == 0);
     case Shape::List:
         if (depth >= maxNesting)
             fail("lists nested deeper than " + std::to_string(maxNesting) + " levels");
@@ -119,12 +116,17 @@ Value ListReader::readValue(uint32_t typeNumber, uint32_t count, unsigned depth)
     fail("unsupported pair type " + std::to_string(typeNumber));
 }
 
-std::string ListReader::readText()
+std::string ListReader::readText(bool share)
 {
-    std::string text = m_in.getString();
-    if (hasNul(text))
+    const size_t at = m_in.offset() + 4;
+    const std::string_view text = m_in.getStringView();
+    if (text.find('\0') != std::string_view::npos)
         fail("text holding a NUL byte");
-    return text;
+    if (!share || text.size() < sharedTextMinimum)
+        return std::string(text);
+    std::string reference = sharedTextReference(at, text.size());
+    m_sharedBytes += text.size() - reference.size();
+    return reference;
 }
 
 // A count the remaining bytes cannot hold is refused before anything is
@@ -135,12 +137,12 @@ void ListReader::requireRoom(uint32_t count, size_t bytesEach)
         fail("element count " + std::to_string(count) + " beyond the packed bytes");
 }
 
-std::vector<std::string> ListReader::readTexts(uint32_t count)
+std::vector<std::string> ListReader::readTexts(uint32_t count, bool share)
 {
     requireRoom(count, 4);
     std::vector<std::string> items;
     for (uint32_t i = 0; i < count; ++i)
-        items.push_back(readText());
+        items.push_back(readText(share));
     return items;
 }
 

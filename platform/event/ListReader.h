@@ -18,7 +18,9 @@ inline constexpr unsigned maxNesting = 20;
 
 class ListReader {
 public:
-    explicit ListReader(XdrReader& in) : m_in(in) {}
+    // `shareTexts`: long texts of the outermost pairs become references to
+    // the reader's bytes (see unpackSharing).
+    explicit ListReader(XdrReader& in, bool shareTexts = false) : m_in(in), m_shareTexts(shareTexts) {}
 
     // Version and flags words, the pairs and the end marker.
     std::vector<Member> readList(unsigned depth);
@@ -26,8 +28,8 @@ public:
 private:
     std::optional<Member> readPair(unsigned depth);
     Value readValue(uint32_t typeNumber, uint32_t count, unsigned depth);
-    std::string readText();
-    std::vector<std::string> readTexts(uint32_t count);
+    std::string readText(bool share = false);
+    std::vector<std::string> readTexts(uint32_t count, bool share);
     Number readNumber(Type type);
     Numbers readNumbers(Type type, uint32_t count);
     Numbers readOpaque(uint32_t count);
@@ -37,6 +39,9 @@ private:
     static void requireUniqueNames(const std::vector<Member>& members);
 
     XdrReader& m_in;
+    const bool m_shareTexts;
+    // Text bytes of the pair being read that stay in the packed bytes.
+    uint64_t m_sharedBytes = 0;
 };
 
 }

@@ -180,9 +180,9 @@ uint64_t elementCount(const Value& value)
     }, value);
 }
 
-uint64_t decodedSize(const Member& member)
+uint64_t decodedSize(const Member& member, uint64_t sharedBytes)
 {
-    return align8(pairHeaderSize + member.name.size() + 1) + align8(valueSize(member.value));
+    return align8(pairHeaderSize + member.name.size() + 1) + align8(valueSize(member.value) + sharedBytes);
 }
 
 }

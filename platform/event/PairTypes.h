@@ -63,6 +63,8 @@ uint64_t elementCount(const Value& value);
 
 // The memory size the unpacking side allocates for the pair; it travels in
 // the packed form, so it has to be reproduced exactly.
-uint64_t decodedSize(const Member& member);
+// `sharedBytes`: text bytes the member's value leaves in the packed bytes
+// (see unpackSharing) instead of holding them.
+uint64_t decodedSize(const Member& member, uint64_t sharedBytes = 0);
 
 }

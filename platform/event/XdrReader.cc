@@ -67,4 +67,14 @@ std::string XdrReader::getString()
     return getOpaque(getU32());
 }
 
+std::string_view XdrReader::getStringView()
+{
+    const size_t count = getU32();
+    require(count + (4 - count % 4) % 4);
+    const std::string_view bytes(m_bytes + m_offset, count);
+    m_offset += count;
+    skipPadding(count);
+    return bytes;
+}
+
 }

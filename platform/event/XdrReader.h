@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orv::event {
 
@@ -18,6 +19,8 @@ public:
     int64_t getI64();
     // A counted string; its padding must be zero bytes.
     std::string getString();
+    // The same without copying: a view of the reader's bytes.
+    std::string_view getStringView();
     // `count` bytes without a length word, then zero padding.
     std::string getOpaque(size_t count);
     // Raw bytes, no length word and no padding.

@@ -37,6 +37,16 @@ int DoorService::getVoidParam(void* buffer, unsigned size)
     return count == param.size() ? 0 : -1;
 }
 
+int DoorService::takeParam(std::vector<char>& bytes)
+{
+    Invocation* call = Invocation::current();
+    if (call == nullptr)
+        return -1;
+    bytes.clear();
+    bytes.swap(call->param());
+    return 0;
+}
+
 void DoorService::doorReturn()
 {
     doorReturn(0);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <mutex>
+#include <vector>
 
 class DoorService {
 public:
@@ -25,6 +26,10 @@ public:
     // Copies the parameter into `buffer` (at most `size` bytes); 0 when the
     // whole parameter fitted, -1 otherwise.
     int getVoidParam(void* buffer, unsigned size);
+    // Hands the parameter over into `bytes` instead of copying it (a large
+    // parameter is megabytes); the call's parameter is empty afterwards.
+    // 0, or -1 outside a call.
+    int takeParam(std::vector<char>& bytes);
     // Completes the current call with status 0 and no reply data.
     void doorReturn();
     // Completes the current call with `status` and `length` bytes of data.

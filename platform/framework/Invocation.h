@@ -23,6 +23,7 @@ public:
 
     unsigned method() const { return m_method; }
     const std::vector<char>& param() const { return m_param; }
+    std::vector<char>& param() { return m_param; }
 
     // The service's answer; a second answer for the same call is ignored.
     void complete(int status, const void* data, unsigned length);

@@ -1,9 +1,11 @@
 #include "PendingRequest.h"
 
+#include <sys/mman.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "LogStatement.h"
@@ -12,6 +14,10 @@ namespace {
 
 // The parameter buffer grows by at most this much per read.
 constexpr size_t GROWTH = 64 * 1024;
+// A parameter from this size up gets room for all of it after its first
+// this many bytes (a smaller one after its first quarter).
+constexpr size_t RESERVE_AFTER = 1024 * 1024;
+constexpr uintptr_t HUGE_PAGE = 2 * 1024 * 1024;
 // The header is read together with the start of the parameter; a request
 // no larger than this (every ordinary event) arrives in one receive.
 constexpr size_t FIRST_READ = 16 * 1024;
@@ -84,6 +90,8 @@ PendingRequest::State PendingRequest::readParam()
 {
     while (m_paramHave < m_request.length) {
         size_t want = std::min<size_t>(m_request.length, m_paramHave + GROWTH);
+        if (m_param.capacity() < m_request.length && m_paramHave >= std::min<size_t>(RESERVE_AFTER, m_request.length / 4))
+            reserveWhole();
         if (m_param.size() < want)
             m_param.resize(want);
         size_t got = 0;
@@ -93,6 +101,22 @@ PendingRequest::State PendingRequest::readParam()
         m_paramHave += got;
     }
     return State::Complete;
+}
+
+// Room for the whole parameter, once it has shown its size with its first
+// bytes: a large one is then not copied again and again as it grows. Only
+// what arrives is touched, so the memory a caller makes the daemon use still
+// follows what it sent. Huge pages, where the system gives them on request,
+// spare the thousands of page faults a parameter of megabytes costs in
+// small pages.
+void PendingRequest::reserveWhole()
+{
+    m_param.reserve(m_request.length);
+    const auto start = reinterpret_cast<uintptr_t>(m_param.data());
+    const uintptr_t first = (start + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    const uintptr_t end = (start + m_param.capacity()) & ~(HUGE_PAGE - 1);
+    if (end > first)
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 }
 
 PendingRequest::State PendingRequest::receive(void* at, size_t length, size_t& got)

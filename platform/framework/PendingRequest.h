@@ -49,6 +49,7 @@ public:
 private:
     State readHeader();
     State readParam();
+    void reserveWhole();
     State checkHeader();
     State dropped(int outcome);
     // One non-blocking receive; Reading when nothing is there yet.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <list>
 #include <stdexcept>
+#include <string_view>
 
 #include "DXAEvent.h"
 #include "EventTestData.h"
@@ -130,4 +132,59 @@ TEST(DXAEvent, CarriesMembersOfOtherTypesUntouched)
     EXPECT_EQ(other->getEventClasses(items), ENOENT);
     EXPECT_EQ(text, "keep");
     EXPECT_EQ(seconds, 42);
+}
+
+namespace {
+
+// The offset of the decoded-size word of the pair named `name`: the word
+// before the name's length word.
+size_t decodedSizeWord(const std::vector<char>& packed, const std::string& name)
+{
+    const std::string_view bytes(packed.data(), packed.size());
+    const size_t at = bytes.find(name);
+    return at - 8;
+}
+
+}
+
+// Long texts stay in the received bytes instead of being copied; what the
+// accessors give, and what is refused, must not change for them.
+TEST(DXAEvent, LongTextsReadAsTheyWereSentAndAreCheckedAsStrictly)
+{
+    using Texts = std::vector<std::string>;
+    const std::string longClass = "fault." + std::string(5000, 'c');
+    const Texts indictment { std::string(orv::event::sharedTextMinimum, 'x'), "CPU1",
+        std::string(orv::event::sharedTextMinimum - 1, 'y'), std::string(70000, 'z') };
+    std::vector<orv::event::Member> members = fullMembers();
+    members[0].value = longClass;
+    members[10].value = indictment;
+    const std::vector<char> packed = orv::event::pack(members);
+
+    std::vector<char> moved = packed;
+    DXAEvent event(std::move(moved));
+    std::string text;
+    EXPECT_EQ(event.getEventClass(text), 0);
+    EXPECT_EQ(text, longClass);
+    std::list<std::string> items;
+    EXPECT_EQ(event.getEventIndictment(items), 0);
+    EXPECT_EQ(items, std::list<std::string>(indictment.begin(), indictment.end()));
+    std::vector<std::string_view> views;
+    EXPECT_EQ(event.viewEventIndictment(views), 0);
+    EXPECT_EQ(Texts(views.begin(), views.end()), indictment);
+    EXPECT_EQ(event.viewEventClasses(views), 0);
+    EXPECT_EQ(Texts(views.begin(), views.end()), (Texts { "fault.cpu.ecache", "fault.io.x" }));
+    char* payload = nullptr;
+    unsigned length = 0;
+    ASSERT_EQ(event.getPackedEventPayload(&payload, length), 0);
+    EXPECT_EQ(std::vector<char>(payload, payload + length), packed);
+
+    // A decoded size that disagrees, or a NUL byte, inside a long text.
+    for (const std::string& name : { std::string("class"), std::string("indictment") }) {
+        std::vector<char> lying = packed;
+        lying[decodedSizeWord(lying, name) + 3] ^= 8;
+        EXPECT_THROW(DXAEvent(lying.data(), static_cast<unsigned>(lying.size())), std::runtime_error) << name;
+    }
+    std::vector<char> withNul = packed;
+    withNul[std::string_view(withNul.data(), withNul.size()).find("zzzz") + 1000] = '\0';
+    EXPECT_THROW(DXAEvent(std::move(withNul)), std::runtime_error);
 }
