@@ -19,8 +19,29 @@ int EdString::init(const std::vector<std::string>& newPatterns, const std::vecto
 {
     if (newPatterns.size() != newReplacements.size())
         return -1;
+    std::vector<Pieces> pieces;
+    for (const std::string& replacement : newReplacements)
+        pieces.push_back({ owned.emplace_back(replacement) });
+    return refer(newPatterns, pieces);
+}
+
+int EdString::refer(const std::vector<std::string>& newPatterns, const std::vector<Pieces>& newReplacements)
+{
+    if (newPatterns.size() != newReplacements.size())
+        return -1;
     patterns.insert(patterns.end(), newPatterns.begin(), newPatterns.end());
-    replacements.insert(replacements.end(), newReplacements.begin(), newReplacements.end());
+    for (const Pieces& pieces : newReplacements) {
+        size_t size = 0;
+        for (std::string_view piece : pieces)
+            size += piece.size();
+        replacements.push_back(pieces);
+        replacementSizes.push_back(size);
+    }
+    return compile();
+}
+
+int EdString::compile()
+{
     for (size_t i = expressions.size(); i < patterns.size(); ++i) {
         if (!RegexCost::acceptable(patterns[i]))
             return -1;
@@ -62,7 +83,8 @@ int EdString::changeString(std::string& text, long long& budget)
 void EdString::replaceAll(size_t index, std::string& text, long long& budget)
 {
     const regex_t* expression = expressions[index].get();
-    const std::string& replacement = replacements[index];
+    const Pieces& replacement = replacements[index];
+    const size_t replacementSize = replacementSizes[index];
     std::string edited;
     size_t copied = 0;
     bool changed = false;
@@ -82,14 +104,15 @@ void EdString::replaceAll(size_t index, std::string& text, long long& budget)
             continue;
         }
         lastEnd = end;
-        const long long growth = static_cast<long long>(replacement.size()) - static_cast<long long>(end - start);
+        const long long growth = static_cast<long long>(replacementSize) - static_cast<long long>(end - start);
         if (growth > budget) {
             limitHit = true;
             break;
         }
         budget -= growth;
         edited.append(text, copied, start - copied);
-        edited += replacement;
+        for (std::string_view piece : replacement)
+            edited += piece;
         copied = end;
         changed = true;
         // An empty match moves on by one character, which stays as it is.

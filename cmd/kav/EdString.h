@@ -5,12 +5,18 @@
 
 #include <regex.h>
 
+#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class EdString {
 public:
+    // A replacement given as pieces inserted one after the other. The
+    // pieces stay the caller's: a tag value may be megabytes of an event.
+    using Pieces = std::vector<std::string_view>;
+
     // Lines that match it (a "#" in the first column, or nothing but blanks,
     // tabs and newlines) are dropped from control files and templates.
     static constexpr const char* COMMENT_PATTERN = "^#|^[ \t\n]*$";
@@ -21,6 +27,10 @@ public:
     // pattern that would compile too large (RegexCost) counts as not compiling.
     int init(const std::vector<std::string>& patterns, const std::vector<std::string>& replacements);
     int init(const std::string& pattern, const std::string& replacement);
+
+    // As init, without copying the replacements: what the pieces refer to
+    // must outlive every use of the editor.
+    int refer(const std::vector<std::string>& patterns, const std::vector<Pieces>& replacements);
 
     // Replaces every match of each pattern in turn, in one forward pass per
     // pattern: what a replacement inserts is not searched again by the same
@@ -45,10 +55,15 @@ private:
     };
     using Expression = std::unique_ptr<regex_t, RegexFree>;
 
+    int compile();
     void replaceAll(size_t index, std::string& text, long long& budget);
 
     std::vector<std::string> patterns;
-    std::vector<std::string> replacements;
+    // Replacements given by value; a deque, so the pieces referring to them
+    // stay valid as more are added.
+    std::deque<std::string> owned;
+    std::vector<Pieces> replacements;
+    std::vector<size_t> replacementSizes;
     std::vector<Expression> expressions;
     bool initialized;
     bool limitHit = false;

@@ -23,10 +23,20 @@ EditTemplate::EditTemplate() = default;
 void EditTemplate::processTags(const std::vector<std::string>& tags, const std::vector<std::string>& values,
     const std::string& templatePath, const std::string& outputPath)
 {
+    std::vector<EdString::Pieces> pieces;
+    pieces.reserve(values.size());
+    for (const std::string& value : values)
+        pieces.push_back({ value });
+    processTagValues(tags, pieces, templatePath, outputPath);
+}
+
+void EditTemplate::processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
+    const std::string& templatePath, const std::string& outputPath)
+{
     readLines(templatePath);
     // An editor whose init failed leaves every text as it is.
     EdString editor;
-    editor.init(tags, values);
+    editor.refer(tags, values);
     long long written = 0;
     for (const std::string& line : lines)
         written += static_cast<long long>(line.size()) + 1;

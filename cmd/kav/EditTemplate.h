@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-class EdString;
+#include "EdString.h"
 
 class EditTemplate {
 public:
@@ -20,6 +20,10 @@ public:
     // Failures are silent: an unreadable template gives an empty body and
     // subject, an output file that cannot be created is not written.
     void processTags(const std::vector<std::string>& tags, const std::vector<std::string>& values,
+        const std::string& templatePath, const std::string& outputPath);
+
+    // The same with values given as pieces, which are not copied.
+    void processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
         const std::string& templatePath, const std::string& outputPath);
 
     // The complete "Subject: ...\n" header line, or "" when the template

@@ -150,9 +150,8 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
     const ScratchFile attachment(attachmentPath);
 
     // A failing tag still sends the mail, with the tags read before it.
-    std::vector<std::string> tags;
-    std::vector<std::string> values;
-    TagReplacement().getTags(event, tags, values);
+    TagValues tags;
+    TagReplacement().getTags(event, tags);
 
     orv::EventSeverity severity {};
     if (int status = entry->getEventSeverity(severity); status != 0) {
@@ -161,8 +160,17 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
         logStatement(4, LogDest::platform(), KAV_EMAIL_DBEVENT_FAILED, "getEventSeverity", status);
         return status;
     }
-    getSeverityTag(severity, tags, values);
-    return reportEmail(tags, values, attachmentPath, faultClasses, domains);
+    std::vector<std::string> severityTag;
+    std::vector<std::string> severityText;
+    getSeverityTag(severity, severityTag, severityText);
+    tags.add(severityTag.front(), std::move(severityText.front()));
+    // The attachment is encoded from the event's bytes, which the file
+    // holds as well: the file is not read back twice.
+    char* payload = nullptr;
+    unsigned length = 0;
+    event.getPackedEventPayload(&payload, length);
+    const Mailing mailing { tags.tags, tags.values, attachmentPath, std::string_view(payload, length) };
+    return mailAll(mailing, faultClasses, domains);
 }
 
 // The class and code are not used here; reading them makes sure the event
@@ -189,6 +197,16 @@ int EmailReportingService::eventAccessorFailed(const char* item, int status)
 int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vector<std::string>& values,
     std::string& attachmentPath, std::vector<std::string>& faultClasses, std::string& domains)
 {
+    std::vector<EdString::Pieces> pieces;
+    pieces.reserve(values.size());
+    for (const std::string& value : values)
+        pieces.push_back({ value });
+    return mailAll(Mailing { tags, pieces, attachmentPath, std::nullopt }, faultClasses, domains);
+}
+
+int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses,
+    std::string& domains)
+{
     MailRecipient recipients;
     const std::string ecfPath = getECFPath();
     if (recipients.openECF(ecfPath) < 0) {
@@ -206,15 +224,14 @@ int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vect
                 count);
             break;
         }
-        mailRecipient(recipients, i, tags, values, attachmentPath);
+        mailRecipient(recipients, i, mailing);
     }
     return 0;
 }
 
 // One recipient's mail; whatever goes wrong here, the other recipients are
 // still served.
-void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, const std::vector<std::string>& tags,
-    const std::vector<std::string>& values, const std::string& attachmentPath)
+void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, const Mailing& mailing)
 {
     EditTemplate editor;
     const std::string id = genID();
@@ -232,7 +249,7 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     if (verifyFilesExist(templatePath, scriptPath) != 0)
         return;
 
-    editor.processTags(tags, values, templatePath, edited.path());
+    editor.processTagValues(mailing.tags, mailing.values, templatePath, edited.path());
     std::string body;
     if (!readScratchFile(edited.path(), body)) {
         logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't open edited template <%s>\n",
@@ -240,15 +257,15 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
         return;
     }
     std::istringstream bodyStream(body);
-    const std::string attachment = includeEvent ? attachmentPath : std::string();
-    sendMime(mime, id, attachment, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath, recipientList);
+    sendMime(mime, id, mailing, includeEvent, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath,
+        recipientList);
 }
 
 // The message goes straight into its file, which the script reads once it
 // is complete and closed.
-int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, const std::string& attachment,
-    std::istream& body, const std::string& subject, const std::string& from, const std::string& mimePath,
-    const std::string& scriptPath, const std::string& recipients)
+int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing,
+    bool includeEvent, std::istream& body, const std::string& subject, const std::string& from,
+    const std::string& mimePath, const std::string& scriptPath, const std::string& recipients)
 {
     FdGuard file = createScratchFile(mimePath);
     if (!file.valid()) {
@@ -257,7 +274,12 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
         return -1;
     }
     OutputFile message(std::move(file));
-    if (mime.constructMime(id, attachment, message, body, subject, from) != 0)
+    const bool fromMemory = includeEvent && mailing.attachmentBytes.has_value();
+    const std::string attachment = includeEvent ? mailing.attachmentPath : std::string();
+    const int built = fromMemory
+        ? mime.constructMime(id, attachment, *mailing.attachmentBytes, message, body, subject, from)
+        : mime.constructMime(id, attachment, message, body, subject, from);
+    if (built != 0)
         return -1;
     if (!message.close()) {
         logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't write <%s> errno <%d>\n",

@@ -7,10 +7,13 @@
 
 #include <ctime>
 #include <iosfwd>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DXAEvent.h"
+#include "EdString.h"
 #include "EventDBEntry.h"
 #include "EventTypes.h"
 #include "FdGuard.h"
@@ -93,10 +96,20 @@ public:
     static bool readScratchFile(const std::string& path, std::string& content);
 
 private:
-    void mailRecipient(MailRecipient& recipients, int index, const std::vector<std::string>& tags,
-        const std::vector<std::string>& values, const std::string& attachmentPath);
-    int sendMime(MimeEmail& mime, const std::string& id, const std::string& attachment, std::istream& body,
-        const std::string& subject, const std::string& from, const std::string& mimePath,
+    // What a report mails: the tag values as the editor takes them, and the
+    // attachment file with, when the report has them, its bytes in memory
+    // (the event's own), which are then encoded instead of the file's.
+    struct Mailing {
+        const std::vector<std::string>& tags;
+        const std::vector<EdString::Pieces>& values;
+        const std::string& attachmentPath;
+        std::optional<std::string_view> attachmentBytes;
+    };
+
+    int mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains);
+    void mailRecipient(MailRecipient& recipients, int index, const Mailing& mailing);
+    int sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent,
+        std::istream& body, const std::string& subject, const std::string& from, const std::string& mimePath,
         const std::string& scriptPath, const std::string& recipients);
     int readEventData(DXAEvent& event, std::string& domains);
     int eventAccessorFailed(const char* item, int status);

@@ -130,13 +130,34 @@ std::string base64Of(const std::string& bytes)
 int MimeEmail::constructMime(const std::string& id, const std::string& attachmentPath, std::ostream& out,
     std::istream& body, const std::string& subject, const std::string& from)
 {
+    const std::string boundary = writeTextPart(id, out, body, subject, from);
+    if (!attachmentPath.empty() && writeAttachment(out, boundary, attachmentPath) != 0)
+        return -1;
+    writeEnd(out, boundary);
+    return 0;
+}
+
+int MimeEmail::constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
+    std::ostream& out, std::istream& body, const std::string& subject, const std::string& from)
+{
+    const std::string boundary = writeTextPart(id, out, body, subject, from);
+    writeAttachmentHeader(out, boundary, fileName(attachmentPath), md5Digest(attachmentBytes));
+    // A failure is logged there; the message is completed all the same.
+    to64(attachmentBytes, out);
+    writeEnd(out, boundary);
+    return 0;
+}
+
+std::string MimeEmail::writeTextPart(const std::string& id, std::ostream& out, std::istream& body,
+    const std::string& subject, const std::string& from)
+{
     // The body is an edited template, bounded in size; the boundary must be
     // chosen against all of it before the first line is written.
     std::string text(std::istreambuf_iterator<char>(body), {});
     const bool plain = sevenBit(text);
     if (!plain)
         text = quotedPrintable(text);
-    const std::string boundary = boundaryFor(id, text);
+    std::string boundary = boundaryFor(id, text);
     writeHeader(out, id, boundary, subject, from);
     out << "--" << boundary;
     endLine(out);
@@ -146,12 +167,14 @@ int MimeEmail::constructMime(const std::string& id, const std::string& attachmen
     endLine(out);
     endLine(out);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!attachmentPath.empty() && writeAttachment(out, boundary, attachmentPath) != 0)
-        return -1;
+    return boundary;
+}
+
+void MimeEmail::writeEnd(std::ostream& out, const std::string& boundary)
+{
     endLine(out);
     out << "--" << boundary << "--";
     endLine(out);
-    return 0;
 }
 
 void MimeEmail::writeHeader(std::ostream& out, const std::string& id, const std::string& boundary,
@@ -179,8 +202,15 @@ int MimeEmail::writeAttachment(std::ostream& out, const std::string& boundary, c
         logStatement(4, LogDest::platform(), KAV_MIME_OPEN_ATTACHMENT, attachmentPath);
         return -1;
     }
-    const std::string name = fileName(attachmentPath);
-    const std::string digest = md5Digest(attachment, nullptr);
+    writeAttachmentHeader(out, boundary, fileName(attachmentPath), md5Digest(attachment, nullptr));
+    // A failure is logged there; the message is completed all the same.
+    to64(attachment, out);
+    return 0;
+}
+
+void MimeEmail::writeAttachmentHeader(std::ostream& out, const std::string& boundary, const std::string& name,
+    const std::string& digest)
+{
     endLine(out);
     out << "--" << boundary;
     endLine(out);
@@ -193,9 +223,6 @@ int MimeEmail::writeAttachment(std::ostream& out, const std::string& boundary, c
     out << "Content-MD5: " << digest;
     endLine(out);
     endLine(out);
-    // A failure is logged there; the message is completed all the same.
-    to64(attachment, out);
-    return 0;
 }
 
 std::string MimeEmail::fileName(const std::string& path)
@@ -344,6 +371,44 @@ int MimeEmail::to64(std::istream& in, std::ostream& out)
         written += length;
     }
     return 0;
+}
+
+int MimeEmail::to64(std::string_view bytes, std::ostream& out)
+{
+    char lines[encodedSize(lineBytes) * blockLines];
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t left = bytes.size();
+    int written = 0;
+    while (left > 0) {
+        int length = 0;
+        for (int line = 0; line < blockLines && left > 0; ++line) {
+            const int n = static_cast<int>(std::min<size_t>(lineBytes, left));
+            const int r = encode_base64(lines + length, in, n);
+            lines[length + r - 1] = '\n';
+            length += r;
+            in += n;
+            left -= static_cast<size_t>(n);
+        }
+        out.write(lines, length);
+        out.flush();
+        if (!out) {
+            logStatement(2, LogDest::trace(), 0, "Error in to64() writing file bytes written %d\n", written);
+            logStatement(4, LogDest::platform(), KAV_BASE64_WRITE_ERROR, written, static_cast<int>(out.rdstate()));
+            return 1;
+        }
+        written += length;
+    }
+    return 0;
+}
+
+std::string MimeEmail::md5Digest(std::string_view bytes)
+{
+    MD5_CTX context;
+    MD5Init(&context);
+    MD5Update(&context, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    std::string text;
+    md5ContextTo64(context, text);
+    return text;
 }
 
 std::string MimeEmail::md5Digest(std::istream& in, int* count)

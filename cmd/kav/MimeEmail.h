@@ -13,6 +13,7 @@
 #include <ctime>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 class MimeEmail {
 public:
@@ -24,6 +25,18 @@ public:
     // means no attachment part.
     int constructMime(const std::string& id, const std::string& attachmentPath, std::ostream& out,
         std::istream& body, const std::string& subject, const std::string& from);
+
+    // The same with the attachment's bytes at hand: they are digested and
+    // encoded from memory; `attachmentPath` only names the part.
+    int constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
+        std::ostream& out, std::istream& body, const std::string& subject, const std::string& from);
+
+    // Encodes `bytes` as to64 does, whole blocks of lines at a time; 0, or 1
+    // after a failure (logged).
+    int to64(std::string_view bytes, std::ostream& out);
+
+    // The base64 text of the MD5 digest of `bytes`.
+    std::string md5Digest(std::string_view bytes);
 
     // Encodes `in` to its end, one line per 54 input bytes; 0, or 1 after a
     // failure (logged).
@@ -67,6 +80,12 @@ public:
 private:
     void writeHeader(std::ostream& out, const std::string& id, const std::string& boundary, const std::string& subject,
         const std::string& from);
+    // Everything up to the end of the body; the boundary, chosen against it.
+    std::string writeTextPart(const std::string& id, std::ostream& out, std::istream& body, const std::string& subject,
+        const std::string& from);
     int writeAttachment(std::ostream& out, const std::string& boundary, const std::string& attachmentPath);
+    void writeAttachmentHeader(std::ostream& out, const std::string& boundary, const std::string& name,
+        const std::string& digest);
+    static void writeEnd(std::ostream& out, const std::string& boundary);
     static std::string fileName(const std::string& path);
 };

@@ -32,8 +32,8 @@ const SubString TagReplacement::stringTags[8] = {
 };
 
 const SubList TagReplacement::listTags[2] = {
-    { "<EVENT_FAULT_MEMBERS>", &DXAEvent::getEventClasses },
-    { indictmentListTag, &DXAEvent::getEventIndictment },
+    { "<EVENT_FAULT_MEMBERS>", &DXAEvent::viewEventClasses },
+    { indictmentListTag, &DXAEvent::viewEventIndictment },
 };
 
 const SpecialString TagReplacement::specstringTags = { "<EVENT_SPECIAL>", &getSpecEC };
@@ -43,16 +43,35 @@ int getSpecEC(DXAEvent&, std::string&)
     return 0;
 }
 
+void TagValues::add(const std::string& tag, std::string value)
+{
+    tags.push_back(tag);
+    values.push_back({ texts.emplace_back(std::move(value)) });
+}
+
 int TagReplacement::getTags(DXAEvent& event, std::vector<std::string>& tags, std::vector<std::string>& values)
 {
-    tags.clear();
+    TagValues made;
+    const int status = getTags(event, made);
+    tags = std::move(made.tags);
     values.clear();
+    for (const EdString::Pieces& pieces : made.values) {
+        std::string& value = values.emplace_back();
+        for (std::string_view piece : pieces)
+            value += piece;
+    }
+    return status;
+}
+
+int TagReplacement::getTags(const DXAEvent& event, TagValues& values)
+{
+    values = TagValues();
     for (const SubString& row : stringTags) {
-        if (int status = appendStringTag(row, event, tags, values); status != 0)
+        if (int status = appendStringTag(row, event, values); status != 0)
             return status;
     }
     for (const SubList& row : listTags) {
-        if (int status = appendListTag(row, event, tags, values); status != 0)
+        if (int status = appendListTag(row, event, values); status != 0)
             return status;
     }
     return 0;
@@ -71,40 +90,33 @@ void TagReplacement::fake(std::vector<std::string>& tags, std::vector<std::strin
     }
 }
 
-int TagReplacement::appendStringTag(const SubString& row, DXAEvent& event, std::vector<std::string>& tags,
-    std::vector<std::string>& values)
+int TagReplacement::appendStringTag(const SubString& row, const DXAEvent& event, TagValues& values)
 {
     std::string value;
     int status = (event.*row.accessor)(value);
     if (status != 0)
         return reportFailure("TagReplacemnt::getTags fails tag = %s rc = <%d>\n", row.tag, status);
-    tags.push_back(row.tag);
-    values.push_back(std::move(value));
+    values.add(row.tag, std::move(value));
     return 0;
 }
 
-int TagReplacement::appendListTag(const SubList& row, DXAEvent& event, std::vector<std::string>& tags,
-    std::vector<std::string>& values)
+// Every item followed by a line end, as pieces: nothing of the items is copied.
+int TagReplacement::appendListTag(const SubList& row, const DXAEvent& event, TagValues& values)
 {
-    std::list<std::string> items;
+    static constexpr std::string_view lineEnd = "\n";
+    std::vector<std::string_view> items;
     int status = (event.*row.accessor)(items);
     if (status != 0)
         return reportFailure("TagReplacemnt::getTags fails on list = %s rc = <%d>\n", row.tag, status);
-    // Built in place and moved: an item may be megabytes long.
-    size_t length = 0;
-    for (const std::string& item : items)
-        length += item.size() + 1;
-    std::string value;
-    value.reserve(length);
-    for (const std::string& item : items) {
-        value += item;
-        value += '\n';
+    EdString::Pieces pieces;
+    pieces.reserve(items.size() * 2);
+    for (std::string_view item : items) {
+        pieces.push_back(item);
+        pieces.push_back(lineEnd);
     }
-    tags.push_back(row.tag);
-    values.push_back(std::move(value));
-    if (row.tag == indictmentListTag) {
-        tags.push_back(indictmentCountTag);
-        values.push_back(std::to_string(items.size()));
-    }
+    values.tags.push_back(row.tag);
+    values.values.push_back(std::move(pieces));
+    if (row.tag == indictmentListTag)
+        values.add(indictmentCountTag, std::to_string(items.size()));
     return 0;
 }

@@ -2,11 +2,13 @@
 // "<EVENT_CLASS>" and the texts that replace them, as two parallel lists.
 #pragma once
 
-#include <list>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DXAEvent.h"
+#include "EdString.h"
 
 // A tag whose value is one text read from the event.
 struct SubString {
@@ -17,7 +19,18 @@ struct SubString {
 // A tag whose value is a list read from the event, one item per line.
 struct SubList {
     std::string tag;
-    int (DXAEvent::*accessor)(std::list<std::string>&) const;
+    int (DXAEvent::*accessor)(std::vector<std::string_view>&) const;
+};
+
+// Tags and their values as the template editor takes them: a list value
+// refers to the event's own items (one may be megabytes long) instead of
+// being copied; a value made here is kept in `texts`.
+struct TagValues {
+    std::vector<std::string> tags;
+    std::vector<EdString::Pieces> values;
+    std::deque<std::string> texts;
+
+    void add(const std::string& tag, std::string value);
 };
 
 // A tag whose value a plain function produces from the event.
@@ -36,6 +49,9 @@ public:
     // status, the lists holding the pairs completed before it.
     int getTags(DXAEvent& event, std::vector<std::string>& tags, std::vector<std::string>& values);
 
+    // The same pairs, referring to the event: valid as long as it is.
+    int getTags(const DXAEvent& event, TagValues& values);
+
     // The string tags, each paired with its own lower-case text: for a
     // sample mail without an event.
     void fake(std::vector<std::string>& tags, std::vector<std::string>& values);
@@ -45,8 +61,6 @@ public:
     static const SpecialString specstringTags;
 
 private:
-    int appendStringTag(const SubString& row, DXAEvent& event, std::vector<std::string>& tags,
-        std::vector<std::string>& values);
-    int appendListTag(const SubList& row, DXAEvent& event, std::vector<std::string>& tags,
-        std::vector<std::string>& values);
+    int appendStringTag(const SubString& row, const DXAEvent& event, TagValues& values);
+    int appendListTag(const SubList& row, const DXAEvent& event, TagValues& values);
 };

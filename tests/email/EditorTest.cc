@@ -55,6 +55,32 @@ TEST(EdString, GrowthStopsAtTheBudget)
     EXPECT_TRUE(editor.limitReached());
 }
 
+TEST(EdString, PiecesGoInWholeAndCountTogetherAgainstTheBudget)
+{
+    // Replacements given by value and by reference in one editor, the
+    // by-value ones surviving further additions.
+    std::string item = "cpu0";
+    EdString editor;
+    ASSERT_EQ(editor.init(List { "<A>" }, List { "a" }), 0);
+    ASSERT_EQ(editor.refer(List { "<L>", "<E>" }, { { item, "\n", "dimm3", "\n" }, {} }), 0);
+    ASSERT_EQ(editor.init(List { "<B>" }, List { std::string(40, 'b') }), 0);
+    std::string text = "<A>:<L><E>|<L>";
+    long long budget = 24;
+    EXPECT_EQ(editor.changeString(text, budget), 0);
+    // Each list adds 8 bytes; "<A>" and "<E>" give 2 and 3 back.
+    EXPECT_EQ(text, "a:cpu0\ndimm3\n|cpu0\ndimm3\n");
+    EXPECT_EQ(budget, 24 + 2 - 8 - 8 + 3);
+    // 13 left: one more list fits, the next stays as written.
+    text = "<L><L><L>";
+    EXPECT_EQ(editor.changeString(text, budget), 0);
+    EXPECT_EQ(text, "cpu0\ndimm3\n<L><L>");
+    EXPECT_TRUE(editor.limitReached());
+    text = "<B>";
+    EXPECT_EQ(editor.changeString(text), 0);
+    EXPECT_EQ(text, std::string(40, 'b'));
+    EXPECT_EQ(editor.refer(List { "<X>" }, {}), -1);
+}
+
 TEST(EdString, FailedInitLeavesTextsAlone)
 {
     // "(" fails after "a" compiled: the sanitizer build checks its release.
