@@ -10,6 +10,7 @@
 #include "ChannelFailure.h"
 #include "Deadline.h"
 #include "LogStatement.h"
+#include "PosixMutexGuard.h"
 #include "ShutdownSignal.h"
 #include "VarnCallbacks.h"
 
@@ -59,26 +60,19 @@ const char* loaderError()
 
 }
 
-RemoteReportingService::Unlocker::~Unlocker()
-{
-    int rc = pthread_mutex_unlock(&m_mutex);
-    if (rc != 0)
-        logStatement(4, LogDest::trace(), 0, m_failureLine, rc);
-}
-
 RemoteReportingService::RemoteReportingService()
     : skipWindow(Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10)))
 {
     int rc = pthread_mutex_init(&connectToVarnMutex, nullptr);
     if (rc != 0) {
         logStatement(4, LogDest::trace(), 0, "Failed to initialize connectToVarnMutex lock, rc = %i.", rc);
-        throw 0;
+        throw LockSetupFailed("connectToVarnMutex");
     }
     rc = pthread_mutex_init(&seqNumMutex, nullptr);
     if (rc != 0) {
         logStatement(4, LogDest::trace(), 0, "Failed to initialize seqNumMutex lock, rc = %i.", rc);
         pthread_mutex_destroy(&connectToVarnMutex);
-        throw 0;
+        throw LockSetupFailed("seqNumMutex");
     }
     snprintf(statusCommand, sizeof statusCommand, "%s", "GETSTATUS");
     appName = varnAppName;
@@ -142,14 +136,13 @@ const char* RemoteReportingService::getVarnStatusString(QOBReturnValues rc)
 
 bool RemoteReportingService::connectToVarn()
 {
-    int rc = pthread_mutex_lock(&connectToVarnMutex);
-    if (rc != 0) {
+    PosixMutexGuard guard(connectToVarnMutex, "Attempt to unlock connectToVarnMutex failed, rc = %i.");
+    if (!guard.locked()) {
         logStatement(4, LogDest::trace(), 0,
-            "Attempt to lock connectToVarnMutex failed, rc = %i, remote reporting aborted.", rc);
+            "Attempt to lock connectToVarnMutex failed, rc = %i, remote reporting aborted.", guard.lockResult());
         failedAttempt("unknown");
         return false;
     }
-    Unlocker unlocker(connectToVarnMutex, "Attempt to unlock connectToVarnMutex failed, rc = %i.");
     if (connectedToVarn)
         return true;
     // Threads that queued behind an attempt that timed out must not each
@@ -460,14 +453,13 @@ bool RemoteReportingService::attachPayload(DXAEvent& event, const std::string& e
 // The counter wraps to 0 after the largest long instead of overflowing.
 bool RemoteReportingService::takeSequenceNumber(const std::string& eventClass, char (&number)[20])
 {
-    int rc = pthread_mutex_lock(&seqNumMutex);
-    if (rc != 0) {
+    PosixMutexGuard guard(seqNumMutex, "Attempt to unlock seqNumMutex failed, rc = %i.");
+    if (!guard.locked()) {
         logStatement(4, LogDest::trace(), 0, "Attempt to lock seqNumMutex failed, rc = %i, remote reporting aborted.",
-            rc);
+            guard.lockResult());
         failedAttempt(eventClass);
         return false;
     }
-    Unlocker unlocker(seqNumMutex, "Attempt to unlock seqNumMutex failed, rc = %i.");
     snprintf(number, sizeof number, "%08ld", seqNum);
     seqNum = seqNum == LONG_MAX ? 0 : seqNum + 1;
     return true;

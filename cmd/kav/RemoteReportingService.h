@@ -9,12 +9,23 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 
 #include "DXAEvent.h"
 #include "EventDBEntry.h"
 #include "PeerSkipWindow.h"
 #include "qobimapi.h"
+
+// Thrown by the constructor when one of the channel's locks cannot be set
+// up; the manager then leaves remote reporting off.
+class LockSetupFailed : public std::runtime_error {
+public:
+    explicit LockSetupFailed(const std::string& lock)
+        : std::runtime_error(lock + " could not be initialized")
+    {
+    }
+};
 
 class RemoteReportingService {
 public:
@@ -57,24 +68,6 @@ public:
 
 private:
     friend class RemoteReportingServicePeer; // unit tests hold the locks
-
-    // Releases a mutex the caller has locked when it goes out of scope, and
-    // logs `failureLine` (a format taking the result) if that fails.
-    class Unlocker {
-    public:
-        Unlocker(pthread_mutex_t& mutex, const char* failureLine)
-            : m_mutex(mutex)
-            , m_failureLine(failureLine)
-        {
-        }
-        ~Unlocker();
-        Unlocker(const Unlocker&) = delete;
-        Unlocker& operator=(const Unlocker&) = delete;
-
-    private:
-        pthread_mutex_t& m_mutex;
-        const char* m_failureLine;
-    };
 
     bool loadLibrary();
     bool registerWithVarn();

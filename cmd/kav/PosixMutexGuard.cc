@@ -1,0 +1,18 @@
+#include "PosixMutexGuard.h"
+
+#include "LogStatement.h"
+
+PosixMutexGuard::PosixMutexGuard(pthread_mutex_t& mutex, const char* unlockFailureLine)
+    : m_mutex(mutex)
+    , m_unlockFailureLine(unlockFailureLine)
+    , m_lockResult(pthread_mutex_lock(&mutex))
+{
+}
+
+PosixMutexGuard::~PosixMutexGuard()
+{
+    if (!locked())
+        return;
+    if (int rc = pthread_mutex_unlock(&m_mutex); rc != 0)
+        logStatement(4, LogDest::trace(), 0, m_unlockFailureLine, rc);
+}
