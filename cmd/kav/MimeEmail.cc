@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <ctime>
 #include <iterator>
+#include <system_error>
 #include <istream>
 #include <ostream>
 #include <vector>
 
 #include "InputFile.h"
+#include "OutputFile.h"
 #include "LogStatement.h"
 #include "MessageIds.h"
 
@@ -24,6 +26,13 @@ namespace {
 
 // Body and attachment are copied and digested in blocks of this size.
 constexpr std::streamsize copyBlock = 1000;
+
+// Attachments from this size up are digested on a second thread: MD5 is the
+// slowest step of a large mail, and base64 and the writes can go on meanwhile.
+constexpr size_t parallelDigestFrom = 1024 * 1024;
+
+// The base64 text of an MD5 digest.
+constexpr size_t digestLength = 24;
 
 // 54 input bytes make exactly one 72-character base64 line.
 constexpr int lineBytes = 54;
@@ -138,14 +147,38 @@ int MimeEmail::constructMime(const std::string& id, const std::string& attachmen
 }
 
 int MimeEmail::constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
-    std::ostream& out, std::istream& body, const std::string& subject, const std::string& from)
+    OutputFile& out, std::istream& body, const std::string& subject, const std::string& from)
 {
     const std::string boundary = writeTextPart(id, out, body, subject, from);
-    writeAttachmentHeader(out, boundary, fileName(attachmentPath), md5Digest(attachmentBytes));
-    // A failure is logged there; the message is completed all the same.
+    const std::string name = fileName(attachmentPath);
+    std::future<std::string> digest = digestLater(attachmentBytes);
+    if (!digest.valid()) {
+        writeAttachmentHeader(out, boundary, name, md5Digest(attachmentBytes));
+        // A failure is logged there; the message is completed all the same.
+        to64(attachmentBytes, out);
+        writeEnd(out, boundary);
+        return 0;
+    }
+    // The digest's line is written with a stand-in of the same length, then
+    // overwritten: the script reads the file only once it is closed.
+    writeAttachmentHeader(out, boundary, name, std::string(digestLength, '='));
+    const std::streamoff digestAt = out.position() - static_cast<std::streamoff>(digestLength + 2);
     to64(attachmentBytes, out);
+    const std::string text = digest.get();
+    out.overwrite(digestAt, text.data(), text.size());
     writeEnd(out, boundary);
     return 0;
+}
+
+std::future<std::string> MimeEmail::digestLater(std::string_view bytes)
+{
+    if (bytes.size() < parallelDigestFrom)
+        return {};
+    try {
+        return std::async(std::launch::async, [bytes] { return MimeEmail().md5Digest(bytes); });
+    } catch (const std::system_error&) {
+        return {};
+    }
 }
 
 std::string MimeEmail::writeTextPart(const std::string& id, std::ostream& out, std::istream& body,

@@ -11,9 +11,12 @@
 #include <md5.h>
 
 #include <ctime>
+#include <future>
 #include <iosfwd>
 #include <string>
 #include <string_view>
+
+class OutputFile;
 
 class MimeEmail {
 public:
@@ -27,9 +30,11 @@ public:
         std::istream& body, const std::string& subject, const std::string& from);
 
     // The same with the attachment's bytes at hand: they are digested and
-    // encoded from memory; `attachmentPath` only names the part.
+    // encoded from memory; `attachmentPath` only names the part. A large
+    // attachment is digested on a second thread while its base64 text is
+    // written, the digest going into its header line afterwards.
     int constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
-        std::ostream& out, std::istream& body, const std::string& subject, const std::string& from);
+        OutputFile& out, std::istream& body, const std::string& subject, const std::string& from);
 
     // Encodes `bytes` as to64 does, whole blocks of lines at a time; 0, or 1
     // after a failure (logged).
@@ -87,5 +92,8 @@ private:
     void writeAttachmentHeader(std::ostream& out, const std::string& boundary, const std::string& name,
         const std::string& digest);
     static void writeEnd(std::ostream& out, const std::string& boundary);
+    // The digest of a large attachment, worked out on another thread; no
+    // future for a small one, or when no thread can be started.
+    static std::future<std::string> digestLater(std::string_view bytes);
     static std::string fileName(const std::string& path);
 };

@@ -24,6 +24,14 @@ bool OutputFile::close()
     return closed && good();
 }
 
+bool OutputFile::overwrite(std::streamoff offset, const char* data, size_t length)
+{
+    const bool written = m_buffer.overwrite(offset, data, length);
+    if (!written)
+        setstate(std::ios::badbit);
+    return written;
+}
+
 OutputFile::Buffer::Buffer(FdGuard fd)
     : m_fd(std::move(fd))
     , m_block(blockSize)
@@ -59,9 +67,30 @@ bool OutputFile::Buffer::writeAll(const char* data, size_t length)
 
 bool OutputFile::Buffer::drain()
 {
-    const bool written = writeAll(pbase(), static_cast<size_t>(pptr() - pbase()));
+    const auto length = static_cast<size_t>(pptr() - pbase());
+    const bool written = writeAll(pbase(), length);
+    m_drained += static_cast<std::streamoff>(length);
     setp(m_block.data(), m_block.data() + m_block.size());
     return written;
+}
+
+bool OutputFile::Buffer::overwrite(std::streamoff offset, const char* data, size_t length)
+{
+    if (m_failed || offset < 0 || offset + static_cast<std::streamoff>(length) > position() || !drain())
+        return false;
+    while (length > 0) {
+        const ssize_t written = ::pwrite(m_fd.get(), data, length, offset);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            m_failed = true;
+            return false;
+        }
+        data += written;
+        offset += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
 }
 
 OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c)
@@ -92,5 +121,6 @@ std::streamsize OutputFile::Buffer::xsputn(const char* data, std::streamsize cou
     }
     if (!drain() || !writeAll(data, length))
         return 0;
+    m_drained += count;
     return count;
 }

@@ -17,11 +17,20 @@ public:
     // the close failed.
     bool close();
 
+    // Bytes written so far, those still buffered included.
+    std::streamoff position() const { return m_buffer.position(); }
+
+    // Writes `length` bytes over those written before at `offset`; false
+    // when that fails (the stream then fails as well).
+    bool overwrite(std::streamoff offset, const char* data, size_t length);
+
 private:
     class Buffer : public std::streambuf {
     public:
         explicit Buffer(FdGuard fd);
         bool close();
+        std::streamoff position() const { return m_drained + (pptr() - pbase()); }
+        bool overwrite(std::streamoff offset, const char* data, size_t length);
 
     protected:
         int_type overflow(int_type c) override;
@@ -34,6 +43,7 @@ private:
 
         FdGuard m_fd;
         std::vector<char> m_block;
+        std::streamoff m_drained = 0;
         bool m_failed = false;
     };
 

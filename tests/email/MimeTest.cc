@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <map>
 #include <sstream>
 
 #include "LogCapture.h"
 #include "MimeEmail.h"
+#include "OutputFile.h"
 #include "TempDir.h"
 
 namespace {
@@ -133,6 +136,33 @@ TEST(MimeEmail, LargeAttachmentEncodesLikeOneBlock)
     const size_t start = mail.find("Content-MD5: " + digestOf(data) + "\n\n");
     ASSERT_NE(start, std::string::npos);
     EXPECT_EQ(mail.substr(start + 39), expected + "\n--" + boundaryOf(mail) + "--\n");
+}
+
+// An event's mail is encoded from its bytes in memory; a large one has its
+// digest worked out meanwhile and written into its line afterwards. The
+// message must be the one the attachment file gives, byte for byte.
+TEST(MimeEmail, AttachmentFromMemoryGivesTheFilesMessage)
+{
+    TempDir dir;
+    for (size_t size : { size_t { 0 }, size_t { 55 }, size_t { (1 << 20) + 54 * 300 + 1 } }) {
+        const std::string data = bytes(size);
+        const std::string name = "ev" + std::to_string(size);
+        const std::string path = dir.write(name, data);
+        const std::string fromFile = withoutIdAndDate(mimeFor(path));
+        const std::string outPath = dir.path("out" + name);
+        OutputFile out(FdGuard(open(outPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)));
+        std::istringstream body("line\n");
+        ASSERT_EQ(MimeEmail().constructMime("123456", path, data, out, body, "Subject: s\n", "From: k@h\n"), 0);
+        ASSERT_TRUE(out.close());
+        std::string fromMemory = withoutIdAndDate(TempDir::read(outPath));
+        // Only the boundaries, random per message, may differ.
+        const std::string boundary = boundaryOf(fromMemory);
+        ASSERT_FALSE(boundary.empty());
+        for (size_t at = 0; (at = fromMemory.find(boundary, at)) != std::string::npos; at += boundary.size())
+            fromMemory.replace(at, boundary.size(), boundaryOf(fromFile));
+        EXPECT_TRUE(fromMemory == fromFile) << size;
+        EXPECT_NE(fromMemory.find("Content-MD5: " + digestOf(data) + "\n"), std::string::npos) << size;
+    }
 }
 
 TEST(MimeEmail, AttachmentNamesAndFailure)
