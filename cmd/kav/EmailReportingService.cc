@@ -102,6 +102,18 @@ bool found(const char* kind, const std::string& path)
     return false;
 }
 
+bool includesEvent(const MailRecipient& recipients, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        std::string templateName, sender, recipientList, scriptName;
+        bool includeEvent = false;
+        recipients.getRecipientInfo(i).splitRecipient(templateName, sender, recipientList, includeEvent, scriptName);
+        if (includeEvent)
+            return true;
+    }
+    return false;
+}
+
 std::string hostName()
 {
     char name[256] = {};
@@ -169,7 +181,7 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
     char* payload = nullptr;
     unsigned length = 0;
     event.getPackedEventPayload(&payload, length);
-    const Mailing mailing { tags.tags, tags.values, attachmentPath, std::string_view(payload, length) };
+    const Mailing mailing { tags.tags, tags.values, attachmentPath, std::string_view(payload, length), {} };
     return mailAll(mailing, faultClasses, domains);
 }
 
@@ -201,7 +213,7 @@ int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vect
     pieces.reserve(values.size());
     for (const std::string& value : values)
         pieces.push_back({ value });
-    return mailAll(Mailing { tags, pieces, attachmentPath, std::nullopt }, faultClasses, domains);
+    return mailAll(Mailing { tags, pieces, attachmentPath, std::nullopt, {} }, faultClasses, domains);
 }
 
 int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses,
@@ -216,6 +228,11 @@ int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::stri
         return -1;
     }
     const int count = recipients.processECF(faultClasses, domains);
+    // One digest of the attachment for all the mails that carry it, worked
+    // out (for a large one on another thread) while they are made.
+    Mailing withDigest = mailing;
+    if (mailing.attachmentBytes && includesEvent(recipients, count))
+        withDigest.attachmentDigest = MimeEmail::digestOf(*mailing.attachmentBytes);
     for (int i = 0; i < count; ++i) {
         // A stopping daemon starts no further script.
         if (orv::framework::shutdownRequested()) {
@@ -224,7 +241,7 @@ int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::stri
                 count);
             break;
         }
-        mailRecipient(recipients, i, mailing);
+        mailRecipient(recipients, i, withDigest);
     }
     return 0;
 }
@@ -277,7 +294,9 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
     const bool fromMemory = includeEvent && mailing.attachmentBytes.has_value();
     const std::string attachment = includeEvent ? mailing.attachmentPath : std::string();
     const int built = fromMemory
-        ? mime.constructMime(id, attachment, *mailing.attachmentBytes, message, body, subject, from)
+        ? mime.constructMime(id, attachment, *mailing.attachmentBytes,
+            mailing.attachmentDigest.valid() ? mailing.attachmentDigest : MimeEmail::digestOf(*mailing.attachmentBytes),
+            message, body, subject, from)
         : mime.constructMime(id, attachment, message, body, subject, from);
     if (built != 0)
         return -1;

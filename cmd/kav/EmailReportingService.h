@@ -6,6 +6,7 @@
 #pragma once
 
 #include <ctime>
+#include <future>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -104,6 +105,8 @@ private:
         const std::vector<EdString::Pieces>& values;
         const std::string& attachmentPath;
         std::optional<std::string_view> attachmentBytes;
+        // Their digest, one for all the mails of the report.
+        std::shared_future<std::string> attachmentDigest;
     };
 
     int mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains);

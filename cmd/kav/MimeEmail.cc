@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iterator>
@@ -28,7 +29,8 @@ namespace {
 constexpr std::streamsize copyBlock = 1000;
 
 // Attachments from this size up are digested on a second thread: MD5 is the
-// slowest step of a large mail, and base64 and the writes can go on meanwhile.
+// slowest step of a large mail, and the rest of the report, base64 and the
+// writes can go on meanwhile.
 constexpr size_t parallelDigestFrom = 1024 * 1024;
 
 // The base64 text of an MD5 digest.
@@ -149,36 +151,42 @@ int MimeEmail::constructMime(const std::string& id, const std::string& attachmen
 int MimeEmail::constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
     OutputFile& out, std::istream& body, const std::string& subject, const std::string& from)
 {
+    return constructMime(id, attachmentPath, attachmentBytes, digestOf(attachmentBytes), out, body, subject, from);
+}
+
+int MimeEmail::constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
+    std::shared_future<std::string> digest, OutputFile& out, std::istream& body, const std::string& subject,
+    const std::string& from)
+{
     const std::string boundary = writeTextPart(id, out, body, subject, from);
     const std::string name = fileName(attachmentPath);
-    std::future<std::string> digest = digestLater(attachmentBytes);
-    if (!digest.valid()) {
-        writeAttachmentHeader(out, boundary, name, md5Digest(attachmentBytes));
-        // A failure is logged there; the message is completed all the same.
-        to64(attachmentBytes, out);
-        writeEnd(out, boundary);
-        return 0;
-    }
-    // The digest's line is written with a stand-in of the same length, then
-    // overwritten: the script reads the file only once it is closed.
-    writeAttachmentHeader(out, boundary, name, std::string(digestLength, '='));
+    // A digest still being worked out gets its line written with a stand-in
+    // of the same length, overwritten once the base64 text is out: the
+    // script reads the file only once it is closed.
+    const bool pending = digest.wait_for(std::chrono::seconds(0)) == std::future_status::timeout;
+    writeAttachmentHeader(out, boundary, name, pending ? std::string(digestLength, '=') : digest.get());
     const std::streamoff digestAt = out.position() - static_cast<std::streamoff>(digestLength + 2);
+    // A failure is logged there; the message is completed all the same.
     to64(attachmentBytes, out);
-    const std::string text = digest.get();
-    out.overwrite(digestAt, text.data(), text.size());
+    if (pending) {
+        const std::string& text = digest.get();
+        out.overwrite(digestAt, text.data(), text.size());
+    }
     writeEnd(out, boundary);
     return 0;
 }
 
-std::future<std::string> MimeEmail::digestLater(std::string_view bytes)
+std::shared_future<std::string> MimeEmail::digestOf(std::string_view bytes)
 {
-    if (bytes.size() < parallelDigestFrom)
-        return {};
-    try {
-        return std::async(std::launch::async, [bytes] { return MimeEmail().md5Digest(bytes); });
-    } catch (const std::system_error&) {
-        return {};
+    const auto digest = [bytes] { return MimeEmail().md5Digest(bytes); };
+    if (bytes.size() >= parallelDigestFrom) {
+        try {
+            return std::async(std::launch::async, digest).share();
+        } catch (const std::system_error&) {
+            // No thread to be had: worked out when asked for, as a small one.
+        }
     }
+    return std::async(std::launch::deferred, digest).share();
 }
 
 std::string MimeEmail::writeTextPart(const std::string& id, std::ostream& out, std::istream& body,

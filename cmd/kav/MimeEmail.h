@@ -36,6 +36,16 @@ public:
     int constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
         OutputFile& out, std::istream& body, const std::string& subject, const std::string& from);
 
+    // The same with the digest of the bytes on its way (digestOf), so that
+    // all the mails of one report share one.
+    int constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
+        std::shared_future<std::string> digest, OutputFile& out, std::istream& body, const std::string& subject,
+        const std::string& from);
+
+    // The base64 text of the MD5 digest of `bytes`: for a large attachment
+    // worked out on another thread from now on, else once it is asked for.
+    static std::shared_future<std::string> digestOf(std::string_view bytes);
+
     // Encodes `bytes` as to64 does, whole blocks of lines at a time; 0, or 1
     // after a failure (logged).
     int to64(std::string_view bytes, std::ostream& out);
@@ -92,8 +102,6 @@ private:
     void writeAttachmentHeader(std::ostream& out, const std::string& boundary, const std::string& name,
         const std::string& digest);
     static void writeEnd(std::ostream& out, const std::string& boundary);
-    // The digest of a large attachment, worked out on another thread; no
-    // future for a small one, or when no thread can be started.
-    static std::future<std::string> digestLater(std::string_view bytes);
+
     static std::string fileName(const std::string& path);
 };
