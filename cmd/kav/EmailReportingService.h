@@ -42,6 +42,7 @@ public:
         std::vector<std::string>& faultClasses, std::string& domains);
 
     // A sample mail with placeholder values, for trying out a configuration.
+    // The suite's interface: no arguments, the sample values are built in.
     int reportEmail();
 
     // Writes the packed event to a new scratch file and sets `path` to it.

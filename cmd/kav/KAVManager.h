@@ -39,6 +39,7 @@ private:
     OrvEventReportingService* orvEventReportingService = nullptr;
     RemoteReportingService* remoteReportingService = nullptr;
     EmailReportingService* emailReportingService = nullptr;
+    // The suite's interface: one switch per channel, off when it could not be made.
     bool messageReportingEnabled = true;
     bool orvEventReportingEnabled = true;
     bool remoteReportingEnabled = true;

@@ -13,6 +13,7 @@ public:
     RecipientInfo(const std::string& templateName, const std::string& sender, const std::string& recipients,
         bool includeEvent, const std::string& scriptName);
 
+    // The suite's interface: five out-parameters, as its callers expect.
     void splitRecipient(std::string& templateName, std::string& sender, std::string& recipients,
         bool& includeEvent, std::string& scriptName) const;
 

@@ -78,6 +78,7 @@ private:
     bool takeSequenceNumber(const std::string& eventClass, char (&number)[20]);
     static void checkLockAtShutdown(pthread_mutex_t& mutex, const char* name);
 
+    // The suite's interface: POSIX mutexes, held through PosixMutexGuard.
     pthread_mutex_t connectToVarnMutex;
     pthread_mutex_t seqNumMutex;
     long seqNum = 0;                           // guarded by seqNumMutex

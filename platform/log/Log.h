@@ -26,6 +26,8 @@ struct MsgParts {
     int reservedTail[4];       // library use only
 };
 
+// The suite's interface: these three and the functions below keep the
+// names, layout and locking protocol other programs of the suite use.
 extern MsgParts msgParts;
 extern pthread_mutex_t msgPartsMutex;
 extern int msgAction;

@@ -12,7 +12,7 @@ void stage(const LogSite& site)
     strncpy(msgParts.sourceFile, file, sizeof msgParts.sourceFile - 1);
     msgParts.sourceFile[sizeof msgParts.sourceFile - 1] = '\0';
     msgParts.level = site.level;
-    msgAction = 0;
+    msgAction = 0; // the suite's interface: reset before every message
 }
 
 }
