@@ -46,7 +46,7 @@ void EditTemplate::processTagValues(const std::vector<std::string>& tags, const 
     long long subjectBudget = std::max(0LL, EDITED_LIMIT - static_cast<long long>(subject.size()));
     editor.changeString(subject, subjectBudget);
     if (editor.limitReached()) {
-        logStatement(2, LogDest::trace(), 0,
+        logStatement(2, LogDest::trace(),
             "EditTemplate::processTags edited template reached its limit of %lld bytes, further tag values left out\n",
             EDITED_LIMIT);
     }
@@ -65,11 +65,11 @@ int EditTemplate::readLines(const std::string& path)
     EdString commentEditor;
     EdString subjectEditor;
     if (commentEditor.init(EdString::COMMENT_PATTERN, "") != 0) {
-        logStatement(2, LogDest::trace(), 0, "Bad comment line regular expresion in EditTemplate::readLines() \n");
+        logStatement(2, LogDest::trace(), "Bad comment line regular expresion in EditTemplate::readLines() \n");
         return -1;
     }
     if (subjectEditor.init("^Subject:", "") != 0)
-        logStatement(2, LogDest::trace(), 0, "Bad subject line regular expresion in EditTemplate::readLines() \n");
+        logStatement(2, LogDest::trace(), "Bad subject line regular expresion in EditTemplate::readLines() \n");
     if (!file.is_open())
         return -1;
 

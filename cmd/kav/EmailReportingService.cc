@@ -96,8 +96,8 @@ bool found(const char* kind, const std::string& path)
 {
     if (readableFile(path))
         return true;
-    logStatement(2, LogDest::trace(), 0, "EmailReportingService::verifyFilesExist can't find %s file \n", kind);
-    logStatement(2, LogDest::trace(), 0, "%s path is %s\n", kind, path);
+    logStatement(2, LogDest::trace(), "EmailReportingService::verifyFilesExist can't find %s file \n", kind);
+    logStatement(2, LogDest::trace(), "%s path is %s\n", kind, path);
     logStatement(4, LogDest::platform(), KAV_EMAIL_FILE_NOTFOUND, kind, path);
     return false;
 }
@@ -144,7 +144,7 @@ EmailReportingService::~EmailReportingService() = default;
 int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entry)
 {
     if (entry == nullptr) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail called without an event database entry\n");
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail called without an event database entry\n");
         return -1;
     }
     std::string domains;
@@ -155,7 +155,7 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
 
     std::string attachmentPath;
     if (int result = writeAttachment(event, attachmentPath); result != 0) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n",
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n",
             result);
         return result;
     }
@@ -167,7 +167,7 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
 
     orv::EventSeverity severity {};
     if (int status = entry->getEventSeverity(severity); status != 0) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail fails in getEventSeverity() rc = <%d>\n",
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in getEventSeverity() rc = <%d>\n",
             status);
         logStatement(4, LogDest::platform(), KAV_EMAIL_DBEVENT_FAILED, "getEventSeverity", status);
         return status;
@@ -201,7 +201,7 @@ int EmailReportingService::readEventData(DXAEvent& event, std::string& domains)
 
 int EmailReportingService::eventAccessorFailed(const char* item, int status)
 {
-    logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail fails in %s() rc = <%d>\n", item, status);
+    logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in %s() rc = <%d>\n", item, status);
     logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, item, status);
     return status;
 }
@@ -222,8 +222,8 @@ int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::stri
     MailRecipient recipients;
     const std::string ecfPath = getECFPath();
     if (recipients.openECF(ecfPath) < 0) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail fails in mr.openECF()\n");
-        logStatement(2, LogDest::trace(), 0, "ECF path is %s\n", ecfPath);
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in mr.openECF()\n");
+        logStatement(2, LogDest::trace(), "ECF path is %s\n", ecfPath);
         logStatement(4, LogDest::platform(), KAV_OPEN_ECF_FAILED, ecfPath);
         return -1;
     }
@@ -236,7 +236,7 @@ int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::stri
     for (int i = 0; i < count; ++i) {
         // A stopping daemon starts no further script.
         if (orv::framework::shutdownRequested()) {
-            logStatement(2, LogDest::trace(), 0,
+            logStatement(2, LogDest::trace(),
                 "EmailReportingService::reportEmail cut short by shutdown, %d of %d recipients not mailed\n", count - i,
                 count);
             break;
@@ -269,7 +269,7 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     editor.processTagValues(mailing.tags, mailing.values, templatePath, edited.path());
     std::string body;
     if (!readScratchFile(edited.path(), body)) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't open edited template <%s>\n",
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>\n",
             edited.path());
         return;
     }
@@ -286,7 +286,7 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
 {
     FdGuard file = createScratchFile(mimePath);
     if (!file.valid()) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't create <%s> errno <%d>\n",
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't create <%s> errno <%d>\n",
             mimePath, errno);
         return -1;
     }
@@ -301,7 +301,7 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
     if (built != 0)
         return -1;
     if (!message.close()) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::reportEmail can't write <%s> errno <%d>\n",
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s> errno <%d>\n",
             mimePath, errno);
         return -1;
     }
@@ -325,7 +325,7 @@ int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
     char* payload = nullptr;
     unsigned length = 0;
     if (int status = event.getPackedEventPayload(&payload, length); status != 0) {
-        logStatement(2, LogDest::trace(), 0,
+        logStatement(2, LogDest::trace(),
             "EmailReportingService::writeAttachment fails in getPackedEventPayload() rc = <%d>\n", status);
         logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, "getPackedEventPayload", status);
         return status;
@@ -333,11 +333,11 @@ int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
     path = getTmpPath("DXAEvent@" + hostName() + genID() + scratchSuffix());
     FdGuard file = createScratchFile(path);
     if (!file.valid()) {
-        logStatement(2, LogDest::trace(), 0, "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
+        logStatement(2, LogDest::trace(), "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
         return -1;
     }
     if (!writeAll(file.get(), payload, length)) {
-        logStatement(2, LogDest::trace(), 0, "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
+        logStatement(2, LogDest::trace(), "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
         unlink(path.c_str());
         return -1;
     }
@@ -348,7 +348,7 @@ void EmailReportingService::getFaultVector(DXAEvent& event, std::vector<std::str
 {
     std::list<std::string> classes;
     if (int status = event.getEventClasses(classes); status != 0) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::getFaultVector fails on %s rc = <%d>\n",
+        logStatement(2, LogDest::trace(), "EmailReportingService::getFaultVector fails on %s rc = <%d>\n",
             "getFaultList", status);
         logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, "getFaultList", status);
     }
@@ -416,12 +416,12 @@ int EmailReportingService::execSendmail(const std::string& scriptPath, const std
     const int status = system_safe({ scriptPath, mimePath, recipients }, limits, &stop);
     const int error = errno;
     if (stop == RunStop::TimedOut) {
-        logStatement(2, LogDest::trace(), 0,
+        logStatement(2, LogDest::trace(),
             "EmailReportingService::execSendmail command still running after %d seconds, stopped\n",
             limits.timeoutSeconds);
     } else if (stop == RunStop::Cancelled) {
         logStatement(
-            2, LogDest::trace(), 0, "EmailReportingService::execSendmail command stopped, report cut short by shutdown\n");
+            2, LogDest::trace(), "EmailReportingService::execSendmail command stopped, report cut short by shutdown\n");
     }
     return sendmailResult(status, error);
 }
@@ -441,7 +441,7 @@ int EmailReportingService::scriptTimeout()
 int EmailReportingService::sendmailResult(int status, int error)
 {
     if (status < 0) {
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::execSendmail system_safe called errno <%d>\n", error);
+        logStatement(2, LogDest::trace(), "EmailReportingService::execSendmail system_safe called errno <%d>\n", error);
         logStatement(4, LogDest::platform(), KAV_EXECSENDMAIL_FAILED, "system_safe failed errno", error);
         return -1;
     }
@@ -449,14 +449,14 @@ int EmailReportingService::sendmailResult(int status, int error)
         return 0;
     if ((status & 0xff) == 0) {
         const int exitStatus = (status >> 8) & 0xff;
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::execSendmail command exited with status <%d>\n",
+        logStatement(2, LogDest::trace(), "EmailReportingService::execSendmail command exited with status <%d>\n",
             exitStatus);
         logStatement(4, LogDest::platform(), KAV_EXECSENDMAIL_FAILED, "command exited with status", exitStatus);
         return -1;
     }
     if (((status >> 8) & 0xff) == 0) {
         const int signal = status & 0x7f;
-        logStatement(2, LogDest::trace(), 0, "EmailReportingService::execSendmail command got signal <%d>\n", signal);
+        logStatement(2, LogDest::trace(), "EmailReportingService::execSendmail command got signal <%d>\n", signal);
         logStatement(4, LogDest::trace(), KAV_EXECSENDMAIL_FAILED, "command got signal", signal);
         return -1;
     }

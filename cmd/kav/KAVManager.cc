@@ -23,7 +23,7 @@ template<typename Channel>
 void createChannel(const std::function<Channel*()>& create, Channel*& channel, bool& enabled,
     const char* className, const char* word)
 {
-    logStatement(2, LogDest::trace(), 0, "KAV init: Creating %s object.", className);
+    logStatement(2, LogDest::trace(), "KAV init: Creating %s object.", className);
     try {
         channel = create();
     } catch (...) {
@@ -42,7 +42,7 @@ void deleteChannel(Channel* channel, bool enabled, const char* className)
 {
     if (!enabled)
         return;
-    logStatement(2, LogDest::trace(), 0, "KAV shutdown: Deleting %s object.", className);
+    logStatement(2, LogDest::trace(), "KAV shutdown: Deleting %s object.", className);
     delete channel;
 }
 
@@ -55,11 +55,11 @@ void offer(bool wanted, bool enabled, const std::string& eventClass, const char*
     if (!wanted)
         return;
     if (!enabled) {
-        logStatement(2, LogDest::trace(), 0, "EVENT-CLASS: %s not sent to %s reporting because %s reporting disabled.",
+        logStatement(2, LogDest::trace(), "EVENT-CLASS: %s not sent to %s reporting because %s reporting disabled.",
             eventClass, word, word);
         return;
     }
-    logStatement(2, LogDest::trace(), 0, "EVENT-CLASS: %s sent to %s reporting service.", eventClass, word);
+    logStatement(2, LogDest::trace(), "EVENT-CLASS: %s sent to %s reporting service.", eventClass, word);
     ChannelOutcome outcome;
     report();
     outcome.countIn(stats, channel);
@@ -80,7 +80,7 @@ EventDB* createEventDB(const KAVChannelFactory& factory)
     try {
         return factory.eventDB();
     } catch (const std::exception& e) {
-        logStatement(4, LogDest::trace(), 0, "KAV init: %s", e.what());
+        logStatement(4, LogDest::trace(), "KAV init: %s", e.what());
     } catch (...) {
     }
     return nullptr;
@@ -89,7 +89,7 @@ EventDB* createEventDB(const KAVChannelFactory& factory)
 void logSkippedEntries(const EventDB& eventDB)
 {
     for (const SkippedEventDBEntry& skipped : eventDB.skippedEntries()) {
-        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; event database entry skipped: %s.", skipped.eventClass,
+        logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; event database entry skipped: %s.", skipped.eventClass,
             skipped.reason);
         logStatement(4, LogDest::platform(), KAV_EVENTDB_BAD_ENTRY, skipped.eventClass, skipped.reason);
     }
@@ -105,14 +105,14 @@ KAVManager::KAVManager()
 KAVManager::KAVManager(const KAVChannelFactory& factory)
     : DoorService(true)
 {
-    logStatement(2, LogDest::trace(), 0, "KAV init: Initialization start.");
-    logStatement(2, LogDest::trace(), 0, "KAV init: Creating EventDB object.");
+    logStatement(2, LogDest::trace(), "KAV init: Initialization start.");
+    logStatement(2, LogDest::trace(), "KAV init: Creating EventDB object.");
     eventDB = createEventDB(factory);
     if (!eventDB) {
         messageReportingEnabled = orvEventReportingEnabled = remoteReportingEnabled = emailReportingEnabled = false;
         logStatement(4, LogDest::trace(), KAV_INIT_EVENTDB_FAILED);
         logStatement(4, LogDest::platform(), KAV_INIT_EVENTDB_FAILED);
-        logStatement(2, LogDest::trace(), 0, "KAV init: Initialization complete.");
+        logStatement(2, LogDest::trace(), "KAV init: Initialization complete.");
         return;
     }
     logSkippedEntries(*eventDB);
@@ -120,25 +120,25 @@ KAVManager::KAVManager(const KAVChannelFactory& factory)
     createChannel(factory.orvEvent, orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService", "ORV event");
     createChannel(factory.remote, remoteReportingService, remoteReportingEnabled, "RemoteReportingService", "remote");
     createChannel(factory.email, emailReportingService, emailReportingEnabled, "EmailReportingService", "email");
-    logStatement(2, LogDest::trace(), 0, "KAV init: Initialization complete.");
+    logStatement(2, LogDest::trace(), "KAV init: Initialization complete.");
 }
 
 KAVManager::~KAVManager()
 {
-    logStatement(2, LogDest::trace(), 0, "KAV shutdown: Shutdown start.");
-    logStatement(2, LogDest::trace(), 0, "KAV shutdown: Deleting EventDB object.");
+    logStatement(2, LogDest::trace(), "KAV shutdown: Shutdown start.");
+    logStatement(2, LogDest::trace(), "KAV shutdown: Deleting EventDB object.");
     delete eventDB;
     deleteChannel(messageReportingService, messageReportingEnabled, "MessageReportingService");
     deleteChannel(orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService");
     deleteChannel(remoteReportingService, remoteReportingEnabled, "RemoteReportingService");
     deleteChannel(emailReportingService, emailReportingEnabled, "EmailReportingService");
-    logStatement(2, LogDest::trace(), 0, "KAV shutdown: Shutdown complete.");
+    logStatement(2, LogDest::trace(), "KAV shutdown: Shutdown complete.");
 }
 
 void KAVManager::methodDispatch()
 {
     unsigned methodId = getMethodID();
-    logStatement(0, LogDest::trace(), 0, "In methodDispatch(), methodID = %d", methodId);
+    logStatement(0, LogDest::trace(), "In methodDispatch(), methodID = %d", static_cast<int>(methodId));
     if (methodId != reportEventMethod && methodId != testEmailMethod) {
         logStatement(3, LogDest::trace(), UNRECOGNIZED_METHOD_ID, methodId);
         logStatement(3, LogDest::platform(), UNRECOGNIZED_METHOD_ID, methodId);
@@ -176,11 +176,11 @@ int KAVManager::receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string&
 {
     m_stats->eventReceived();
     if (event.getEventClass(eventClass) != 0) {
-        logStatement(4, LogDest::trace(), 0, "getEventClass failed for DXAEvent object, reporting aborted.");
+        logStatement(4, LogDest::trace(), "getEventClass failed for DXAEvent object, reporting aborted.");
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", "all");
         return -1;
     }
-    logStatement(2, LogDest::trace(), 0, "EVENT-CLASS: %s; received for event reporting.", eventClass);
+    logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; received for event reporting.", eventClass);
     // Without a database (it failed to load) every class counts as unknown.
     if (eventDB && eventDB->lookupEventDBEntry(event, entry) == 0)
         return 0;

@@ -22,12 +22,12 @@ int MailRecipient::openECF(const std::string& path)
 {
     ecfStream.open(path);
     if (!ecfStream.is_open()) {
-        logStatement(2, LogDest::trace(), 0, "MailRecipient::openECF can't open file \n");
-        logStatement(2, LogDest::trace(), 0, "ECF path is %s\n", path);
+        logStatement(2, LogDest::trace(), "MailRecipient::openECF can't open file \n");
+        logStatement(2, LogDest::trace(), "ECF path is %s\n", path);
         return -1;
     }
     if (commentEditor.init(EdString::COMMENT_PATTERN, "") != 0) {
-        logStatement(2, LogDest::trace(), 0, "MailRecipient::openECF Bad comment line \n");
+        logStatement(2, LogDest::trace(), "MailRecipient::openECF Bad comment line \n");
         return -1;
     }
     ecfOpened = true;
@@ -63,8 +63,8 @@ int MailRecipient::nextECFLine(std::string& line)
     const bool readOk = !ecfStream.fail();
     const auto consumed = static_cast<int>(ecfStream.gcount());
     if (notAscii(buffer, consumed)) {
-        logStatement(2, LogDest::trace(), 0, "Non ascii characters  in ECF file \n");
-        logStatement(2, LogDest::trace(), 0, "ECF path is %s\n", ecfPath);
+        logStatement(2, LogDest::trace(), "Non ascii characters  in ECF file \n");
+        logStatement(2, LogDest::trace(), "ECF path is %s\n", ecfPath);
         logStatement(4, LogDest::platform(), KAV_BAD_ECF_FILE, ecfPath);
         return -1;
     }
@@ -73,8 +73,8 @@ int MailRecipient::nextECFLine(std::string& line)
         return 0;
     }
     if (consumed >= tooManyConsumed) {
-        logStatement(2, LogDest::trace(), 0, "Line exceeds %d characters in ECF file \n", tooManyConsumed);
-        logStatement(2, LogDest::trace(), 0, "ECF path is %s\n", ecfPath);
+        logStatement(2, LogDest::trace(), "Line exceeds %d characters in ECF file \n", tooManyConsumed);
+        logStatement(2, LogDest::trace(), "ECF path is %s\n", ecfPath);
         logStatement(4, LogDest::platform(), KAV_LINE_TOO_LONG, tooManyConsumed, ecfPath);
     }
     return -1;
@@ -197,15 +197,15 @@ bool MailRecipient::probableEmailAddress(std::string text) const
     return atSign.init("[@]", "") == 0 && atSign.patmatch(text, 0) == 0;
 }
 
-void MailRecipient::reportBadLine(const char* headline, const std::string& line) const
+void MailRecipient::reportBadLine(LogFormat<> headline, const std::string& line) const
 {
-    logStatement(2, LogDest::trace(), 0, headline);
-    logStatement(2, LogDest::trace(), 0, "Line reads<%s>\n", line);
+    logStatement(2, LogDest::trace(), headline);
+    logStatement(2, LogDest::trace(), "Line reads<%s>\n", line);
     logStatement(4, LogDest::platform(), KAV_ECF_BAD_LINE, line, ecfPath);
 }
 
-void MailRecipient::reportBadField(const char* format, const std::string& field, const std::string& line) const
+void MailRecipient::reportBadField(LogFormat<std::string> format, const std::string& field, const std::string& line) const
 {
-    logStatement(2, LogDest::trace(), 0, format, field);
-    logStatement(2, LogDest::trace(), 0, "Line reads<%s>\n", line);
+    logStatement(2, LogDest::trace(), format, field);
+    logStatement(2, LogDest::trace(), "Line reads<%s>\n", line);
 }

@@ -9,6 +9,7 @@
 
 #include "EdString.h"
 #include "InputFile.h"
+#include "LogFormat.h"
 #include "RecipientInfo.h"
 
 class MailRecipient {
@@ -49,8 +50,8 @@ private:
     bool appliesToEvent(const Fields& fields, const std::vector<std::string>& faultClasses,
         const std::string& domains, const std::string& line) const;
     bool includeEventField(const Fields& fields, const std::string& line, bool& includeEvent) const;
-    void reportBadLine(const char* headline, const std::string& line) const;
-    void reportBadField(const char* format, const std::string& field, const std::string& line) const;
+    void reportBadLine(LogFormat<> headline, const std::string& line) const;
+    void reportBadField(LogFormat<std::string> format, const std::string& field, const std::string& line) const;
 
     std::vector<RecipientInfo> recipientList;
     EdString commentEditor;

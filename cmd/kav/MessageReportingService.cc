@@ -41,7 +41,7 @@ int levelOf(orv::EventSeverity severity)
 void writeEventMessage(int level, LogDest dest, unsigned number, const Args& a)
 {
     const LogWatch::EventOutput report;
-    logStatement(level, dest, static_cast<int>(number), a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7],
+    logStatement(level, dest, EventMessageNumber { static_cast<int>(number) }, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7],
         a[8], a[9], a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
 }
 
@@ -51,7 +51,7 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
-        logStatement(4, LogDest::trace(), 0, "getEventClass failed for DXAEvent object, message reporting aborted.");
+        logStatement(4, LogDest::trace(), "getEventClass failed for DXAEvent object, message reporting aborted.");
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", channel);
         return;
     }
@@ -66,7 +66,7 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
 
     if (count > maxArgs) {
         logStatement(4, LogDest::trace(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
-        logStatement(4, LogDest::trace(), 0,
+        logStatement(4, LogDest::trace(),
             "EventDBEntry calls for > 20 zeqArgs, MessageReportingService needs patch to support this.");
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
         return;
@@ -85,7 +85,7 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
     setPlatformType();
     int level = levelOf(severity);
     if (level < 0) {
-        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; eventSeverity %i from %s invalid, %s reporting aborted.",
+        logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; eventSeverity %i from %s invalid, %s reporting aborted.",
             eventClass, static_cast<int>(severity), "EventDBEntry", channel);
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
         return;
@@ -99,7 +99,7 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
 
     for (char letter : domains) {
         if (letter < 'A' || letter > 'R') {
-            logStatement(4, LogDest::trace(), 0,
+            logStatement(4, LogDest::trace(),
                 "EVENT-CLASS: %s; invalid affectedDomain (%c) from event, domain message reporting aborted.",
                 eventClass, static_cast<int>(static_cast<unsigned char>(letter)));
             logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, domainChannel);

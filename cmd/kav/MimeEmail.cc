@@ -239,7 +239,7 @@ int MimeEmail::writeAttachment(std::ostream& out, const std::string& boundary, c
     // Read twice (digest, then encoding) through a large buffer.
     InputFile attachment(attachmentPath);
     if (!attachment.is_open()) {
-        logStatement(2, LogDest::trace(), 0, "Error in MimeEmail::constructMIME can't open file %s\n", attachmentPath);
+        logStatement(2, LogDest::trace(), "Error in MimeEmail::constructMIME can't open file %s\n", attachmentPath);
         logStatement(4, LogDest::platform(), KAV_MIME_OPEN_ATTACHMENT, attachmentPath);
         return -1;
     }
@@ -393,7 +393,7 @@ int MimeEmail::to64(std::istream& in, std::ostream& out)
             const int r = encode_base64(lines + length, reinterpret_cast<const unsigned char*>(block + done),
                 std::min(lineBytes, n - done));
             if (r <= 0) {
-                logStatement(2, LogDest::trace(), 0, "Error in to64() encoding string ret=<%d>\n", r);
+                logStatement(2, LogDest::trace(), "Error in to64() encoding string ret=<%d>\n", r);
                 logStatement(4, LogDest::platform(), KAV_BASE64_ENCODE_ERROR, r);
                 return 1;
             }
@@ -405,7 +405,7 @@ int MimeEmail::to64(std::istream& in, std::ostream& out)
         out.write(lines, length);
         out.flush();
         if (!out) {
-            logStatement(2, LogDest::trace(), 0, "Error in to64() writing file bytes written %d\n", written);
+            logStatement(2, LogDest::trace(), "Error in to64() writing file bytes written %d\n", written);
             logStatement(4, LogDest::platform(), KAV_BASE64_WRITE_ERROR, written, static_cast<int>(out.rdstate()));
             return 1;
         }
@@ -433,7 +433,7 @@ int MimeEmail::to64(std::string_view bytes, std::ostream& out)
         out.write(lines, length);
         out.flush();
         if (!out) {
-            logStatement(2, LogDest::trace(), 0, "Error in to64() writing file bytes written %d\n", written);
+            logStatement(2, LogDest::trace(), "Error in to64() writing file bytes written %d\n", written);
             logStatement(4, LogDest::platform(), KAV_BASE64_WRITE_ERROR, written, static_cast<int>(out.rdstate()));
             return 1;
         }

@@ -54,7 +54,7 @@ void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntr
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
-        logStatement(4, LogDest::trace(), 0, "getEventClass failed for DXAEvent object, ORV event reporting aborted.");
+        logStatement(4, LogDest::trace(), "getEventClass failed for DXAEvent object, ORV event reporting aborted.");
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", channel);
         return;
     }
@@ -84,7 +84,7 @@ int OrvEventReportingService::buildFrame(DXAEvent& event, const EventDBEntry* en
         return failed(eventClass, "EventSeverity", "EventDBEntry");
     int priority = framePriority(severity);
     if (priority < 0) {
-        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; eventSeverity %d from %s invalid, %s reporting aborted.",
+        logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; eventSeverity %d from %s invalid, %s reporting aborted.",
             eventClass, static_cast<int>(severity), "EventDBEntry", channel);
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
         return -1;
@@ -108,7 +108,7 @@ int OrvEventReportingService::buildFrame(DXAEvent& event, const EventDBEntry* en
 void OrvEventReportingService::send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame)
 {
     if (long left = m_skip.secondsLeft(); left > 0) {
-        logStatement(4, LogDest::trace(), 0,
+        logStatement(4, LogDest::trace(),
             "EVENT-CLASS: %s; TEO skipped for %ld more seconds after a time-out, ORV event reporting aborted.",
             eventClass, left);
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
@@ -119,8 +119,8 @@ void OrvEventReportingService::send(const std::string& eventClass, OrvSendEvent&
         return;
     if (rc == ETIMEDOUT)
         m_skip.timedOut();
-    logStatement(4, LogDest::trace(), 0, "Failure to send ORV event to TEO, rc = %d.", rc);
+    logStatement(4, LogDest::trace(), "Failure to send ORV event to TEO, rc = %d.", rc);
     if (rc == ECANCELED)
-        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; ORV event report cut short by shutdown.", eventClass);
+        logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; ORV event report cut short by shutdown.", eventClass);
     logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
 }

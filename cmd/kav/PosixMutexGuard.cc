@@ -2,7 +2,7 @@
 
 #include "LogStatement.h"
 
-PosixMutexGuard::PosixMutexGuard(pthread_mutex_t& mutex, const char* unlockFailureLine)
+PosixMutexGuard::PosixMutexGuard(pthread_mutex_t& mutex, LogFormat<int> unlockFailureLine)
     : m_mutex(mutex)
     , m_unlockFailureLine(unlockFailureLine)
     , m_lockResult(pthread_mutex_lock(&mutex))
@@ -14,5 +14,5 @@ PosixMutexGuard::~PosixMutexGuard()
     if (!locked())
         return;
     if (int rc = pthread_mutex_unlock(&m_mutex); rc != 0)
-        logStatement(4, LogDest::trace(), 0, m_unlockFailureLine, rc);
+        logStatement(4, LogDest::trace(), m_unlockFailureLine, rc);
 }

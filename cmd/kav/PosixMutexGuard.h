@@ -6,10 +6,12 @@
 
 #include <pthread.h>
 
+#include "LogFormat.h"
+
 class PosixMutexGuard {
 public:
     // `unlockFailureLine` is a format taking the result of the unlock.
-    PosixMutexGuard(pthread_mutex_t& mutex, const char* unlockFailureLine);
+    PosixMutexGuard(pthread_mutex_t& mutex, LogFormat<int> unlockFailureLine);
     ~PosixMutexGuard();
     PosixMutexGuard(const PosixMutexGuard&) = delete;
     PosixMutexGuard& operator=(const PosixMutexGuard&) = delete;
@@ -20,6 +22,6 @@ public:
 
 private:
     pthread_mutex_t& m_mutex;
-    const char* m_unlockFailureLine;
+    LogFormat<int> m_unlockFailureLine;
     int m_lockResult;
 };

@@ -29,9 +29,9 @@ void failedAttempt(const std::string& eventClass)
 
 // The usual failure pair: what failed on the trace log, then that the
 // report was abandoned on the platform log.
-void abandon(const std::string& eventClass, const char* traceLine)
+void abandon(const std::string& eventClass, LogFormat<> traceLine)
 {
-    logStatement(4, LogDest::trace(), 0, traceLine);
+    logStatement(4, LogDest::trace(), traceLine);
     failedAttempt(eventClass);
 }
 
@@ -65,12 +65,12 @@ RemoteReportingService::RemoteReportingService()
 {
     int rc = pthread_mutex_init(&connectToVarnMutex, nullptr);
     if (rc != 0) {
-        logStatement(4, LogDest::trace(), 0, "Failed to initialize connectToVarnMutex lock, rc = %i.", rc);
+        logStatement(4, LogDest::trace(), "Failed to initialize connectToVarnMutex lock, rc = %i.", rc);
         throw LockSetupFailed("connectToVarnMutex");
     }
     rc = pthread_mutex_init(&seqNumMutex, nullptr);
     if (rc != 0) {
-        logStatement(4, LogDest::trace(), 0, "Failed to initialize seqNumMutex lock, rc = %i.", rc);
+        logStatement(4, LogDest::trace(), "Failed to initialize seqNumMutex lock, rc = %i.", rc);
         pthread_mutex_destroy(&connectToVarnMutex);
         throw LockSetupFailed("seqNumMutex");
     }
@@ -84,7 +84,7 @@ RemoteReportingService::RemoteReportingService()
 RemoteReportingService::~RemoteReportingService()
 {
     if (connectedToVarn) {
-        logStatement(2, LogDest::trace(), 0, "KAV shutdown: Closing connection to Varn proxy.");
+        logStatement(2, LogDest::trace(), "KAV shutdown: Closing connection to Varn proxy.");
         qobClose(varnCommHandle.load());
     }
     checkLockAtShutdown(connectToVarnMutex, "connectedToVarnMutex");
@@ -102,10 +102,10 @@ void RemoteReportingService::checkLockAtShutdown(pthread_mutex_t& mutex, const c
         return;
     }
     if (rc == EBUSY)
-        logStatement(4, LogDest::trace(), 0, "KAV shutdown: %s in unexpected EBUSY state.", name);
+        logStatement(4, LogDest::trace(), "KAV shutdown: %s in unexpected EBUSY state.", name);
     else if (rc == EDEADLK)
-        logStatement(4, LogDest::trace(), 0, "KAV shutdown: %s in unexpected EDEADLK state.", name);
-    logStatement(4, LogDest::trace(), 0, "KAV shutdown: %s in unexpected state, rc = %i", name, rc);
+        logStatement(4, LogDest::trace(), "KAV shutdown: %s in unexpected EDEADLK state.", name);
+    logStatement(4, LogDest::trace(), "KAV shutdown: %s in unexpected state, rc = %i", name, rc);
 }
 
 const char* RemoteReportingService::getVarnStatusString(QOBReturnValues rc)
@@ -138,7 +138,7 @@ bool RemoteReportingService::connectToVarn()
 {
     PosixMutexGuard guard(connectToVarnMutex, "Attempt to unlock connectToVarnMutex failed, rc = %i.");
     if (!guard.locked()) {
-        logStatement(4, LogDest::trace(), 0,
+        logStatement(4, LogDest::trace(),
             "Attempt to lock connectToVarnMutex failed, rc = %i, remote reporting aborted.", guard.lockResult());
         failedAttempt("unknown");
         return false;
@@ -148,7 +148,7 @@ bool RemoteReportingService::connectToVarn()
     // Threads that queued behind an attempt that timed out must not each
     // wait out the deadline again.
     if (long left = skipWindow.secondsLeft(); left > 0) {
-        logStatement(4, LogDest::trace(), 0, "Varn proxy skipped for %ld more seconds after a time-out.", left);
+        logStatement(4, LogDest::trace(), "Varn proxy skipped for %ld more seconds after a time-out.", left);
         return false;
     }
     if (!libraryLoaded && !loadLibrary())
@@ -166,7 +166,7 @@ bool RemoteReportingService::loadLibrary()
     qob_sendstatus_t sendStatus = nullptr;
     bound = bound && bind(library, "qob_sendstatus", sendStatus);
     if (!bound) {
-        logStatement(2, LogDest::trace(), 0,
+        logStatement(2, LogDest::trace(),
             "Varnlink %s library not available, dlopen rc = %s, remote reporting cannot be done.", varnLibrary,
             loaderError());
         if (library)
@@ -191,13 +191,13 @@ bool RemoteReportingService::registerWithVarn()
     }
     if (rc == QOB_ALREADY_REGISTERED) {
         connectedToVarn = true;
-        logStatement(4, LogDest::trace(), 0,
+        logStatement(4, LogDest::trace(),
             "Tried to connect to Varn when already connected, logic error, although execution will continue "
             "without error.");
         return true;
     }
     noteTimeOut(rc);
-    logStatement(4, LogDest::trace(), 0, "Attempt to connect to Varn failed, rc = %s.", getVarnStatusString(rc));
+    logStatement(4, LogDest::trace(), "Attempt to connect to Varn failed, rc = %s.", getVarnStatusString(rc));
     return false;
 }
 
@@ -212,14 +212,14 @@ void RemoteReportingService::noteTimeOut(QOBReturnValues rc)
 bool RemoteReportingService::proxySkipped(const std::string& eventClass) const
 {
     if (orv::framework::shutdownRequested()) {
-        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; remote report cut short by shutdown.", eventClass);
+        logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; remote report cut short by shutdown.", eventClass);
         failedAttempt(eventClass);
         return true;
     }
     long left = skipWindow.secondsLeft();
     if (left <= 0)
         return false;
-    logStatement(4, LogDest::trace(), 0,
+    logStatement(4, LogDest::trace(),
         "EVENT-CLASS: %s; Varn proxy skipped for %ld more seconds after a time-out, remote reporting aborted.",
         eventClass, left);
     failedAttempt(eventClass);
@@ -286,7 +286,7 @@ void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEnt
         return;
     }
     if (priority < orv::EVENT_PRIORITY_0 || priority > orv::EVENT_PRIORITY_2) {
-        logStatement(4, LogDest::trace(), 0,
+        logStatement(4, LogDest::trace(),
             "EVENT-CLASS: %s; eventPriority %i from EventDBEntry invalid, remote reporting aborted.", eventClass,
             priority);
         failedAttempt(eventClass);
@@ -313,7 +313,7 @@ void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEnt
         buildData(event, entry, &msg);
         return;
     }
-    logStatement(4, LogDest::trace(), 0,
+    logStatement(4, LogDest::trace(),
         "EVENT-CLASS: %s; eventReportingType %i from EventDBEntry invalid, remote reporting aborted.", eventClass,
         type);
     failedAttempt(eventClass);
@@ -387,7 +387,7 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
         return;
     }
     if (severity < orv::DXAEVENT_SEV_UNKNOWN || severity > orv::DXAEVENT_SEV_FATAL) {
-        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; eventSeverity %i from %s invalid, %s reporting aborted.",
+        logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; eventSeverity %i from %s invalid, %s reporting aborted.",
             eventClass, severity, "EventDBEntry", channelWord);
         failedAttempt(eventClass);
         return;
@@ -401,7 +401,7 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
     }
     std::string csn;
     if (event.getEventSourcePlatformCSN(csn) != 0) {
-        logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; get %s failed for %s object, %s reporting aborted.",
+        logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; get %s failed for %s object, %s reporting aborted.",
             eventClass, "SourcePlatformCSN", "DXAEvent", channelWord);
         failedAttempt(eventClass);
         return;
@@ -422,7 +422,7 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
         return;
     sendMessage(&msg->header);
     // sendMessage logs its own failures, so this line follows every send.
-    logStatement(2, LogDest::trace(), 0,
+    logStatement(2, LogDest::trace(),
         "EVENT-CLASS: %s; successfully sent to Varn proxy, set event text field to %s", eventClass, text);
 }
 
@@ -455,7 +455,7 @@ bool RemoteReportingService::takeSequenceNumber(const std::string& eventClass, c
 {
     PosixMutexGuard guard(seqNumMutex, "Attempt to unlock seqNumMutex failed, rc = %i.");
     if (!guard.locked()) {
-        logStatement(4, LogDest::trace(), 0, "Attempt to lock seqNumMutex failed, rc = %i, remote reporting aborted.",
+        logStatement(4, LogDest::trace(), "Attempt to lock seqNumMutex failed, rc = %i, remote reporting aborted.",
             guard.lockResult());
         failedAttempt(eventClass);
         return false;

@@ -11,9 +11,9 @@ namespace {
 const char* const indictmentListTag = "<EVENT_INDICTMENT_LIST>";
 const char* const indictmentCountTag = "<EVENT_INDICTMENT_COUNT>";
 
-int reportFailure(const char* traceFormat, const std::string& tag, int status)
+int reportFailure(LogFormat<std::string, int> traceFormat, const std::string& tag, int status)
 {
-    logStatement(2, LogDest::trace(), 0, traceFormat, tag, status);
+    logStatement(2, LogDest::trace(), traceFormat, tag, status);
     logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, tag, status);
     return status;
 }

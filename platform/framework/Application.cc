@@ -29,7 +29,7 @@ void Application::handleEvents()
     while (!m_stop.load()) {
         pollfd fds[] = { { m_stopPipe.readFd(), POLLIN, 0 }, { m_signals ? m_signals->fd() : -1, POLLIN, 0 } };
         if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
-            logStatement(4, LogDest::trace(), 0, "Event loop: poll failed: %s", std::strerror(errno));
+            logStatement(4, LogDest::trace(), "Event loop: poll failed: %s", std::strerror(errno));
             return;
         }
         m_stopPipe.drain();
@@ -63,7 +63,7 @@ void Application::getAdditionalSignals()
 
 void Application::handleAdditionalSignals(int signal)
 {
-    logStatement(2, LogDest::trace(), 0, "Signal %d received and ignored.", signal);
+    logStatement(2, LogDest::trace(), "Signal %d received and ignored.", signal);
 }
 
 void Application::handleSIGINT()
@@ -146,7 +146,7 @@ int Application::watchSignals()
         m_signals = std::make_unique<SignalPipe>(signals);
         return 0;
     } catch (const std::system_error& error) {
-        logStatement(2, LogDest::trace(), 0, "Event loop: signals not handled here: %s", error.what());
+        logStatement(2, LogDest::trace(), "Event loop: signals not handled here: %s", error.what());
         return error.code().value();
     }
 }
@@ -173,7 +173,7 @@ void Application::dispatchSignal(int signal)
     case SIGUSR2:
         return handleSIGUSR2();
     case SIGHUP:
-        logStatement(2, LogDest::trace(), 0, "SIGHUP received: reopening the log files.");
+        logStatement(2, LogDest::trace(), "SIGHUP received: reopening the log files.");
         return reopenLogFiles();
     default:
         return handleAdditionalSignals(signal);
@@ -182,12 +182,12 @@ void Application::dispatchSignal(int signal)
 
 void Application::ignoreSignal(const char* name)
 {
-    logStatement(2, LogDest::trace(), 0, "%s received and ignored.", name);
+    logStatement(2, LogDest::trace(), "%s received and ignored.", name);
 }
 
 void Application::stopOnSignal(const char* name)
 {
-    logStatement(2, LogDest::trace(), 0, "%s received: shutting down.", name);
+    logStatement(2, LogDest::trace(), "%s received: shutting down.", name);
     // Before the loop ends, so threads waiting on peers let go while the
     // door server drains.
     orv::framework::requestShutdown();

@@ -34,7 +34,7 @@ int checkOwnership(const std::string& dir)
     if (!S_ISDIR(st.st_mode))
         return ENOTDIR;
     if ((st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        logStatement(4, LogDest::trace(), 0,
+        logStatement(4, LogDest::trace(),
                      "Door directory %s must belong to root or this user and be writable only by its owner.", dir);
         return EPERM;
     }
@@ -115,7 +115,7 @@ int DoorEndpoint::clearStale() const
         return rc;
     if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
         return errno;
-    logStatement(2, LogDest::trace(), 0, "Door %s: replaced the socket left by a server that is gone.", m_name);
+    logStatement(2, LogDest::trace(), "Door %s: replaced the socket left by a server that is gone.", m_name);
     return 0;
 }
 

@@ -50,11 +50,11 @@ int DoorServer::doorCreate(const char* doorName, int value)
         return ENOENT;
     auto endpoint = std::make_unique<DoorEndpoint>();
     if (int rc = endpoint->open(doorName)) {
-        logStatement(4, LogDest::trace(), 0, "Door %s: cannot create %s: %s", doorName, endpoint->path(),
+        logStatement(4, LogDest::trace(), "Door %s: cannot create %s: %s", doorName, endpoint->path(),
                      std::strerror(rc));
         return rc;
     }
-    logStatement(2, LogDest::trace(), 0, "Door %s: created at %s.", doorName, endpoint->path());
+    logStatement(2, LogDest::trace(), "Door %s: created at %s.", doorName, endpoint->path());
     m_doors.push_back({ std::move(endpoint), service->second.get() });
     return 0;
 }
@@ -91,7 +91,7 @@ void DoorServer::startServing()
     m_pool = std::make_unique<DoorThreadPool>(
         m_doorThreads, *m_reader, [this] { doorStart(); }, [this](Invocation& call) { runCall(call); });
     m_serving = true;
-    logStatement(2, LogDest::trace(), 0, "Door server: serving %zu door(s) on %u door threads.", m_doors.size(),
+    logStatement(2, LogDest::trace(), "Door server: serving %zu door(s) on %u door threads.", m_doors.size(),
                  m_doorThreads);
 }
 
@@ -118,7 +118,7 @@ void DoorServer::shutDown()
         door.endpoint->remove();
     m_doors.clear();
     if (wasServing)
-        logStatement(2, LogDest::trace(), 0, "Door server: shut down.");
+        logStatement(2, LogDest::trace(), "Door server: shut down.");
 }
 
 void DoorServer::runCall(Invocation& call)
@@ -126,7 +126,7 @@ void DoorServer::runCall(Invocation& call)
     try {
         doorInvocation();
     } catch (...) {
-        logStatement(4, LogDest::trace(), 0, "Door call (method %u): the invocation hook failed.", call.method());
+        logStatement(4, LogDest::trace(), "Door call (method %u): the invocation hook failed.", call.method());
     }
     call.run();
 }

@@ -63,7 +63,7 @@ void Invocation::complete(int status, const void* data, unsigned length)
     m_completed = true;
     m_status = status;
     if (length > DoorProtocol::MAX_PAYLOAD) {
-        logStatement(4, LogDest::trace(), 0, "Door call (method %u): reply of %u bytes is too large, not sent.",
+        logStatement(4, LogDest::trace(), "Door call (method %u): reply of %u bytes is too large, not sent.",
                      m_method, length);
         m_outcome = EMSGSIZE;
         return;
@@ -96,7 +96,7 @@ void Invocation::dispatch()
 
 void Invocation::serviceFailed(const char* why)
 {
-    logStatement(4, LogDest::trace(), 0, "Door call (method %u): service failed: %s", m_method, why);
+    logStatement(4, LogDest::trace(), "Door call (method %u): service failed: %s", m_method, why);
     if (!m_completed) {
         m_completed = true;
         m_outcome = EIO;
@@ -112,6 +112,6 @@ void Invocation::answer()
     int rc = m_connection.reply(header, m_reply.data());
     m_connection.close();
     if (rc != 0)
-        logStatement(2, LogDest::trace(), 0, "Door call (method %u): reply not delivered: %s", m_method,
+        logStatement(2, LogDest::trace(), "Door call (method %u): reply not delivered: %s", m_method,
                      std::strerror(rc));
 }

@@ -44,7 +44,7 @@ PendingRequest::State PendingRequest::readAvailable()
     // A connection closed before its first byte is a liveness probe, not a
     // broken call.
     if (state == State::Dropped && m_dropOutcome == 0 && m_headerHave > 0)
-        logStatement(4, LogDest::trace(), 0, "Door request dropped: the caller left before the whole request came.");
+        logStatement(4, LogDest::trace(), "Door request dropped: the caller left before the whole request came.");
     return state;
 }
 
@@ -75,11 +75,11 @@ PendingRequest::State PendingRequest::readHeader()
 PendingRequest::State PendingRequest::checkHeader()
 {
     if (!DoorProtocol::decode(m_headerBytes, m_request)) {
-        logStatement(4, LogDest::trace(), 0, "Door request dropped: not a door request header.");
+        logStatement(4, LogDest::trace(), "Door request dropped: not a door request header.");
         return dropped(EPROTO);
     }
     if (m_request.length > DoorProtocol::MAX_PAYLOAD) {
-        logStatement(4, LogDest::trace(), 0, "Door request dropped: parameter of %u bytes is too large.",
+        logStatement(4, LogDest::trace(), "Door request dropped: parameter of %u bytes is too large.",
                      m_request.length);
         return dropped(E2BIG);
     }

@@ -83,7 +83,7 @@ bool RequestReader::next(PendingRequest& request)
         epoll_event event {};
         int ready = ::epoll_wait(m_epoll.get(), &event, 1, -1);
         if (ready < 0 && errno != EINTR)
-            logStatement(4, LogDest::trace(), 0, "Door reader: poll failed: %s", std::strerror(errno));
+            logStatement(4, LogDest::trace(), "Door reader: poll failed: %s", std::strerror(errno));
         if (ready <= 0 || m_stop.load())
             continue;
         auto kind = static_cast<Kind>(event.data.u64 >> KIND_SHIFT);
@@ -111,12 +111,12 @@ bool RequestReader::accept(size_t index, PendingRequest& request)
     if (fd < 0) {
         // Another door thread took the connection, or the caller gave up.
         if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNABORTED)
-            logStatement(4, LogDest::trace(), 0, "Door %s: accept failed: %s", door.name, std::strerror(error));
+            logStatement(4, LogDest::trace(), "Door %s: accept failed: %s", door.name, std::strerror(error));
         return false;
     }
     DoorConnection connection(fd, m_openCount);
     if (!connection.peerAllowed()) {
-        logStatement(4, LogDest::trace(), 0, "Door %s: call from uid %ld refused.", door.name,
+        logStatement(4, LogDest::trace(), "Door %s: call from uid %ld refused.", door.name,
                      connection.peerUid());
         connection.refuse(EACCES);
         return false;
@@ -218,7 +218,7 @@ void RequestReader::timerFired()
             armTimer(nextAt);
     }
     for (auto& pending : expired) {
-        logStatement(4, LogDest::trace(), 0, "Door request dropped: not complete within %lld ms.",
+        logStatement(4, LogDest::trace(), "Door request dropped: not complete within %lld ms.",
                      static_cast<long long>(m_timeout.count()));
         pending->refuse(ETIMEDOUT);
     }

@@ -101,7 +101,7 @@ std::string messageText(int id, va_list args)
         const char* format = va_arg(args, const char*);
         return format ? formatV(format, args) : std::string();
     }
-    const CatalogEntry* entry = findCatalogEntry(id);
+    const CatalogEntry* entry = catalogEntry(id);
     if (!entry)
         return eventMessageWithoutEntry(id, args);
     std::string text = entry->name;

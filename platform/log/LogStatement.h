@@ -1,12 +1,16 @@
 // The one way this code base writes a log statement:
 //
-//     logStatement(4, LogDest::trace(), 0, "EVENT-CLASS: %s; get %s failed ...", cls, item);
+//     logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; get %s failed ...", cls, item);
 //     logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, cls, "message");
-//     logStatement(2, LogDest::current(), 0, "KAV init: Initialization complete.");
+//     logStatement(2, LogDest::current(), "KAV init: Initialization complete.");
 //
 // It selects the destination (if one is named), tests the level, stages the
 // time, source position and level under msgPartsMutex and calls logMsg,
 // which releases the lock. std::string arguments are passed as C strings.
+// A trace line's format, or the catalogue text of a message identifier, is
+// checked against the arguments' types when the statement is compiled
+// (LogFormat.h); an event message, whose number comes from the event
+// database, is written with EventMessageNumber and twenty texts.
 #pragma once
 
 #include <cstring>
@@ -15,6 +19,7 @@
 #include <type_traits>
 
 #include "Log.h"
+#include "LogFormat.h"
 
 class LogDest {
 public:
@@ -96,15 +101,37 @@ auto vararg(const T& value)
 
 void stage(const LogSite& site);
 
-}
-
 template<typename... Args>
-void logStatement(LogSite site, LogDest dest, int id, const Args&... args)
+void emit(const LogSite& site, LogDest dest, int id, const Args&... args)
 {
     dest.select();
     if (!logThisLevel(site.level))
         return;
     pthread_mutex_lock(&msgPartsMutex);
-    logdetail::stage(site);
-    logMsg(id, logdetail::vararg(args)...);
+    stage(site);
+    logMsg(id, vararg(args)...);
+}
+
+}
+
+// A trace line: a printf format and its arguments.
+template<typename... Args>
+void logStatement(LogSite site, LogDest dest, LogFormat<std::type_identity_t<Args>...> format, const Args&... args)
+{
+    logdetail::emit(site, dest, 0, format.text(), args...);
+}
+
+// A catalogued message and the arguments its text takes.
+template<typename... Args>
+void logStatement(LogSite site, LogDest dest, LogMessageId<std::type_identity_t<Args>...> id, const Args&... args)
+{
+    logdetail::emit(site, dest, id.id(), args...);
+}
+
+// An event message: the number the event database gives and its twenty texts.
+template<typename... Args>
+void logStatement(LogSite site, LogDest dest, EventMessageNumber number, const Args&... args)
+{
+    static_assert(sizeof...(Args) == 20, "an event message takes twenty texts");
+    logdetail::emit(site, dest, number.number, args...);
 }

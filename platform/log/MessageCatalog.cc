@@ -2,73 +2,12 @@
 
 #include <libintl.h>
 
-#include <algorithm>
 #include <atomic>
 #include <iterator>
 
-#include "MessageIds.h"
-
 namespace {
 
-#define ENTRY(id, text) { id, #id, text }
-
-// Kept sorted by identifier.
-constexpr CatalogEntry catalog[] = {
-    ENTRY(APPLICATION_CREATE_FAILED, "The application object could not be created (error %d)."),
-    ENTRY(WORKAREA_CREATE_FAILED, "The work area object could not be created (error %d)."),
-    ENTRY(MEM_ALLOC_FAILED, "Out of memory while allocating %s."),
-    ENTRY(CREATE_DOOR_FAILED, "The door %s could not be created (result %d)."),
-    ENTRY(UNRECOGNIZED_METHOD_ID, "Door call with unrecognized method id %u ignored."),
-    ENTRY(KAV_INIT_EVENTDB_FAILED, "The event database could not be loaded; event reporting is disabled."),
-    ENTRY(KAV_INIT_CHANNEL_FAILED, "The %s reporting channel could not be created; %s reporting is disabled."),
-    ENTRY(KAV_OBJ_INSTANT_FAILED, "A %s object could not be created from the door call."),
-    ENTRY(KAV_TEST_MSG, "Test email requested for event class %s."),
-    ENTRY(KAV_INVALID_EMAIL_ATTEMPT, "Test email refused: event class %s does not ask for email reporting."),
-    ENTRY(KAV_UNKNOWN_EVENT_CLASS, "Event class %s is not in the event database."),
-    ENTRY(KAV_FAILED_REPORTING_ATTEMPT, "Event class %s could not be reported through %s reporting."),
-    ENTRY(KAV_EVENTDB_BAD_ENTRY, "The event database entry for event class %s is skipped: %s."),
-    ENTRY(KAV_LOST_VARN, "Connection to the remote services proxy lost while reporting event class %s."),
-    ENTRY(KAV_VARN_SEND_ERR, "Sending to the remote services proxy failed: %s."),
-    ENTRY(KAV_EMAIL_DXAEVENT_GET_FAILED, "Email reporting could not read %s from the event (result %d)."),
-    ENTRY(KAV_EMAIL_DBEVENT_FAILED, "Email reporting could not read %s from the event database (result %d)."),
-    ENTRY(KAV_OPEN_ECF_FAILED, "The email control file %s could not be opened."),
-    ENTRY(KAV_EMAIL_FILE_NOTFOUND, "Email %s file %s not found."),
-    ENTRY(KAV_EXECSENDMAIL_FAILED, "Mail submission failed: %s %d."),
-    ENTRY(KAV_BAD_ECF_FILE, "The email control file %s is invalid; its remaining lines are ignored."),
-    ENTRY(KAV_BAD_EMAILRECIPIENTS, "Rejected email recipient %s."),
-    ENTRY(KAV_LINE_TOO_LONG, "A line of %d or more characters in %s ends the reading of the file."),
-    ENTRY(KAV_ECF_BAD_LINE, "Bad line \"%s\" in email control file %s ignored."),
-    ENTRY(KAV_ECF_TOO_MANY_FIELDS, "An email control file line has more fields than expected."),
-    ENTRY(KAV_MIME_OPEN_ATTACHMENT, "The email attachment %s could not be opened."),
-    ENTRY(KAV_BASE64_ENCODE_ERROR, "Base64 encoding of the email attachment failed (result %d)."),
-    ENTRY(KAV_BASE64_WRITE_ERROR, "Writing %d bytes of base64 text failed (stream state %d)."),
-
-    // Event messages of the sample event database; their arguments are
-    // always twenty texts.
-    { 5001, "CPU_ECACHE_FAULT", "Processor E-cache fault %s: %s." },
-    { 5002, "MEMORY_DIMM_FAULT", "Memory fault %s (code %s) on %s, affecting domains %s." },
-    { 5003, "SYSTEM_POWER_FAULT", "Power fault %s on platform %s, CSN %s." },
-    { 5004, "FIRMWARE_CONFIG_DEFECT", "Firmware configuration defect %s found by %s, code %s." },
-    { 5005, "PCI_RETRY_EREPORT", "PCI bus retries (code %s) in domains %s." },
-    { 5006, "SUSPECT_LIST_INFO", "Diagnosis %s lists the suspects %s." },
-    { 5007, "TEMPERATURE_EREPORT", "Temperature report %s at %s." },
-    { 5008, "DOMAIN_STATUS_EVENT", "Domain status event %s for domains %s." },
-};
-
-#undef ENTRY
-
-}
-
-const CatalogEntry* findCatalogEntry(int id)
-{
-    auto it = std::lower_bound(std::begin(catalog), std::end(catalog), id,
-        [](const CatalogEntry& entry, int wanted) { return entry.id < wanted; });
-    if (it == std::end(catalog) || it->id != id)
-        return nullptr;
-    return it;
-}
-
-namespace {
+constexpr const auto& catalog = catalogdetail::messageCatalog;
 
 // dgettext looks at the environment and takes a lock on every call; a
 // running daemon's locale does not change, so each text is looked up once.

@@ -72,7 +72,7 @@ TEST_F(LogTest, LineFormatCatalogueAndEventMessages)
     std::string a[20];
     a[0] = "CPU0";
     a[2] = "X12";
-    logStatement(5, LogDest::platform(), 987654, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9],
+    logStatement(5, LogDest::platform(), EventMessageNumber { 987654 }, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9],
         a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
     platform = lines("platform.log");
     ASSERT_EQ(platform.size(), 2u);
@@ -92,8 +92,8 @@ TEST(LogLineTest, EveryFieldIsWrittenExactly)
 
 TEST_F(LogTest, TraceLinesDropTrailingNewlineAndEscapeControls)
 {
-    logStatement(2, LogDest::trace(), 0, "rc = <%d>\n", 7);
-    logStatement(2, LogDest::trace(), 0, "value %s", "a\nforged L4 line\tx\x01");
+    logStatement(2, LogDest::trace(), "rc = <%d>\n", 7);
+    logStatement(2, LogDest::trace(), "value %s", "a\nforged L4 line\tx\x01");
     auto trace = lines("trace.log");
     ASSERT_EQ(trace.size(), 2u);
     EXPECT_EQ(textOf(trace[0]), "rc = <7>");
@@ -107,8 +107,8 @@ TEST_F(LogTest, LevelThreshold)
     reopenLogFiles();
     EXPECT_FALSE(logThisLevel(2));
     EXPECT_TRUE(logThisLevel(3));
-    logStatement(2, LogDest::trace(), 0, "filtered");
-    logStatement(4, LogDest::trace(), 0, "kept");
+    logStatement(2, LogDest::trace(), "filtered");
+    logStatement(4, LogDest::trace(), "kept");
     auto trace = lines("trace.log");
     ASSERT_EQ(trace.size(), 1u);
     EXPECT_EQ(textOf(trace[0]), "kept");
@@ -124,14 +124,14 @@ TEST_F(LogTest, DestinationsArePerThreadAndSticky)
     setPlatformType();
     std::thread other([] {
         // A fresh thread starts on the trace log, whatever this thread chose.
-        logStatement(2, LogDest::current(), 0, "other thread");
-        logStatement(2, LogDest::domain(17), 0, "domain R");
+        logStatement(2, LogDest::current(), "other thread");
+        logStatement(2, LogDest::domain(17), "domain R");
     });
     other.join();
-    logStatement(2, LogDest::current(), 0, "still platform");
-    logStatement(2, LogDest::domain(0), 0, "domain A");
-    logStatement(2, LogDest::current(), 0, "domain A again");
-    logStatement(2, LogDest::domain(18), 0, "no such domain");
+    logStatement(2, LogDest::current(), "still platform");
+    logStatement(2, LogDest::domain(0), "domain A");
+    logStatement(2, LogDest::current(), "domain A again");
+    logStatement(2, LogDest::domain(18), "no such domain");
 
     EXPECT_EQ(lines("trace.log").size(), 1u);
     EXPECT_EQ(lines("platform.log").size(), 1u);
@@ -150,7 +150,7 @@ TEST_F(LogTest, ConcurrentLinesNeverInterleave)
         workers.emplace_back([t] {
             std::string payload(200, char('a' + t));
             for (int i = 0; i < perThread; ++i)
-                logStatement(2, LogDest::platform(), 0, "%d %s", t, payload);
+                logStatement(2, LogDest::platform(), "%d %s", t, payload);
         });
     }
     for (auto& worker : workers)
@@ -180,7 +180,7 @@ TEST_F(LogTest, ReopeningWhileOthersWriteLosesNoLine)
     for (int t = 0; t < threads; ++t)
         workers.emplace_back([t] {
             for (int i = 0; i < perThread; ++i)
-                logStatement(2, t % 2 ? LogDest::platform() : LogDest::domain(t), 0, "%d line %d", t, i);
+                logStatement(2, t % 2 ? LogDest::platform() : LogDest::domain(t), "%d line %d", t, i);
         });
     for (auto& worker : workers)
         worker.join();
@@ -197,10 +197,10 @@ TEST_F(LogTest, ReopeningWhileOthersWriteLosesNoLine)
 
 TEST_F(LogTest, UnwritableOrRemovedFilesNeverStopTheCaller)
 {
-    logStatement(2, LogDest::trace(), 0, "first");
+    logStatement(2, LogDest::trace(), "first");
     fs::remove(m_dir + "/trace.log");
     sleep(1); // the name is rechecked at most once a second
-    logStatement(2, LogDest::trace(), 0, "after removal");
+    logStatement(2, LogDest::trace(), "after removal");
     auto trace = lines("trace.log");
     ASSERT_EQ(trace.size(), 1u);
     EXPECT_EQ(textOf(trace[0]), "after removal");
@@ -215,16 +215,16 @@ TEST_F(LogTest, UnwritableOrRemovedFilesNeverStopTheCaller)
 // The library remembers the pid rather than asking for it on every line.
 TEST_F(LogTest, ForkedChildLinesCarryTheChildsPid)
 {
-    logStatement(2, LogDest::trace(), 0, "parent");
+    logStatement(2, LogDest::trace(), "parent");
     pid_t child = fork();
     if (child == 0) {
-        logStatement(2, LogDest::trace(), 0, "child");
+        logStatement(2, LogDest::trace(), "child");
         _exit(0);
     }
     ASSERT_GT(child, 0);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    logStatement(2, LogDest::trace(), 0, "parent again");
+    logStatement(2, LogDest::trace(), "parent again");
     auto trace = lines("trace.log");
     ASSERT_EQ(trace.size(), 3u);
     EXPECT_NE(trace[0].find("[" + std::to_string(getpid()) + "]"), std::string::npos) << trace[0];
