@@ -19,21 +19,7 @@ using Args = std::string[maxArgs];
 // Log level of the event message, or -1 for a severity outside the enumeration.
 int levelOf(orv::EventSeverity severity)
 {
-    switch (severity) {
-    case orv::DXAEVENT_SEV_UNKNOWN:
-    case orv::DXAEVENT_SEV_OTHER:
-    case orv::DXAEVENT_SEV_INFO:
-        return 2;
-    case orv::DXAEVENT_SEV_WARNING:
-        return 3;
-    case orv::DXAEVENT_SEV_MINOR:
-    case orv::DXAEVENT_SEV_MAJOR:
-        return 4;
-    case orv::DXAEVENT_SEV_CRITICAL:
-    case orv::DXAEVENT_SEV_FATAL:
-        return 5;
-    }
-    return -1;
+    return orv::byGrade(severity, { 2, 3, 4, 5 });
 }
 
 // The event message always goes out with exactly twenty text arguments.

@@ -19,21 +19,7 @@ constexpr OrvEventFrame::Source thisDaemon = 24;
 // Frame priority for a severity, or -1 for a value outside the enumeration.
 int framePriority(orv::EventSeverity severity)
 {
-    switch (severity) {
-    case orv::DXAEVENT_SEV_UNKNOWN:
-    case orv::DXAEVENT_SEV_OTHER:
-    case orv::DXAEVENT_SEV_INFO:
-        return 4;
-    case orv::DXAEVENT_SEV_WARNING:
-        return 2;
-    case orv::DXAEVENT_SEV_MINOR:
-    case orv::DXAEVENT_SEV_MAJOR:
-        return 1;
-    case orv::DXAEVENT_SEV_CRITICAL:
-    case orv::DXAEVENT_SEV_FATAL:
-        return 0;
-    }
-    return -1;
+    return orv::byGrade(severity, { 4, 2, 1, 0 });
 }
 
 // The get-failed pair, as the result of buildFrame.

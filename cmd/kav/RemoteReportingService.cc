@@ -285,7 +285,7 @@ void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEnt
         entryItemUnreadable(eventClass, "EventPriority");
         return;
     }
-    if (priority < orv::EVENT_PRIORITY_0 || priority > orv::EVENT_PRIORITY_2) {
+    if (!orv::isNamedPriority(priority)) {
         logStatement(4, LogDest::trace(),
             "EVENT-CLASS: %s; eventPriority %i from EventDBEntry invalid, remote reporting aborted.", eventClass,
             priority);
@@ -386,7 +386,7 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
         abandon(eventClass, "getEventSeverity failed for EventDBEntry object, remote reporting aborted.");
         return;
     }
-    if (severity < orv::DXAEVENT_SEV_UNKNOWN || severity > orv::DXAEVENT_SEV_FATAL) {
+    if (!orv::isNamedSeverity(severity)) {
         logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; eventSeverity %i from %s invalid, %s reporting aborted.",
             eventClass, severity, "EventDBEntry", channelWord);
         failedAttempt(eventClass);

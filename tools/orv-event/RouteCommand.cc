@@ -104,7 +104,7 @@ json remotePlan(DXAEvent& event, const EventDBEntry* entry)
     if (entry->getEventReportingSubtype(subtype) != 0)
         return failed("the entry has no reportingSubtype");
     orv::EventPriority priority {};
-    if (entry->getEventPriority(priority) != 0 || priority < orv::EVENT_PRIORITY_0 || priority > orv::EVENT_PRIORITY_2)
+    if (entry->getEventPriority(priority) != 0 || !orv::isNamedPriority(priority))
         return failed("the entry's priority is missing or invalid");
     orv::EventReportingType type {};
     const char* messageType = entry->getEventReportingType(type) == 0 ? RemoteReportingService::messageType(type) : nullptr;
@@ -116,7 +116,7 @@ json remotePlan(DXAEvent& event, const EventDBEntry* entry)
         return plan;
 
     orv::EventSeverity severity {};
-    if (entry->getEventSeverity(severity) != 0 || severity < orv::DXAEVENT_SEV_UNKNOWN || severity > orv::DXAEVENT_SEV_FATAL)
+    if (entry->getEventSeverity(severity) != 0 || !orv::isNamedSeverity(severity))
         return failed("the entry's severity is missing or invalid");
     std::string code;
     std::string csn;
