@@ -108,14 +108,12 @@ TEST_F(StuckPeerTest, SilentFrontEndCostsAFewDeadlinesNotOnePerEvent)
     ASSERT_TRUE(m_box.startSink({ "--silent" }));
     ASSERT_TRUE(m_box.startKav("2", { { "ORV_PEER_TIMEOUT", "2" } }));
 
-    auto start = Clock::now();
     for (int i = 0; i < 30; ++i)
         post(event("stuck.front", "C" + std::to_string(i)));
-    // One deadline per event would be 60 s.
-    EXPECT_LT(secondsSince(start), 20.0);
 
     EXPECT_EQ(platformCount("MSG7001: stuck.front"), 30u);
     EXPECT_EQ(platformCount("stuck.front could not be reported through ORV event reporting"), 30u);
+    // Counted rather than timed: one deadline per event would be 30 time-outs.
     const size_t timedOut = traceCount("Failure to send ORV event to TEO, rc = 110.");
     EXPECT_GE(timedOut, 1u);
     EXPECT_LE(timedOut, 10u);
@@ -138,12 +136,13 @@ TEST_F(StuckPeerTest, StuckFrontEndCallHoldsNeitherOtherEventsNorTheStop)
 
     auto start = Clock::now();
     post(event("stuck.msg"));
-    EXPECT_LT(secondsSince(start), 3.0);
+    // Far below the 60 s deadline, with room for a loaded machine.
+    EXPECT_LT(secondsSince(start), 20.0);
     EXPECT_EQ(platformCount("MSG7001: stuck.msg X1"), 1u);
 
     start = Clock::now();
     EXPECT_EQ(m_box.stopKav(), 0);
-    EXPECT_LT(secondsSince(start), 5.0);
+    EXPECT_LT(secondsSince(start), 20.0);
     EXPECT_EQ(traceCount("Failure to send ORV event to TEO, rc = 125."), 1u);
     EXPECT_EQ(traceCount("EVENT-CLASS: stuck.front; ORV event report cut short by shutdown."), 1u);
     EXPECT_EQ(platformCount("stuck.front could not be reported through ORV event reporting"), 1u);
@@ -159,11 +158,8 @@ TEST_F(StuckPeerTest, FrozenProxyCostsAFewDeadlinesAndHoldsNoOtherChannel)
     ASSERT_EQ(m_box.proxyLines().size(), 2u) << "register and senddata";
 
     ASSERT_EQ(::kill(m_box.proxyPid(), SIGSTOP), 0);
-    auto start = Clock::now();
     for (int i = 0; i < 10; ++i)
         post(event("stuck.remote", "F" + std::to_string(i)));
-    // One deadline per event would be 20 s at least.
-    EXPECT_LT(secondsSince(start), 12.0);
     ASSERT_EQ(::kill(m_box.proxyPid(), SIGCONT), 0);
 
     EXPECT_EQ(platformCount("MSG7001: stuck.remote"), 11u);
@@ -171,6 +167,7 @@ TEST_F(StuckPeerTest, FrozenProxyCostsAFewDeadlinesAndHoldsNoOtherChannel)
     EXPECT_GE(countContaining(m_box.logTexts("platform"), "KAV_VARN_SEND_ERR: Sending to the remote services proxy "
                                                           "failed: proxy did not answer in time."),
         1u);
+    // Counted rather than timed: one deadline per event would skip none.
     EXPECT_GE(traceCount("Varn proxy skipped for "), 4u);
 
     // With the proxy thawed, the first report after the window registers anew.
@@ -188,11 +185,9 @@ TEST_F(StuckPeerTest, ProxyThatNeverAttachesCostsOneDeadline)
     EnvChanges env = withClientLibrary;
     env["QOB_PROXY_TIMEOUT"] = "2";
     ASSERT_TRUE(m_box.startKav("2", env));
-    auto start = Clock::now();
     for (int i = 0; i < 10; ++i)
         post(event("stuck.remote", "A" + std::to_string(i)));
-    // One deadline per event would be 20 s.
-    EXPECT_LT(secondsSince(start), 12.0);
+    // Counted rather than timed: one deadline per event would be ten attempts.
     const size_t attempts = traceCount("Attempt to connect to Varn failed, rc = proxy did not answer in time.");
     EXPECT_GE(attempts, 1u);
     EXPECT_LE(attempts, 3u);
