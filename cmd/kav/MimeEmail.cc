@@ -380,6 +380,25 @@ std::string MimeEmail::quotedPrintable(const std::string& text)
     return out;
 }
 
+namespace {
+
+// Writes one block of base64 lines and flushes it, so that every flush ends
+// on a line end; false, logged, when the stream has failed.
+bool writeEncodedBlock(std::ostream& out, const char* lines, int length, int& written)
+{
+    out.write(lines, length);
+    out.flush();
+    if (!out) {
+        logStatement(2, LogDest::trace(), "Error in to64() writing file bytes written %d\n", written);
+        logStatement(4, LogDest::platform(), KAV_BASE64_WRITE_ERROR, written, static_cast<int>(out.rdstate()));
+        return false;
+    }
+    written += length;
+    return true;
+}
+
+}
+
 int MimeEmail::to64(std::istream& in, std::ostream& out)
 {
     char block[lineBytes * blockLines];
@@ -402,14 +421,8 @@ int MimeEmail::to64(std::istream& in, std::ostream& out)
         }
         if (length == 0)
             continue;
-        out.write(lines, length);
-        out.flush();
-        if (!out) {
-            logStatement(2, LogDest::trace(), "Error in to64() writing file bytes written %d\n", written);
-            logStatement(4, LogDest::platform(), KAV_BASE64_WRITE_ERROR, written, static_cast<int>(out.rdstate()));
+        if (!writeEncodedBlock(out, lines, length, written))
             return 1;
-        }
-        written += length;
     }
     return 0;
 }
@@ -430,14 +443,8 @@ int MimeEmail::to64(std::string_view bytes, std::ostream& out)
             in += n;
             left -= static_cast<size_t>(n);
         }
-        out.write(lines, length);
-        out.flush();
-        if (!out) {
-            logStatement(2, LogDest::trace(), "Error in to64() writing file bytes written %d\n", written);
-            logStatement(4, LogDest::platform(), KAV_BASE64_WRITE_ERROR, written, static_cast<int>(out.rdstate()));
+        if (!writeEncodedBlock(out, lines, length, written))
             return 1;
-        }
-        written += length;
     }
     return 0;
 }

@@ -89,30 +89,31 @@ template<size_t Count>
 constexpr bool fits(std::string_view format, const Kind (&kinds)[Count], size_t given)
 {
     size_t next = 0;
+    size_t at = 0;
     auto take = [&](Kind wanted) { return next < given && kinds[next++] == wanted; };
-    for (size_t at = 0; at < format.size(); ++at) {
+    // A width or a precision: "*" reads an int argument, digits read none.
+    auto skipCount = [&] {
+        if (at < format.size() && format[at] == '*') {
+            ++at;
+            return take(Kind::Int);
+        }
+        while (at < format.size() && isDigit(format[at]))
+            ++at;
+        return true;
+    };
+    for (; at < format.size(); ++at) {
         if (format[at] != '%')
             continue;
         if (++at < format.size() && format[at] == '%')
             continue;
         while (at < format.size() && std::string_view("-+ #0").find(format[at]) != std::string_view::npos)
             ++at;
-        if (at < format.size() && format[at] == '*') {
-            if (!take(Kind::Int))
-                return false;
-            ++at;
-        }
-        while (at < format.size() && isDigit(format[at]))
-            ++at;
+        if (!skipCount())
+            return false;
         if (at < format.size() && format[at] == '.') {
             ++at;
-            if (at < format.size() && format[at] == '*') {
-                if (!take(Kind::Int))
-                    return false;
-                ++at;
-            }
-            while (at < format.size() && isDigit(format[at]))
-                ++at;
+            if (!skipCount())
+                return false;
         }
         const size_t lengthStart = at;
         while (at < format.size() && std::string_view("hlzjt").find(format[at]) != std::string_view::npos)
