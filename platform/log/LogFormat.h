@@ -166,10 +166,10 @@ public:
     consteval LogMessageId(int id)
         : m_id(id)
     {
-        const CatalogEntry* entry = catalogEntry(id);
-        if (!entry)
+        const int index = catalogIndex(id);
+        if (index < 0)
             logformat::logMessageIdentifierNotInTheCatalogue();
-        else if (!logformat::formatFits<Args...>(entry->text))
+        else if (!logformat::formatFits<Args...>(catalogdetail::messageCatalog[index].text))
             logformat::logFormatDoesNotFitItsArguments();
     }
     constexpr int id() const { return m_id; }

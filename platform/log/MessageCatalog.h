@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 
 #include "MessageIds.h"
@@ -66,16 +67,30 @@ static_assert(std::is_sorted(std::begin(messageCatalog), std::end(messageCatalog
 
 }
 
-// The entry of `id`, or nullptr when the catalogue has none. Usable at
-// compile time, where log statements check their arguments against it.
-constexpr const CatalogEntry* catalogEntry(int id)
+// The position of `id` in the catalogue, or -1 when it has none. Usable at
+// compile time, where log statements check their arguments against the
+// text; it works on indexes, as GCC's sanitizer builds cannot compare
+// pointers in a constant expression.
+constexpr int catalogIndex(int id)
 {
     const auto& catalog = catalogdetail::messageCatalog;
-    auto it = std::lower_bound(std::begin(catalog), std::end(catalog), id,
-        [](const CatalogEntry& entry, int wanted) { return entry.id < wanted; });
-    if (it == std::end(catalog) || it->id != id)
-        return nullptr;
-    return it;
+    size_t low = 0;
+    size_t high = std::size(catalog);
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (catalog[middle].id < id)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low < std::size(catalog) && catalog[low].id == id ? static_cast<int>(low) : -1;
+}
+
+// The entry of `id`, or nullptr when the catalogue has none.
+inline const CatalogEntry* catalogEntry(int id)
+{
+    const int index = catalogIndex(id);
+    return index < 0 ? nullptr : &catalogdetail::messageCatalog[index];
 }
 
 // The entry's text in the current message locale. Looked up once and then
