@@ -41,7 +41,9 @@ struct DXAEvent::Members {
         return 0;
     }
 
-    int textList(const char* name, std::list<std::string>& value) const
+    // A text list into `value` (texts copied out, or views of them).
+    template <class List>
+    int texts(const char* name, List& value) const
     {
         const std::vector<std::string>* found = find<std::vector<std::string>>(name);
         if (!found)
@@ -49,17 +51,6 @@ struct DXAEvent::Members {
         value.clear();
         for (const std::string& item : *found)
             value.emplace_back(shared(item));
-        return 0;
-    }
-
-    int textViews(const char* name, std::vector<std::string_view>& value) const
-    {
-        const std::vector<std::string>* found = find<std::vector<std::string>>(name);
-        if (!found)
-            return ENOENT;
-        value.clear();
-        for (const std::string& item : *found)
-            value.push_back(shared(item));
         return 0;
     }
 };
@@ -164,20 +155,20 @@ int DXAEvent::getPackedEventPayload(char** payload, unsigned& length) const
 
 int DXAEvent::getEventClasses(std::list<std::string>& value) const
 {
-    return m_members->textList(key::classes, value);
+    return m_members->texts(key::classes, value);
 }
 
 int DXAEvent::getEventIndictment(std::list<std::string>& value) const
 {
-    return m_members->textList(key::indictment, value);
+    return m_members->texts(key::indictment, value);
 }
 
 int DXAEvent::viewEventClasses(std::vector<std::string_view>& value) const
 {
-    return m_members->textViews(key::classes, value);
+    return m_members->texts(key::classes, value);
 }
 
 int DXAEvent::viewEventIndictment(std::vector<std::string_view>& value) const
 {
-    return m_members->textViews(key::indictment, value);
+    return m_members->texts(key::indictment, value);
 }
