@@ -399,6 +399,29 @@ bool writeEncodedBlock(std::ostream& out, const char* lines, int length, int& wr
 
 }
 
+namespace {
+
+// Encodes up to a block of bytes into base64 lines ending in a newline; the
+// length of the lines, or -1 (logged) when the encoder fails.
+template<size_t Size>
+int encodeBlock(MimeEmail& mime, const unsigned char* bytes, int count, char (&lines)[Size])
+{
+    int length = 0;
+    for (int done = 0; done < count; done += lineBytes) {
+        const int r = mime.encode_base64(lines + length, bytes + done, std::min(lineBytes, count - done));
+        if (r <= 0) {
+            logStatement(2, LogDest::trace(), "Error in to64() encoding string ret=<%d>\n", r);
+            logStatement(4, LogDest::platform(), KAV_BASE64_ENCODE_ERROR, r);
+            return -1;
+        }
+        lines[length + r - 1] = '\n';
+        length += r;
+    }
+    return length;
+}
+
+}
+
 int MimeEmail::to64(std::istream& in, std::ostream& out)
 {
     char block[lineBytes * blockLines];
@@ -406,22 +429,11 @@ int MimeEmail::to64(std::istream& in, std::ostream& out)
     int written = 0;
     while (in) {
         in.read(block, sizeof block);
-        const int n = static_cast<int>(in.gcount());
-        int length = 0;
-        for (int done = 0; done < n; done += lineBytes) {
-            const int r = encode_base64(lines + length, reinterpret_cast<const unsigned char*>(block + done),
-                std::min(lineBytes, n - done));
-            if (r <= 0) {
-                logStatement(2, LogDest::trace(), "Error in to64() encoding string ret=<%d>\n", r);
-                logStatement(4, LogDest::platform(), KAV_BASE64_ENCODE_ERROR, r);
-                return 1;
-            }
-            lines[length + r - 1] = '\n';
-            length += r;
-        }
-        if (length == 0)
-            continue;
-        if (!writeEncodedBlock(out, lines, length, written))
+        const auto* bytes = reinterpret_cast<const unsigned char*>(block);
+        const int length = encodeBlock(*this, bytes, static_cast<int>(in.gcount()), lines);
+        if (length < 0)
+            return 1;
+        if (length > 0 && !writeEncodedBlock(out, lines, length, written))
             return 1;
     }
     return 0;
@@ -431,20 +443,14 @@ int MimeEmail::to64(std::string_view bytes, std::ostream& out)
 {
     char lines[encodedSize(lineBytes) * blockLines];
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    size_t left = bytes.size();
     int written = 0;
-    while (left > 0) {
-        int length = 0;
-        for (int line = 0; line < blockLines && left > 0; ++line) {
-            const int n = static_cast<int>(std::min<size_t>(lineBytes, left));
-            const int r = encode_base64(lines + length, in, n);
-            lines[length + r - 1] = '\n';
-            length += r;
-            in += n;
-            left -= static_cast<size_t>(n);
-        }
-        if (!writeEncodedBlock(out, lines, length, written))
+    for (size_t left = bytes.size(); left > 0;) {
+        const int count = static_cast<int>(std::min<size_t>(lineBytes * blockLines, left));
+        const int length = encodeBlock(*this, in, count, lines);
+        if (length < 0 || !writeEncodedBlock(out, lines, length, written))
             return 1;
+        in += count;
+        left -= static_cast<size_t>(count);
     }
     return 0;
 }
