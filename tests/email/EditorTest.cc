@@ -98,14 +98,17 @@ TEST(EdString, RefusesPatternsThatWouldCompileHuge)
 {
     // Each repetition copies its operand, so these would take gigabytes.
     for (const char* pattern : { "fault++++++++++++++++++++++++++++++++++++++++", "((a{255}){255}){255}",
-             "(x{101}){100}", "((a{,30}){,30}){,30}", "(a{,101}){,100}", "((a{2,}){100}){100}" }) {
+             "(x{101}){100}", "((a{,30}){,30}){,30}", "(a{,101}){,100}", "((a{2,}){100}){100}",
+             // Long chains of optional copies, and anchors under a repetition,
+             // take the compiler seconds to minutes however few the copies.
+             "a{,9999}", "(a?){300}", "x?{300}", "((\\<|\\>|^|$)*){2}", "fault((\\b)*){13}", "(^a)+" }) {
         EdString editor;
         EXPECT_EQ(editor.init(pattern, ""), -1) << pattern;
         EXPECT_EQ(editor.patmatch("fault", 0), -1) << pattern;
     }
     // Ordinary patterns pass; a bracket expression is one character whatever it holds.
     for (const char* pattern : { "^fault\\.(cpu|memory)\\.", "[A-R]{1,18}", "(x{100}){100}", "[]{]{9}",
-             "[[:alpha:]+]+", "a{,18}", "(ab){,}c", "[\\1]x" }) {
+             "[[:alpha:]+]+", "a{,18}", "(ab){,}c", "[\\1]x", "a{,255}", "\\bcpu\\b", "(^|\\.)cpu$" }) {
         EdString editor;
         EXPECT_EQ(editor.init(pattern, ""), 0) << pattern;
     }
