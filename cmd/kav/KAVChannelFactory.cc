@@ -9,10 +9,10 @@
 KAVChannelFactory KAVChannelFactory::standard()
 {
     return {
-        [] { return new EventDB(); },
-        [] { return new MessageReportingService(); },
-        [] { return new OrvEventReportingService(); },
-        [] { return new RemoteReportingService(); },
-        [] { return new EmailReportingService(); },
+        [] { return std::make_unique<EventDB>(); },
+        [] { return std::make_unique<MessageReportingService>(); },
+        [] { return std::make_unique<OrvEventReportingService>(); },
+        [] { return std::make_unique<RemoteReportingService>(); },
+        [] { return std::make_unique<EmailReportingService>(); },
     };
 }

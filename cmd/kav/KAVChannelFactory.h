@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 class EventDB;
 class MessageReportingService;
@@ -12,11 +13,11 @@ class RemoteReportingService;
 class EmailReportingService;
 
 struct KAVChannelFactory {
-    std::function<EventDB*()> eventDB;
-    std::function<MessageReportingService*()> message;
-    std::function<OrvEventReportingService*()> orvEvent;
-    std::function<RemoteReportingService*()> remote;
-    std::function<EmailReportingService*()> email;
+    std::function<std::unique_ptr<EventDB>()> eventDB;
+    std::function<std::unique_ptr<MessageReportingService>()> message;
+    std::function<std::unique_ptr<OrvEventReportingService>()> orvEvent;
+    std::function<std::unique_ptr<RemoteReportingService>()> remote;
+    std::function<std::unique_ptr<EmailReportingService>()> email;
 
     static KAVChannelFactory standard();
 };

@@ -20,14 +20,14 @@ constexpr unsigned testEmailMethod = 1;
 
 // Creates one channel; a constructor that throws leaves the channel off.
 template<typename Channel>
-void createChannel(const std::function<Channel*()>& create, Channel*& channel, bool& enabled,
-    const char* className, const char* word)
+void createChannel(const std::function<std::unique_ptr<Channel>()>& create, std::unique_ptr<Channel>& channel,
+    bool& enabled, const char* className, const char* word)
 {
     logStatement(2, LogDest::trace(), "KAV init: Creating %s object.", className);
     try {
         channel = create();
     } catch (...) {
-        channel = nullptr;
+        channel.reset();
     }
     if (channel)
         return;
@@ -36,14 +36,15 @@ void createChannel(const std::function<Channel*()>& create, Channel*& channel, b
     logStatement(4, LogDest::platform(), KAV_INIT_CHANNEL_FAILED, word, word);
 }
 
-// Deletes one channel at shutdown; a channel that is off was never made.
+// Deletes one channel at shutdown, in the order the shutdown lines promise;
+// a channel that is off was never made.
 template<typename Channel>
-void deleteChannel(Channel* channel, bool enabled, const char* className)
+void deleteChannel(std::unique_ptr<Channel>& channel, bool enabled, const char* className)
 {
     if (!enabled)
         return;
     logStatement(2, LogDest::trace(), "KAV shutdown: Deleting %s object.", className);
-    delete channel;
+    channel.reset();
 }
 
 // Hands the event to one channel if the entry asks for it, saying whether it
@@ -75,7 +76,7 @@ void eventObjectFailed()
 
 // Whatever the factory throws: a file problem carries the path and the
 // parser's reason, which an operator needs to mend the file.
-EventDB* createEventDB(const KAVChannelFactory& factory)
+std::unique_ptr<EventDB> createEventDB(const KAVChannelFactory& factory)
 {
     try {
         return factory.eventDB();
@@ -127,7 +128,7 @@ KAVManager::~KAVManager()
 {
     logStatement(2, LogDest::trace(), "KAV shutdown: Shutdown start.");
     logStatement(2, LogDest::trace(), "KAV shutdown: Deleting EventDB object.");
-    delete eventDB;
+    eventDB.reset();
     deleteChannel(messageReportingService, messageReportingEnabled, "MessageReportingService");
     deleteChannel(orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService");
     deleteChannel(remoteReportingService, remoteReportingEnabled, "RemoteReportingService");

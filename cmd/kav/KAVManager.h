@@ -34,11 +34,11 @@ public:
 private:
     void dispatchEvent(unsigned methodId);
 
-    EventDB* eventDB = nullptr;
-    MessageReportingService* messageReportingService = nullptr;
-    OrvEventReportingService* orvEventReportingService = nullptr;
-    RemoteReportingService* remoteReportingService = nullptr;
-    EmailReportingService* emailReportingService = nullptr;
+    std::unique_ptr<EventDB> eventDB;
+    std::unique_ptr<MessageReportingService> messageReportingService;
+    std::unique_ptr<OrvEventReportingService> orvEventReportingService;
+    std::unique_ptr<RemoteReportingService> remoteReportingService;
+    std::unique_ptr<EmailReportingService> emailReportingService;
     // The suite's interface: one switch per channel, off when it could not be made.
     bool messageReportingEnabled = true;
     bool orvEventReportingEnabled = true;

@@ -1,6 +1,7 @@
 #include "KAVWorkArea.h"
 
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "DoorApplication.h"
@@ -20,7 +21,7 @@ int KAVWorkArea::createWorkArea()
     if (!server)
         return -1;
 
-    auto* manager = new (std::nothrow) KAVManager();
+    std::unique_ptr<KAVManager> manager(new (std::nothrow) KAVManager());
     if (!manager) {
         logStatement(4, LogDest::trace(), MEM_ALLOC_FAILED, "KAVManager");
         logStatement(4, LogDest::platform(), MEM_ALLOC_FAILED, "KAVManager");
@@ -28,9 +29,10 @@ int KAVWorkArea::createWorkArea()
     }
 
     std::shared_ptr<KAVStats> stats = manager->stats();
-    // From here on the door server owns the manager.
-    if (int rc = server->registerObj(manager, 0); rc != 0)
+    // Once registered the door server owns the manager; a refused one is ours to delete.
+    if (int rc = server->registerObj(manager.get(), 0); rc != 0)
         return rc;
+    manager.release();
 
     int rc = server->doorCreate(KAV_DOOR, 0);
     if (rc != 0) {
@@ -46,16 +48,15 @@ int KAVWorkArea::createWorkArea()
 // reports events.
 void KAVWorkArea::createStatsDoor(DoorServer& server, std::shared_ptr<KAVStats> stats)
 {
-    auto* service = new (std::nothrow) KAVStatsService(std::move(stats));
+    std::unique_ptr<KAVStatsService> service(new (std::nothrow) KAVStatsService(std::move(stats)));
     if (!service) {
         logStatement(4, LogDest::trace(), MEM_ALLOC_FAILED, "KAVStatsService");
         logStatement(4, LogDest::platform(), MEM_ALLOC_FAILED, "KAVStatsService");
         return;
     }
-    if (server.registerObj(service, statsServiceNumber) != 0) {
-        delete service;
+    if (server.registerObj(service.get(), statsServiceNumber) != 0)
         return;
-    }
+    service.release();
     if (int rc = server.doorCreate(KAV_STATS_DOOR, statsServiceNumber); rc != 0) {
         logStatement(4, LogDest::trace(), CREATE_DOOR_FAILED, KAV_STATS_DOOR, rc);
         logStatement(4, LogDest::platform(), CREATE_DOOR_FAILED, KAV_STATS_DOOR, rc);

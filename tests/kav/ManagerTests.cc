@@ -33,7 +33,7 @@ protected:
             "test.message": {"channels": ["message"], "severity": 2, "messageNumber": 7001, "args": ["{class}"]},
             "test.typo": {"channels": ["message"], "severty": 2}})";
         m_factory = KAVChannelFactory::standard();
-        m_factory.eventDB = [this] { return new EventDB(m_dir + "/eventdb.json"); };
+        m_factory.eventDB = [this] { return std::make_unique<EventDB>(m_dir + "/eventdb.json"); };
         // No proxy and no mail here: only the manager's own lines matter.
         setenv("QOB_PROXY_SOCKET", (m_dir + "/no-proxy").c_str(), 1);
     }
@@ -72,7 +72,7 @@ bool contains(const std::vector<std::string>& lines, const std::string& text)
 
 TEST_F(ManagerTest, ChannelWhoseConstructionThrowsIsSwitchedOff)
 {
-    m_factory.remote = []() -> RemoteReportingService* { throw std::runtime_error("no locks"); };
+    m_factory.remote = []() -> std::unique_ptr<RemoteReportingService> { throw std::runtime_error("no locks"); };
     {
         KAVManager manager(m_factory);
         report(manager, "test.remote.email");
@@ -93,9 +93,9 @@ TEST_F(ManagerTest, ChannelWhoseConstructionThrowsIsSwitchedOff)
 
 TEST_F(ManagerTest, EveryChannelCanFailAlone)
 {
-    m_factory.message = []() -> MessageReportingService* { throw 0; };
-    m_factory.orvEvent = []() -> OrvEventReportingService* { throw 0; };
-    m_factory.email = []() -> EmailReportingService* { throw 0; };
+    m_factory.message = []() -> std::unique_ptr<MessageReportingService> { throw 0; };
+    m_factory.orvEvent = []() -> std::unique_ptr<OrvEventReportingService> { throw 0; };
+    m_factory.email = []() -> std::unique_ptr<EmailReportingService> { throw 0; };
     {
         KAVManager manager(m_factory);
         report(manager, "test.remote.email");
@@ -113,7 +113,7 @@ TEST_F(ManagerTest, EveryChannelCanFailAlone)
 
 TEST_F(ManagerTest, WithoutDatabaseEveryClassIsUnknown)
 {
-    m_factory.eventDB = []() -> EventDB* { return new EventDB("/nonexistent/eventdb.json"); };
+    m_factory.eventDB = []() -> std::unique_ptr<EventDB> { return std::make_unique<EventDB>("/nonexistent/eventdb.json"); };
     {
         KAVManager manager(m_factory);
         report(manager, "test.remote.email");

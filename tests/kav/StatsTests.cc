@@ -33,7 +33,7 @@ protected:
             "test.message": {"channels": ["message"], "severity": 4, "messageNumber": 7001, "args": ["x"]},
             "test.both": {"channels": ["message", "orvEvent"], "severity": 2, "messageNumber": 7001, "args": []}})";
         m_factory = KAVChannelFactory::standard();
-        m_factory.eventDB = [this] { return new EventDB(m_dir + "/eventdb.json"); };
+        m_factory.eventDB = [this] { return std::make_unique<EventDB>(m_dir + "/eventdb.json"); };
     }
 
     static void report(KAVManager& manager, const std::string& eventClass)
