@@ -1,14 +1,9 @@
 #include "EdString.h"
 
+#include <regex.h>
+
 #include <limits>
-
-#include "RegexCost.h"
-
-void EdString::RegexFree::operator()(regex_t* expression) const
-{
-    regfree(expression);
-    delete expression;
-}
+#include <utility>
 
 EdString::EdString()
     : initialized(false)
@@ -43,13 +38,10 @@ int EdString::refer(const std::vector<std::string>& newPatterns, const std::vect
 int EdString::compile()
 {
     for (size_t i = expressions.size(); i < patterns.size(); ++i) {
-        if (!RegexCost::acceptable(patterns[i]))
+        RegexCache::Expression compiled = RegexCache::compile(patterns[i]);
+        if (!compiled)
             return -1;
-        auto compiled = std::make_unique<regex_t>();
-        if (regcomp(compiled.get(), patterns[i].c_str(), REG_EXTENDED) != 0)
-            return -1;
-        // Only a successfully compiled expression may be handed to regfree.
-        expressions.emplace_back(compiled.release());
+        expressions.push_back(std::move(compiled));
     }
     initialized = true;
     return 0;
@@ -129,4 +121,18 @@ int EdString::patmatch(const std::string& text, int index) const
     if (!initialized || index < 0 || static_cast<size_t>(index) >= expressions.size())
         return -1;
     return regexec(expressions[static_cast<size_t>(index)].get(), text.c_str(), 0, nullptr, 0) == 0 ? 0 : -1;
+}
+
+// Matching stops at the first NUL, as regexec's would: "^#" looks at the
+// first character, "^[ \t\n]*$" at every character up to the end.
+bool EdString::isCommentLine(const std::string& line)
+{
+    const char* text = line.c_str();
+    if (*text == '#')
+        return true;
+    for (; *text != '\0'; ++text) {
+        if (*text != ' ' && *text != '\t' && *text != '\n')
+            return false;
+    }
+    return true;
 }

@@ -3,13 +3,12 @@
 // pattern. Replacements are inserted literally.
 #pragma once
 
-#include <regex.h>
-
 #include <deque>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "RegexCache.h"
 
 class EdString {
 public:
@@ -20,6 +19,9 @@ public:
     // Lines that match it (a "#" in the first column, or nothing but blanks,
     // tabs and newlines) are dropped from control files and templates.
     static constexpr const char* COMMENT_PATTERN = "^#|^[ \t\n]*$";
+
+    // What COMMENT_PATTERN says of `line`, without a regular expression.
+    static bool isCommentLine(const std::string& line);
 
     EdString();
 
@@ -50,11 +52,6 @@ public:
     int patmatch(const std::string& text, int index) const;
 
 private:
-    struct RegexFree {
-        void operator()(regex_t* expression) const;
-    };
-    using Expression = std::unique_ptr<regex_t, RegexFree>;
-
     int compile();
     void replaceAll(size_t index, std::string& text, long long& budget);
 
@@ -64,7 +61,7 @@ private:
     std::deque<std::string> owned;
     std::vector<Pieces> replacements;
     std::vector<size_t> replacementSizes;
-    std::vector<Expression> expressions;
+    std::vector<RegexCache::Expression> expressions;
     bool initialized;
     bool limitHit = false;
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "EdString.h"
@@ -62,14 +63,6 @@ std::string EditTemplate::getSubject() const
 int EditTemplate::readLines(const std::string& path)
 {
     InputFile file(path);
-    EdString commentEditor;
-    EdString subjectEditor;
-    if (commentEditor.init(EdString::COMMENT_PATTERN, "") != 0) {
-        logStatement(2, LogDest::trace(), "Bad comment line regular expresion in EditTemplate::readLines() \n");
-        return -1;
-    }
-    if (subjectEditor.init("^Subject:", "") != 0)
-        logStatement(2, LogDest::trace(), "Bad subject line regular expresion in EditTemplate::readLines() \n");
     if (!file.is_open())
         return -1;
 
@@ -79,10 +72,10 @@ int EditTemplate::readLines(const std::string& path)
     while (file.getline(buffer, lineBufferSize)) {
         ++lineNumber;
         std::string line(buffer);
-        if (commentEditor.patmatch(line, 0) == 0)
+        if (EdString::isCommentLine(line))
             continue;
         if (subject.empty())
-            initSubject(line, subjectEditor);
+            initSubject(line);
         lines.push_back(std::move(line));
     }
     if (file.fail() && !file.eof())
@@ -111,9 +104,11 @@ int EditTemplate::writeLines(const std::string& path)
     return failed ? -1 : 0;
 }
 
-void EditTemplate::initSubject(const std::string& line, EdString& subjectEditor)
+// A line that starts with the header name is the header already.
+void EditTemplate::initSubject(const std::string& line)
 {
-    if (subjectEditor.patmatch(line, 0) == 0)
+    static constexpr char header[] = "Subject:";
+    if (std::strncmp(line.c_str(), header, sizeof header - 1) == 0)
         subject = line + "\n";
     else
         subject = "Subject: " + line + "\n";

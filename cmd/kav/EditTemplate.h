@@ -36,7 +36,7 @@ public:
     // a configuration check points at the line.
     int lineOverLimit() const { return longLine; }
     int writeLines(const std::string& path);
-    void initSubject(const std::string& line, EdString& subjectEditor);
+    void initSubject(const std::string& line);
 
 private:
     void keepSubjectOnOneLine();

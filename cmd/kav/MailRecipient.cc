@@ -26,10 +26,6 @@ int MailRecipient::openECF(const std::string& path)
         logStatement(2, LogDest::trace(), "ECF path is %s\n", path);
         return -1;
     }
-    if (commentEditor.init(EdString::COMMENT_PATTERN, "") != 0) {
-        logStatement(2, LogDest::trace(), "MailRecipient::openECF Bad comment line \n");
-        return -1;
-    }
     ecfOpened = true;
     ecfPath = path;
     return 0;
@@ -83,7 +79,7 @@ int MailRecipient::nextECFLine(std::string& line)
 int MailRecipient::addRecipient(const std::vector<std::string>& faultClasses, const std::string& domains,
     const std::string& line, RecipientInfo& entry)
 {
-    if (commentEditor.patmatch(line, 0) == 0)
+    if (EdString::isCommentLine(line))
         return -1;
     Fields fields;
     if (!readFields(line, fields))
@@ -97,7 +93,7 @@ int MailRecipient::addRecipient(const std::vector<std::string>& faultClasses, co
 
 int MailRecipient::checkECFLine(const std::string& line, RecipientInfo& entry)
 {
-    if (commentEditor.patmatch(line, 0) == 0)
+    if (EdString::isCommentLine(line))
         return 1;
     Fields fields;
     if (!readFields(line, fields))
@@ -191,10 +187,9 @@ bool MailRecipient::notAscii(const char* buffer, int count) const
     return false;
 }
 
-bool MailRecipient::probableEmailAddress(std::string text) const
+bool MailRecipient::probableEmailAddress(const std::string& text) const
 {
-    EdString atSign;
-    return atSign.init("[@]", "") == 0 && atSign.patmatch(text, 0) == 0;
+    return text.find('@') != std::string::npos;
 }
 
 void MailRecipient::reportBadLine(LogFormat<> headline, const std::string& line) const

@@ -41,7 +41,7 @@ public:
     int checkECFLine(const std::string& line, RecipientInfo& entry);
 
     bool notAscii(const char* buffer, int count) const;
-    bool probableEmailAddress(std::string text) const;
+    bool probableEmailAddress(const std::string& text) const;
 
 private:
     using Fields = std::array<std::string, 7>;
@@ -54,7 +54,6 @@ private:
     void reportBadField(LogFormat<std::string> format, const std::string& field, const std::string& line) const;
 
     std::vector<RecipientInfo> recipientList;
-    EdString commentEditor;
     bool ecfOpened;
     InputFile ecfStream;
     std::string ecfPath;

@@ -144,3 +144,27 @@ TEST(MailRecipient, CostlyPatternsAreBadPatterns)
     EXPECT_NE(costly.trace().find("Bad message class regular expresion <((c{,30}){,30}){,30}>"), std::string::npos);
     EXPECT_NE(costly.trace().find("Bad message class regular expresion <(c)\\1>"), std::string::npos);
 }
+
+TEST(MailRecipient, EveryReportReadsTheFileAnewAndLogsItsBadPatterns)
+{
+    // Patterns are compiled once for all reports; what a report selects
+    // and logs must still follow the file as it is now.
+    TempDir dir;
+    auto process = [&dir](const std::string& ecf) {
+        MailRecipient reader;
+        EXPECT_EQ(reader.openECF(dir.write("event_email.cf", ecf)), 0);
+        Names names;
+        for (int i = 0, n = reader.processECF(cpuFault, "A"); i < n; ++i) {
+            std::string info = describe(reader.getRecipientInfo(i));
+            names.push_back(info.substr(0, info.find('|')));
+        }
+        return names;
+    };
+    LogCapture log;
+    const std::string first = entry("bad", "(") + entry("cpu") + entry("mem", "mem", "B");
+    EXPECT_EQ(process(first), Names { "cpu" });
+    EXPECT_EQ(process(first), Names { "cpu" });
+    EXPECT_EQ(count(log.trace(), "Bad message class regular expresion <(> in ECF file"), 2);
+    EXPECT_EQ(process(entry("mem", "mem", "A") + entry("cpu", "cpu", "B")), Names { "mem" });
+    EXPECT_EQ(count(log.trace(), "Bad message class regular expresion <(> in ECF file"), 2);
+}

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
 
 #include "EdString.h"
+#include "RegexCache.h"
 
 using List = std::vector<std::string>;
 
@@ -123,4 +127,56 @@ TEST(EdString, RefusesBackReferences)
     }
     EdString escaped;
     EXPECT_EQ(escaped.init("a\\.b\\\\1", ""), 0) << "an escaped backslash before a digit";
+}
+
+TEST(EdString, CommentTestSaysWhatTheCommentPatternSays)
+{
+    EdString comment;
+    ASSERT_EQ(comment.init(EdString::COMMENT_PATTERN, ""), 0);
+    for (const std::string& line : List { "", "#", "# note", "#\t", " ", "\t \n", "\n\n", " #", "\t#x", "a", " a ", "\r",
+             "\v", "\f", " \r", "x#", std::string("\0x", 2), std::string(" \0x", 3), std::string("a\0", 2) }) {
+        EXPECT_EQ(EdString::isCommentLine(line), comment.patmatch(line, 0) == 0) << "line <" << line << ">";
+    }
+}
+
+TEST(RegexCache, StaysBoundedAndHeldExpressionsOutliveEviction)
+{
+    RegexCache::Expression held = RegexCache::compile("^held[0-9]+$");
+    ASSERT_TRUE(held);
+    EXPECT_EQ(RegexCache::compile("^held[0-9]+$"), held);
+    EXPECT_EQ(RegexCache::compile("("), nullptr);
+    EXPECT_EQ(RegexCache::compile("(a)\\1"), nullptr);
+    for (size_t i = 0; i < 2 * RegexCache::CAPACITY; ++i) {
+        EXPECT_TRUE(RegexCache::compile("^p" + std::to_string(i) + "$"));
+        EXPECT_LE(RegexCache::size(), RegexCache::CAPACITY);
+    }
+    // Dropped from the cache while held: still usable, and freed only once.
+    EXPECT_EQ(regexec(held.get(), "held42", 0, nullptr, 0), 0);
+    EXPECT_NE(regexec(held.get(), "held", 0, nullptr, 0), 0);
+}
+
+TEST(RegexCache, EditorsShareExpressionsAcrossThreads)
+{
+    // Each thread's editors take the same patterns, compiled once and
+    // matched at the same time; the thread sanitizer build checks it.
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong { 0 };
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&wrong, t] {
+            for (int i = 0; i < 200; ++i) {
+                EdString editor;
+                if (editor.init({ "<TAG>", "c[a-z]+" }, { "v" + std::to_string(t), "C" }) != 0) {
+                    ++wrong;
+                    continue;
+                }
+                std::string text = "<TAG> cpu <TAG>";
+                editor.changeString(text);
+                if (text != "v" + std::to_string(t) + " C v" + std::to_string(t))
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
 }
