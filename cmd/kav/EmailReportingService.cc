@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "EditTemplate.h"
+#include "FdIo.h"
 #include "LogStatement.h"
 #include "MailRecipient.h"
 #include "MessageIds.h"
@@ -67,20 +68,6 @@ public:
 private:
     std::string m_path;
 };
-
-bool writeAll(int fd, const char* data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t written = write(fd, data, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
-}
 
 // A regular file that can be opened for reading. Not blocking on the open
 // keeps a FIFO put in place of a template from hanging the report.
@@ -336,7 +323,7 @@ int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
         logStatement(2, LogDest::trace(), "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
         return -1;
     }
-    if (!writeAll(file.get(), payload, length)) {
+    if (!FdIo::writeAll(file.get(), payload, length)) {
         logStatement(2, LogDest::trace(), "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
         unlink(path.c_str());
         return -1;
@@ -483,17 +470,7 @@ bool EmailReportingService::readScratchFile(const std::string& path, std::string
     struct stat info {};
     if (!fd.valid() || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())
         return false;
-    char block[4096];
-    for (;;) {
-        const ssize_t n = read(fd.get(), block, sizeof block);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        content.append(block, static_cast<size_t>(n));
-    }
+    return FdIo::readToEnd(fd.get(), content);
 }
 
 FdGuard EmailReportingService::createScratchFile(const std::string& path)

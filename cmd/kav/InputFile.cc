@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "FdIo.h"
+
 namespace {
 
 // Large enough that a multi-megabyte attachment costs few system calls.
@@ -53,10 +55,7 @@ InputFile::Buffer::int_type InputFile::Buffer::underflow()
         return traits_type::to_int_type(*gptr());
     if (!m_fd.valid())
         return traits_type::eof();
-    ssize_t n = -1;
-    do
-        n = ::read(m_fd.get(), m_block.data(), m_block.size());
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = FdIo::retryInterrupted([this] { return ::read(m_fd.get(), m_block.data(), m_block.size()); });
     if (n <= 0)
         return traits_type::eof();
     setg(m_block.data(), m_block.data(), m_block.data() + n);

@@ -16,6 +16,7 @@
 #include <ostream>
 #include <vector>
 
+#include "FdIo.h"
 #include "InputFile.h"
 #include "OutputFile.h"
 #include "LogStatement.h"
@@ -79,15 +80,9 @@ std::string randomWord(size_t length)
 {
     static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::vector<unsigned char> bytes(length);
-    size_t filled = 0;
-    while (filled < length) {
-        const ssize_t n = getrandom(bytes.data() + filled, length - filled, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        filled += static_cast<size_t>(n);
-    }
+    const size_t filled = FdIo::transferAll(length, [&](size_t done, size_t left) {
+        return getrandom(bytes.data() + done, left, 0);
+    }).moved;
     // Without the kernel's randomness, still distinct: the clock's nanoseconds.
     if (filled < length) {
         timespec now {};

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include "FdIo.h"
+
 namespace {
 
 constexpr size_t blockSize = 64 * 1024;
@@ -51,17 +53,8 @@ bool OutputFile::Buffer::close()
 
 bool OutputFile::Buffer::writeAll(const char* data, size_t length)
 {
-    while (length > 0 && !m_failed) {
-        const ssize_t written = ::write(m_fd.get(), data, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            m_failed = true;
-            break;
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
+    if (!m_failed && !FdIo::writeAll(m_fd.get(), data, length))
+        m_failed = true;
     return !m_failed;
 }
 
@@ -78,19 +71,9 @@ bool OutputFile::Buffer::overwrite(std::streamoff offset, const char* data, size
 {
     if (m_failed || offset < 0 || offset + static_cast<std::streamoff>(length) > position() || !drain())
         return false;
-    while (length > 0) {
-        const ssize_t written = ::pwrite(m_fd.get(), data, length, offset);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            m_failed = true;
-            return false;
-        }
-        data += written;
-        offset += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
+    if (!FdIo::pwriteAll(m_fd.get(), data, length, offset))
+        m_failed = true;
+    return !m_failed;
 }
 
 OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c)

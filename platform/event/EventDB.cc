@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DXAEvent.h"
+#include "FdIo.h"
 
 namespace {
 
@@ -57,17 +58,9 @@ std::string readFile(const std::string& path)
     if (fd < 0)
         invalid(std::string("cannot open: ") + std::strerror(errno));
     std::string text;
-    char block[65536];
-    ssize_t n = 0;
-    while ((n = read(fd, block, sizeof block)) != 0) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;
-        text.append(block, static_cast<size_t>(n));
-    }
+    const bool complete = FdIo::readToEnd(fd, text);
     close(fd);
-    if (n < 0)
+    if (!complete)
         invalid("cannot read");
     return text;
 }

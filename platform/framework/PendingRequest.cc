@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "FdIo.h"
 #include "LogStatement.h"
 
 namespace {
@@ -121,18 +122,14 @@ void PendingRequest::reserveWhole()
 
 PendingRequest::State PendingRequest::receive(void* at, size_t length, size_t& got)
 {
-    for (;;) {
-        ssize_t received = ::recv(fd(), at, length, MSG_DONTWAIT);
-        if (received > 0) {
-            got = static_cast<size_t>(received);
-            return State::Complete;
-        }
-        if (received < 0 && errno == EINTR)
-            continue;
-        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return State::Reading;
-        return dropped(0);
+    const ssize_t received = FdIo::retryInterrupted([&] { return ::recv(fd(), at, length, MSG_DONTWAIT); });
+    if (received > 0) {
+        got = static_cast<size_t>(received);
+        return State::Complete;
     }
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return State::Reading;
+    return dropped(0);
 }
 
 PendingRequest::State PendingRequest::dropped(int outcome)

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "FdIo.h"
+
 SelfPipe::SelfPipe()
 {
     int fds[2];
@@ -25,14 +27,8 @@ void SelfPipe::postTo(int writeFd, unsigned char note)
 int SelfPipe::take() const
 {
     unsigned char note;
-    for (;;) {
-        ssize_t got = ::read(m_read.get(), &note, 1);
-        if (got == 1)
-            return note;
-        if (got < 0 && errno == EINTR)
-            continue;
-        return -1;
-    }
+    const ssize_t got = FdIo::retryInterrupted([&] { return ::read(m_read.get(), &note, 1); });
+    return got == 1 ? note : -1;
 }
 
 void SelfPipe::drain() const

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "FdGuard.h"
+#include "FdIo.h"
 
 namespace orv::framework {
 
@@ -46,11 +47,8 @@ void requestShutdown()
     ShutdownPipe& pipe = shutdownPipe();
     if (requested.exchange(true))
         return;
-    unsigned char note = 1;
-    for (;;) {
-        if (::write(pipe.write.get(), &note, 1) >= 0 || errno != EINTR)
-            return;
-    }
+    const unsigned char note = 1;
+    FdIo::retryInterrupted([&] { return ::write(pipe.write.get(), &note, 1); });
 }
 
 bool shutdownRequested()

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <optional>
 
+#include "FdIo.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -53,17 +55,10 @@ int SocketIo::unixAddress(const std::string& path, sockaddr_un& address)
 
 int SocketIo::sendAll(int fd, const void* data, size_t length)
 {
-    auto* at = static_cast<const char*>(data);
-    while (length > 0) {
-        ssize_t sent = ::send(fd, at, length, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent < 0)
-            return errno;
-        at += sent;
-        length -= static_cast<size_t>(sent);
-    }
-    return 0;
+    const auto* bytes = static_cast<const char*>(data);
+    return FdIo::transferAll(length, [&](size_t done, size_t left) {
+        return ::send(fd, bytes + done, left, MSG_NOSIGNAL);
+    }).error;
 }
 
 int SocketIo::sendAllWithin(int fd, iovec* parts, int count, std::chrono::milliseconds limit)
@@ -93,19 +88,11 @@ int SocketIo::sendAllWithin(int fd, iovec* parts, int count, std::chrono::millis
 
 int SocketIo::receiveAll(int fd, void* data, size_t length)
 {
-    auto* at = static_cast<char*>(data);
-    while (length > 0) {
-        ssize_t got = ::recv(fd, at, length, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return errno;
-        if (got == 0)
-            return EPROTO;
-        at += got;
-        length -= static_cast<size_t>(got);
-    }
-    return 0;
+    auto* bytes = static_cast<char*>(data);
+    const int error = FdIo::transferAll(length, [&](size_t done, size_t left) {
+        return ::recv(fd, bytes + done, left, 0);
+    }).error;
+    return error == ENODATA ? EPROTO : error;
 }
 
 void SocketIo::sendQuietly(int fd, const void* data, size_t length)

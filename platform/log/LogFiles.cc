@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "FdIo.h"
+
 namespace {
 
 constexpr const char* defaultLogDir = "/var/opt/KTRXORV/ORV/logs";
@@ -100,15 +102,6 @@ void LogFiles::append(int index, std::string_view line)
     std::shared_ptr<OpenFile> file = fileFor(index);
     if (!file)
         return;
-    const char* data = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t written = write(file->fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
+    // A line that cannot be written is lost: there is nowhere to say so.
+    FdIo::writeAll(file->fd, line.data(), line.size());
 }

@@ -1,0 +1,33 @@
+#include "FdIo.h"
+
+#include <unistd.h>
+
+bool FdIo::writeAll(int fd, const void* data, size_t length)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    const Result result
+        = transferAll(length, [&](size_t done, size_t left) { return ::write(fd, bytes + done, left); });
+    return result.error == 0;
+}
+
+bool FdIo::pwriteAll(int fd, const void* data, size_t length, off_t offset)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    const Result result = transferAll(length, [&](size_t done, size_t left) {
+        return ::pwrite(fd, bytes + done, left, offset + static_cast<off_t>(done));
+    });
+    return result.error == 0;
+}
+
+bool FdIo::readToEnd(int fd, std::string& text)
+{
+    char block[16384];
+    for (;;) {
+        const ssize_t n = retryInterrupted([&] { return ::read(fd, block, sizeof block); });
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        text.append(block, static_cast<size_t>(n));
+    }
+}
