@@ -1,6 +1,7 @@
 // The dispatch manager with channels whose construction fails.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -8,10 +9,12 @@
 #include <vector>
 
 #include "DXAEvent.h"
+#include "DoorApplication.h"
 #include "EmailReportingService.h"
 #include "EventCodec.h"
 #include "EventDB.h"
 #include "KAVManager.h"
+#include "KAVWorkArea.h"
 #include "Log.h"
 #include "MessageReportingService.h"
 #include "OrvEventReportingService.h"
@@ -161,4 +164,19 @@ TEST_F(ManagerTest, DoorCallErrorsNeverGoToALeftoverDomainLog)
     EXPECT_TRUE(contains(texts("platform.log"), "UNRECOGNIZED_METHOD_ID: "));
 }
 
+}
+
+// A server that refuses the manager leaves it to the work area to delete:
+// the leak checker of the sanitizer build catches a manager left behind.
+TEST_F(ManagerTest, WorkAreaDeletesAManagerTheServerRefuses)
+{
+    setenv("ORV_EVENTDB", (m_dir + "/eventdb.json").c_str(), 1);
+    DoorApplication server("kav-test", 1, 0);
+    ASSERT_EQ(server.registerObj(new KAVManager(m_factory), 0), 0);
+    Application* previous = theApplication;
+    theApplication = &server;
+    KAVWorkArea workArea;
+    EXPECT_EQ(workArea.createWorkArea(), EEXIST);
+    theApplication = previous;
+    unsetenv("ORV_EVENTDB");
 }
