@@ -2,12 +2,20 @@
 
 #include <unistd.h>
 
+// A call that wrote nothing sets no errno; the caller is promised one.
+bool FdIo::succeeded(const Result& result)
+{
+    if (result.error != 0)
+        errno = result.error;
+    return result.error == 0;
+}
+
 bool FdIo::writeAll(int fd, const void* data, size_t length)
 {
     const auto* bytes = static_cast<const char*>(data);
     const Result result
         = transferAll(length, [&](size_t done, size_t left) { return ::write(fd, bytes + done, left); });
-    return result.error == 0;
+    return succeeded(result);
 }
 
 bool FdIo::pwriteAll(int fd, const void* data, size_t length, off_t offset)
@@ -16,7 +24,7 @@ bool FdIo::pwriteAll(int fd, const void* data, size_t length, off_t offset)
     const Result result = transferAll(length, [&](size_t done, size_t left) {
         return ::pwrite(fd, bytes + done, left, offset + static_cast<off_t>(done));
     });
-    return result.error == 0;
+    return succeeded(result);
 }
 
 bool FdIo::readToEnd(int fd, std::string& text)

@@ -54,4 +54,7 @@ public:
     // Appends what is left of `fd`, up to its end, to `text`; false on a read
     // error (errno says which).
     static bool readToEnd(int fd, std::string& text);
+
+private:
+    static bool succeeded(const Result& result);
 };
