@@ -39,8 +39,8 @@ std::vector<char> packedEvent(const char* path)
     return orv::event::pack(orv::event::fromJson(nlohmann::json::parse(in)));
 }
 
-void runCaller(const DoorClient& door, unsigned method, const std::vector<char>& event, Caller& caller,
-    std::latch& start)
+void runCaller(
+    const DoorClient& door, unsigned method, const std::vector<char>& event, Caller& caller, std::latch& start)
 {
     DoorReply reply;
     for (unsigned i = 0; i < warmUpCalls; ++i)

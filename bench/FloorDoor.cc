@@ -21,11 +21,13 @@ namespace {
 
 void serveOne(int fd)
 {
-    struct ucred cred {};
+    struct ucred cred { };
     socklen_t size = sizeof cred;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || (cred.uid != 0 && cred.uid != ::geteuid()))
         return;
-    struct timeval deadline { 5, 0 };
+    struct timeval deadline {
+        5, 0
+    };
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
     DoorProtocol::RequestBytes header;
     DoorProtocol::Request request;

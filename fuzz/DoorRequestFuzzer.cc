@@ -37,7 +37,10 @@ constexpr unsigned echoLimit = 4096;
 // reply shows what the service was handed.
 class EchoService : public DoorService {
 public:
-    EchoService() : DoorService(true) {}
+    EchoService()
+        : DoorService(true)
+    {
+    }
 
     void methodDispatch() override
     {
@@ -120,8 +123,8 @@ DoorProtocol::Reply replyOf(const std::string& bytes)
     return reply;
 }
 
-void checkDelivered(PendingRequest& pending, EchoService& service, int caller, const Expected& expected,
-    const uint8_t* data)
+void checkDelivered(
+    PendingRequest& pending, EchoService& service, int caller, const Expected& expected, const uint8_t* data)
 {
     Invocation call;
     call.begin(pending);
@@ -141,8 +144,8 @@ void checkDelivered(PendingRequest& pending, EchoService& service, int caller, c
 void checkDropped(PendingRequest& pending, int caller, const Expected& expected)
 {
     if (pending.dropOutcome() != expected.refusal)
-        fuzzFailure("dropped for " + std::to_string(pending.dropOutcome()) + ", expected "
-            + std::to_string(expected.refusal));
+        fuzzFailure(
+            "dropped for " + std::to_string(pending.dropOutcome()) + ", expected " + std::to_string(expected.refusal));
     if (expected.refusal == 0)
         return;
     // The refusal closes the connection, so the caller reads to its end.

@@ -48,7 +48,8 @@ void readEveryAccessor(const uint8_t* data, size_t size)
         fuzzFailure("the event does not hand back the bytes it was built from");
 }
 
-void checkTypedJsonRoundTrip(const std::vector<Member>& members, orv::event::ByteOrder order, const std::vector<char>& bytes)
+void checkTypedJsonRoundTrip(
+    const std::vector<Member>& members, orv::event::ByteOrder order, const std::vector<char>& bytes)
 {
     // Through text, as orv-event unpack | orv-event pack takes it.
     const std::string text = orv::event::toTypedJson(members, order).dump();

@@ -178,8 +178,7 @@ void checkAttachment(std::string_view part, const std::string& attachment)
     if (headerValue(headers, "Content-Transfer-Encoding") != "base64")
         fuzzFailure("attachment not declared base64");
     size_t lineStart = 0;
-    for (size_t lineEnd; (lineEnd = encoded.find('\n', lineStart)) != std::string_view::npos;
-        lineStart = lineEnd + 1) {
+    for (size_t lineEnd; (lineEnd = encoded.find('\n', lineStart)) != std::string_view::npos; lineStart = lineEnd + 1) {
         if (lineEnd - lineStart > 76)
             fuzzFailure("base64 line longer than 76 characters");
     }
@@ -195,10 +194,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const Input input = split(data, size);
     FuzzScratch& scratch = FuzzScratch::instance();
-    const std::string attachmentPath
-        = input.withAttachment ? scratch.write("DXAEvent", reinterpret_cast<const uint8_t*>(input.attachment.data()),
-                                     input.attachment.size())
-                               : std::string();
+    const std::string attachmentPath = input.withAttachment
+        ? scratch.write("DXAEvent", reinterpret_cast<const uint8_t*>(input.attachment.data()), input.attachment.size())
+        : std::string();
     std::istringstream body(input.body);
     std::ostringstream out;
     if (MimeEmail().constructMime(id, attachmentPath, out, body, "Subject: fuzz\n", "From: kav@sc0.example\n") != 0)

@@ -69,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzzFailure("the edited template was not written");
     unlink(outputPath.c_str());
     // The kept lines and their line breaks come to at most twice the input.
-    if (static_cast<long long>(edited.size()) > std::max<long long>(2 * static_cast<long long>(size) + 1,
-            EditTemplate::EDITED_LIMIT))
+    if (static_cast<long long>(edited.size())
+        > std::max<long long>(2 * static_cast<long long>(size) + 1, EditTemplate::EDITED_LIMIT))
         fuzzFailure("the edited template grew past its bound: " + std::to_string(edited.size()));
     checkNoTagLeft(edited, "body");
     checkNoTagLeft(editor.getSubject(), "subject");

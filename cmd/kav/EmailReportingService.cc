@@ -74,7 +74,7 @@ private:
 bool readableFile(const std::string& path)
 {
     FdGuard fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
+    struct stat info { };
     return fd.valid() && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
@@ -131,7 +131,8 @@ EmailReportingService::~EmailReportingService() = default;
 int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entry)
 {
     if (entry == nullptr) {
-        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail called without an event database entry\n");
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail called without an event database entry\n");
         return -1;
     }
     std::string domains;
@@ -142,8 +143,8 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
 
     std::string attachmentPath;
     if (int result = writeAttachment(event, attachmentPath); result != 0) {
-        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n",
-            result);
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n", result);
         return result;
     }
     const ScratchFile attachment(attachmentPath);
@@ -154,8 +155,8 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
 
     orv::EventSeverity severity {};
     if (int status = entry->getEventSeverity(severity); status != 0) {
-        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in getEventSeverity() rc = <%d>\n",
-            status);
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail fails in getEventSeverity() rc = <%d>\n", status);
         logStatement(4, LogDest::platform(), KAV_EMAIL_DBEVENT_FAILED, "getEventSeverity", status);
         return status;
     }
@@ -203,8 +204,7 @@ int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vect
     return mailAll(Mailing { tags, pieces, attachmentPath, std::nullopt, {} }, faultClasses, domains);
 }
 
-int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses,
-    std::string& domains)
+int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains)
 {
     MailRecipient recipients;
     const std::string ecfPath = getECFPath();
@@ -256,8 +256,8 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     editor.processTagValues(mailing.tags, mailing.values, templatePath, edited.path());
     std::string body;
     if (!readScratchFile(edited.path(), body)) {
-        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>\n",
-            edited.path());
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>\n", edited.path());
         return;
     }
     std::istringstream bodyStream(body);
@@ -267,14 +267,14 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
 
 // The message goes straight into its file, which the script reads once it
 // is complete and closed.
-int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing,
-    bool includeEvent, std::istream& body, const std::string& subject, const std::string& from,
-    const std::string& mimePath, const std::string& scriptPath, const std::string& recipients)
+int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent,
+    std::istream& body, const std::string& subject, const std::string& from, const std::string& mimePath,
+    const std::string& scriptPath, const std::string& recipients)
 {
     FdGuard file = createScratchFile(mimePath);
     if (!file.valid()) {
-        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't create <%s> errno <%d>\n",
-            mimePath, errno);
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail can't create <%s> errno <%d>\n", mimePath, errno);
         return -1;
     }
     OutputFile message(std::move(file));
@@ -288,8 +288,8 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
     if (built != 0)
         return -1;
     if (!message.close()) {
-        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s> errno <%d>\n",
-            mimePath, errno);
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s> errno <%d>\n", mimePath, errno);
         return -1;
     }
     return execSendmail(scriptPath, mimePath, recipients);
@@ -342,8 +342,8 @@ void EmailReportingService::getFaultVector(DXAEvent& event, std::vector<std::str
     faultClasses.insert(faultClasses.end(), classes.begin(), classes.end());
 }
 
-void EmailReportingService::getSeverityTag(orv::EventSeverity severity, std::vector<std::string>& tags,
-    std::vector<std::string>& values)
+void EmailReportingService::getSeverityTag(
+    orv::EventSeverity severity, std::vector<std::string>& tags, std::vector<std::string>& values)
 {
     // Compared unsigned, so a negative value is out of range as well.
     const auto index = static_cast<unsigned>(severity);
@@ -393,8 +393,8 @@ int EmailReportingService::verifyFilesExist(const std::string& templatePath, con
     return found("template", templatePath) && found("script", scriptPath) ? 0 : -1;
 }
 
-int EmailReportingService::execSendmail(const std::string& scriptPath, const std::string& mimePath,
-    const std::string& recipients)
+int EmailReportingService::execSendmail(
+    const std::string& scriptPath, const std::string& mimePath, const std::string& recipients)
 {
     RunLimits limits;
     limits.timeoutSeconds = scriptTimeout();
@@ -436,8 +436,8 @@ int EmailReportingService::sendmailResult(int status, int error)
         return 0;
     if ((status & 0xff) == 0) {
         const int exitStatus = (status >> 8) & 0xff;
-        logStatement(2, LogDest::trace(), "EmailReportingService::execSendmail command exited with status <%d>\n",
-            exitStatus);
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::execSendmail command exited with status <%d>\n", exitStatus);
         logStatement(4, LogDest::platform(), KAV_EXECSENDMAIL_FAILED, "command exited with status", exitStatus);
         return -1;
     }
@@ -467,7 +467,7 @@ bool EmailReportingService::readScratchFile(const std::string& path, std::string
 {
     content.clear();
     FdGuard fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
+    struct stat info { };
     if (!fd.valid() || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())
         return false;
     return FdIo::readToEnd(fd.get(), content);

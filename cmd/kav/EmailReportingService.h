@@ -53,8 +53,7 @@ public:
 
     // Appends "<EVENT_SEVERITY>" and its text; a value outside the known
     // severities is written as unknown, with its number.
-    void getSeverityTag(orv::EventSeverity severity, std::vector<std::string>& tags,
-        std::vector<std::string>& values);
+    void getSeverityTag(orv::EventSeverity severity, std::vector<std::string>& tags, std::vector<std::string>& values);
 
     std::string getTemplatePath(const std::string& name) const;
     std::string getScriptPath(const std::string& name) const;
@@ -112,9 +111,9 @@ private:
 
     int mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains);
     void mailRecipient(MailRecipient& recipients, int index, const Mailing& mailing);
-    int sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent,
-        std::istream& body, const std::string& subject, const std::string& from, const std::string& mimePath,
-        const std::string& scriptPath, const std::string& recipients);
+    int sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent, std::istream& body,
+        const std::string& subject, const std::string& from, const std::string& mimePath, const std::string& scriptPath,
+        const std::string& recipients);
     int readEventData(DXAEvent& event, std::string& domains);
     int eventAccessorFailed(const char* item, int status);
 };

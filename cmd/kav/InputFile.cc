@@ -62,8 +62,8 @@ InputFile::Buffer::int_type InputFile::Buffer::underflow()
     return traits_type::to_int_type(*gptr());
 }
 
-InputFile::Buffer::pos_type InputFile::Buffer::seekoff(off_type offset, std::ios_base::seekdir direction,
-    std::ios_base::openmode)
+InputFile::Buffer::pos_type InputFile::Buffer::seekoff(
+    off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode)
 {
     if (!m_fd.valid())
         return pos_type(off_type(-1));
@@ -71,7 +71,9 @@ InputFile::Buffer::pos_type InputFile::Buffer::seekoff(off_type offset, std::ios
     // from where the reader is.
     if (direction == std::ios_base::cur)
         offset -= egptr() - gptr();
-    const int whence = direction == std::ios_base::beg ? SEEK_SET : direction == std::ios_base::cur ? SEEK_CUR : SEEK_END;
+    const int whence = direction == std::ios_base::beg ? SEEK_SET
+        : direction == std::ios_base::cur              ? SEEK_CUR
+                                                       : SEEK_END;
     const off_t at = ::lseek(m_fd.get(), offset, whence);
     if (at < 0)
         return pos_type(off_type(-1));

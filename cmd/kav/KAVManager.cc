@@ -19,7 +19,7 @@ constexpr unsigned reportEventMethod = 0;
 constexpr unsigned testEmailMethod = 1;
 
 // Creates one channel; a constructor that throws leaves the channel off.
-template<typename Channel>
+template <typename Channel>
 void createChannel(const std::function<std::unique_ptr<Channel>()>& create, std::unique_ptr<Channel>& channel,
     bool& enabled, const char* className, const char* word)
 {
@@ -38,8 +38,7 @@ void createChannel(const std::function<std::unique_ptr<Channel>()>& create, std:
 
 // Deletes one channel at shutdown, in the order the shutdown lines promise;
 // a channel that is off was never made.
-template<typename Channel>
-void deleteChannel(std::unique_ptr<Channel>& channel, bool enabled, const char* className)
+template <typename Channel> void deleteChannel(std::unique_ptr<Channel>& channel, bool enabled, const char* className)
 {
     if (!enabled)
         return;
@@ -49,9 +48,9 @@ void deleteChannel(std::unique_ptr<Channel>& channel, bool enabled, const char* 
 
 // Hands the event to one channel if the entry asks for it, saying whether it
 // went, and counts how the channel fared.
-template<typename Report>
-void offer(bool wanted, bool enabled, const std::string& eventClass, const char* word, Report report,
-    KAVStats& stats, KAVStats::Channel channel)
+template <typename Report>
+void offer(bool wanted, bool enabled, const std::string& eventClass, const char* word, Report report, KAVStats& stats,
+    KAVStats::Channel channel)
 {
     if (!wanted)
         return;
@@ -117,8 +116,10 @@ KAVManager::KAVManager(const KAVChannelFactory& factory)
         return;
     }
     logSkippedEntries(*eventDB);
-    createChannel(factory.message, messageReportingService, messageReportingEnabled, "MessageReportingService", "message");
-    createChannel(factory.orvEvent, orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService", "ORV event");
+    createChannel(
+        factory.message, messageReportingService, messageReportingEnabled, "MessageReportingService", "message");
+    createChannel(
+        factory.orvEvent, orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService", "ORV event");
     createChannel(factory.remote, remoteReportingService, remoteReportingEnabled, "RemoteReportingService", "remote");
     createChannel(factory.email, emailReportingService, emailReportingEnabled, "EmailReportingService", "email");
     logStatement(2, LogDest::trace(), "KAV init: Initialization complete.");
@@ -197,13 +198,17 @@ void KAVManager::reportEvent(DXAEvent& event)
     std::string eventClass;
     if (receiveEvent(event, entry, eventClass) != 0)
         return;
-    offer(entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
+    offer(
+        entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
         [&] { messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
-    offer(entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
+    offer(
+        entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
         [&] { orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats, KAVStats::OrvEvent);
-    offer(entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote",
+    offer(
+        entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote",
         [&] { remoteReportingService->reportRemoteEvent(event, entry); }, *m_stats, KAVStats::Remote);
-    offer(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email",
+    offer(
+        entry->reportViaEmail(), emailReportingEnabled, eventClass, "email",
         [&] { emailReportingService->reportEmail(event, entry); }, *m_stats, KAVStats::Email);
 }
 
@@ -220,6 +225,7 @@ void KAVManager::testEmailReporting(DXAEvent& event)
     }
     logStatement(2, LogDest::trace(), KAV_TEST_MSG, eventClass);
     logStatement(2, LogDest::platform(), KAV_TEST_MSG, eventClass);
-    offer(true, emailReportingEnabled, eventClass, "email",
-        [&] { emailReportingService->reportEmail(event, entry); }, *m_stats, KAVStats::Email);
+    offer(
+        true, emailReportingEnabled, eventClass, "email", [&] { emailReportingService->reportEmail(event, entry); },
+        *m_stats, KAVStats::Email);
 }

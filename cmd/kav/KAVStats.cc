@@ -67,7 +67,8 @@ nlohmann::json KAVStats::snapshot() const
         channel["failed"] = counters.failed.load(std::memory_order_relaxed);
         channel["lastFailure"] = nullptr;
         if (counters.lastFailureTime != 0)
-            channel["lastFailure"] = { { "time", utcTime(counters.lastFailureTime) }, { "text", counters.lastFailureText } };
+            channel["lastFailure"]
+                = { { "time", utcTime(counters.lastFailureTime) }, { "text", counters.lastFailureText } };
     }
     return result;
 }

@@ -199,7 +199,8 @@ void MailRecipient::reportBadLine(LogFormat<> headline, const std::string& line)
     logStatement(4, LogDest::platform(), KAV_ECF_BAD_LINE, line, ecfPath);
 }
 
-void MailRecipient::reportBadField(LogFormat<std::string> format, const std::string& field, const std::string& line) const
+void MailRecipient::reportBadField(
+    LogFormat<std::string> format, const std::string& field, const std::string& line) const
 {
     logStatement(2, LogDest::trace(), format, field);
     logStatement(2, LogDest::trace(), "Line reads<%s>\n", line);

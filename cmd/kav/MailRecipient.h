@@ -31,8 +31,8 @@ public:
     int nextECFLine(std::string& line);
 
     // 0 with `entry` filled when `line` is an entry that applies to the event.
-    int addRecipient(const std::vector<std::string>& faultClasses, const std::string& domains,
-        const std::string& line, RecipientInfo& entry);
+    int addRecipient(const std::vector<std::string>& faultClasses, const std::string& domains, const std::string& line,
+        RecipientInfo& entry);
 
     // Every check of a line, whatever the event: the field count, both
     // patterns and the Include-event? field, each problem logged as a
@@ -47,8 +47,8 @@ private:
     using Fields = std::array<std::string, 7>;
 
     bool readFields(const std::string& line, Fields& fields) const;
-    bool appliesToEvent(const Fields& fields, const std::vector<std::string>& faultClasses,
-        const std::string& domains, const std::string& line) const;
+    bool appliesToEvent(const Fields& fields, const std::vector<std::string>& faultClasses, const std::string& domains,
+        const std::string& line) const;
     bool includeEventField(const Fields& fields, const std::string& line, bool& includeEvent) const;
     void reportBadLine(LogFormat<> headline, const std::string& line) const;
     void reportBadField(LogFormat<std::string> format, const std::string& field, const std::string& line) const;

@@ -184,8 +184,8 @@ std::shared_future<std::string> MimeEmail::digestOf(std::string_view bytes)
     return std::async(std::launch::deferred, digest).share();
 }
 
-std::string MimeEmail::writeTextPart(const std::string& id, std::ostream& out, std::istream& body,
-    const std::string& subject, const std::string& from)
+std::string MimeEmail::writeTextPart(
+    const std::string& id, std::ostream& out, std::istream& body, const std::string& subject, const std::string& from)
 {
     // The body is an edited template, bounded in size; the boundary must be
     // chosen against all of it before the first line is written.
@@ -244,8 +244,8 @@ int MimeEmail::writeAttachment(std::ostream& out, const std::string& boundary, c
     return 0;
 }
 
-void MimeEmail::writeAttachmentHeader(std::ostream& out, const std::string& boundary, const std::string& name,
-    const std::string& digest)
+void MimeEmail::writeAttachmentHeader(
+    std::ostream& out, const std::string& boundary, const std::string& name, const std::string& digest)
 {
     endLine(out);
     out << "--" << boundary;
@@ -290,7 +290,7 @@ std::string MimeEmail::dateText(time_t when)
     static const char* const days[] = { "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat" };
     static const char* const months[]
         = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
-    struct tm utc {};
+    struct tm utc { };
     gmtime_r(&when, &utc);
     char text[64];
     snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", days[utc.tm_wday % 7], utc.tm_mday,
@@ -306,8 +306,8 @@ std::string MimeEmail::encodeSubject(const std::string& subjectLine)
     if (value.back() == '\n')
         value.pop_back();
     const bool named = value.starts_with("Subject:");
-    const bool printable = std::all_of(value.begin(), value.end(),
-        [](char c) { return (c >= ' ' && c <= '~') || c == '\t'; });
+    const bool printable
+        = std::all_of(value.begin(), value.end(), [](char c) { return (c >= ' ' && c <= '~') || c == '\t'; });
     if (printable && value.size() <= maxHeaderLine)
         return subjectLine;
     value.erase(0, named ? subjectPrefixLength : 0);
@@ -355,8 +355,7 @@ std::string MimeEmail::quotedPrintable(const std::string& text)
         }
         const bool lineEnd = i + 1 == text.size() || text[i + 1] == '\n';
         // Blanks at a line end would be lost on the way; '=' starts an escape.
-        const bool literal
-            = (byte >= 33 && byte <= 126 && byte != '=') || ((byte == ' ' || byte == '\t') && !lineEnd);
+        const bool literal = (byte >= 33 && byte <= 126 && byte != '=') || ((byte == ' ' || byte == '\t') && !lineEnd);
         const size_t width = literal ? 1 : 3;
         // A soft line break ("=" at the end) keeps every line within 76.
         if (column + width > qpLineLength - (lineEnd ? 0 : 1)) {
@@ -398,8 +397,7 @@ namespace {
 
 // Encodes up to a block of bytes into base64 lines ending in a newline; the
 // length of the lines, or -1 (logged) when the encoder fails.
-template<size_t Size>
-int encodeBlock(MimeEmail& mime, const unsigned char* bytes, int count, char (&lines)[Size])
+template <size_t Size> int encodeBlock(MimeEmail& mime, const unsigned char* bytes, int count, char (&lines)[Size])
 {
     int length = 0;
     for (int done = 0; done < count; done += lineBytes) {

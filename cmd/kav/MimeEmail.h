@@ -26,8 +26,8 @@ public:
     // 0 when the message was written; -1 when the attachment cannot be
     // opened (the output then ends after the body). An empty attachment path
     // means no attachment part.
-    int constructMime(const std::string& id, const std::string& attachmentPath, std::ostream& out,
-        std::istream& body, const std::string& subject, const std::string& from);
+    int constructMime(const std::string& id, const std::string& attachmentPath, std::ostream& out, std::istream& body,
+        const std::string& subject, const std::string& from);
 
     // The same with the attachment's bytes at hand: they are digested and
     // encoded from memory; `attachmentPath` only names the part. A large
@@ -99,8 +99,8 @@ private:
     std::string writeTextPart(const std::string& id, std::ostream& out, std::istream& body, const std::string& subject,
         const std::string& from);
     int writeAttachment(std::ostream& out, const std::string& boundary, const std::string& attachmentPath);
-    void writeAttachmentHeader(std::ostream& out, const std::string& boundary, const std::string& name,
-        const std::string& digest);
+    void writeAttachmentHeader(
+        std::ostream& out, const std::string& boundary, const std::string& name, const std::string& digest);
     static void writeEnd(std::ostream& out, const std::string& boundary);
 
     static std::string fileName(const std::string& path);

@@ -53,8 +53,8 @@ void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntr
     send(eventClass, sender, frame);
 }
 
-int OrvEventReportingService::buildFrame(DXAEvent& event, const EventDBEntry* entry, const std::string& eventClass,
-    OrvEventFrame& frame)
+int OrvEventReportingService::buildFrame(
+    DXAEvent& event, const EventDBEntry* entry, const std::string& eventClass, OrvEventFrame& frame)
 {
     frame.setEventSource(thisDaemon);
     frame.setEventCode(0);

@@ -21,8 +21,8 @@ public:
 
     // Fills the frame the event goes out in; on a failure logs it and
     // returns -1. Sends nothing, so a dry run can show the frame.
-    static int buildFrame(DXAEvent& event, const EventDBEntry* entry, const std::string& eventClass,
-        OrvEventFrame& frame);
+    static int buildFrame(
+        DXAEvent& event, const EventDBEntry* entry, const std::string& eventClass, OrvEventFrame& frame);
 
 private:
     void send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame);

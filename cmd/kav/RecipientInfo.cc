@@ -5,8 +5,8 @@ RecipientInfo::RecipientInfo()
 {
 }
 
-RecipientInfo::RecipientInfo(const std::string& templateName, const std::string& sender,
-    const std::string& recipients, bool includeEvent, const std::string& scriptName)
+RecipientInfo::RecipientInfo(const std::string& templateName, const std::string& sender, const std::string& recipients,
+    bool includeEvent, const std::string& scriptName)
     : templateName(templateName)
     , sender(sender)
     , recipients(recipients)

@@ -14,8 +14,8 @@ public:
         bool includeEvent, const std::string& scriptName);
 
     // The suite's interface: five out-parameters, as its callers expect.
-    void splitRecipient(std::string& templateName, std::string& sender, std::string& recipients,
-        bool& includeEvent, std::string& scriptName) const;
+    void splitRecipient(std::string& templateName, std::string& sender, std::string& recipients, bool& includeEvent,
+        std::string& scriptName) const;
 
 private:
     std::string templateName;

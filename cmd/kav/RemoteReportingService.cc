@@ -45,8 +45,7 @@ void entryItemUnreadable(const std::string& eventClass, const char* item)
     reportGetFailed(eventClass, item, "EventDBEntry", channelWord);
 }
 
-template<typename Function>
-bool bind(void* library, const char* name, Function& function)
+template <typename Function> bool bind(void* library, const char* name, Function& function)
 {
     function = reinterpret_cast<Function>(dlsym(library, name));
     return function != nullptr;
@@ -422,8 +421,8 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
         return;
     sendMessage(&msg->header);
     // sendMessage logs its own failures, so this line follows every send.
-    logStatement(2, LogDest::trace(),
-        "EVENT-CLASS: %s; successfully sent to Varn proxy, set event text field to %s", eventClass, text);
+    logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; successfully sent to Varn proxy, set event text field to %s",
+        eventClass, text);
 }
 
 void RemoteReportingService::buildData(DXAEvent& event, const EventDBEntry*, varnMsg_t* msg)

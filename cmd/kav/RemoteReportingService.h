@@ -81,9 +81,9 @@ private:
     // The suite's interface: POSIX mutexes, held through PosixMutexGuard.
     pthread_mutex_t connectToVarnMutex;
     pthread_mutex_t seqNumMutex;
-    long seqNum = 0;                           // guarded by seqNumMutex
+    long seqNum = 0; // guarded by seqNumMutex
     std::atomic<bool> connectedToVarn { false };
-    bool libraryLoaded = false;                // guarded by connectToVarnMutex
+    bool libraryLoaded = false; // guarded by connectToVarnMutex
     char statusCommand[16];
     std::string appName;
     std::string appVersion;

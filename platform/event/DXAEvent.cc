@@ -16,14 +16,10 @@ struct DXAEvent::Members {
     std::vector<char> payload;
     std::vector<orv::event::Member> members;
 
-    std::string_view shared(const std::string& text) const
-    {
-        return orv::event::sharedText(text, payload.data());
-    }
+    std::string_view shared(const std::string& text) const { return orv::event::sharedText(text, payload.data()); }
 
     // The value of the named member if the event carries it with type T.
-    template <class T>
-    const T* find(const char* name) const
+    template <class T> const T* find(const char* name) const
     {
         for (const orv::event::Member& member : members) {
             if (member.name == name)
@@ -42,8 +38,7 @@ struct DXAEvent::Members {
     }
 
     // A text list into `value` (texts copied out, or views of them).
-    template <class List>
-    int texts(const char* name, List& value) const
+    template <class List> int texts(const char* name, List& value) const
     {
         const std::vector<std::string>* found = find<std::vector<std::string>>(name);
         if (!found)
@@ -55,7 +50,8 @@ struct DXAEvent::Members {
     }
 };
 
-DXAEvent::DXAEvent(char* bytes, unsigned length) : m_members(std::make_unique<Members>())
+DXAEvent::DXAEvent(char* bytes, unsigned length)
+    : m_members(std::make_unique<Members>())
 {
     if (!bytes && length != 0)
         throw std::runtime_error("packed event without bytes");
@@ -66,7 +62,8 @@ DXAEvent::DXAEvent(char* bytes, unsigned length) : m_members(std::make_unique<Me
     m_members->members = orv::event::unpackSharing(m_members->payload.data(), m_members->payload.size());
 }
 
-DXAEvent::DXAEvent(std::vector<char>&& bytes) : m_members(std::make_unique<Members>())
+DXAEvent::DXAEvent(std::vector<char>&& bytes)
+    : m_members(std::make_unique<Members>())
 {
     m_members->payload = std::move(bytes);
     m_members->members = orv::event::unpackSharing(m_members->payload.data(), m_members->payload.size());
@@ -113,8 +110,8 @@ int DXAEvent::getEventTimestamp(std::string& value) const
         return EINVAL;
     char text[64];
     std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d:%02d UTC",
-        static_cast<long long>(parts.tm_year) + 1900, parts.tm_mon + 1, parts.tm_mday,
-        parts.tm_hour, parts.tm_min, parts.tm_sec);
+        static_cast<long long>(parts.tm_year) + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+        parts.tm_sec);
     value = text;
     return 0;
 }

@@ -86,7 +86,8 @@ json parseNotingDuplicates(const std::string& text, Duplicates& duplicates)
             if (openObjects.size() == 1)
                 currentClass = name;
             if (repeated) {
-                const std::string why = openObjects.size() == 1 ? "class given twice" : "key \"" + name + "\" given twice";
+                const std::string why
+                    = openObjects.size() == 1 ? "class given twice" : "key \"" + name + "\" given twice";
                 duplicates.emplace(currentClass, why);
             }
         }
@@ -222,7 +223,10 @@ json readRoot(const std::string& path, Duplicates& duplicates)
 
 }
 
-EventDB::EventDB() : EventDB(databasePath()) {}
+EventDB::EventDB()
+    : EventDB(databasePath())
+{
+}
 
 std::string EventDB::configuredPath()
 {

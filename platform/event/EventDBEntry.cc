@@ -10,8 +10,7 @@ namespace {
 
 // Out-of-range values are handed on as written; only a value the int-sized
 // enumeration cannot hold at all is refused.
-template <class Enum>
-int toEnum(const std::optional<long long>& field, Enum& value)
+template <class Enum> int toEnum(const std::optional<long long>& field, Enum& value)
 {
     if (!field)
         return ENOENT;
@@ -23,7 +22,10 @@ int toEnum(const std::optional<long long>& field, Enum& value)
 
 }
 
-EventDBEntry::EventDBEntry(Fields fields) : m_fields(std::move(fields)) {}
+EventDBEntry::EventDBEntry(Fields fields)
+    : m_fields(std::move(fields))
+{
+}
 
 bool EventDBEntry::reportViaMsg()
 {

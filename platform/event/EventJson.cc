@@ -216,7 +216,8 @@ Member typedMember(const json& member)
         refuse("unknown member type \"" + member["type"].get<std::string>() + "\"");
     const bool hasValue = member.contains("value");
     if (member.size() != (hasValue ? 3u : 2u) || hasValue == (info->shape == Shape::Flag))
-        refuse(std::string("a ") + info->name + " member takes " + (hasValue ? "no value" : "a value") + " and nothing else");
+        refuse(std::string("a ") + info->name + " member takes " + (hasValue ? "no value" : "a value")
+            + " and nothing else");
     Member result { fromJsonText(member["name"]), Flag {} };
     if (hasValue)
         result.value = typedValue(*info, member["value"]);
@@ -275,31 +276,32 @@ ordered_json numberJson(const TypeInfo& info, uint64_t bits)
 ordered_json typedValue(const Value& value)
 {
     return std::visit(Overloaded {
-        [](const std::string& text) { return toJsonText(text); },
-        [](int64_t number) { return ordered_json(number); },
-        [](const std::vector<std::string>& items) {
-            ordered_json array = ordered_json::array();
-            for (const std::string& item : items)
-                array.push_back(toJsonText(item));
-            return array;
-        },
-        [](const Number& number) { return numberJson(*typeInfo(number.type), number.bits); },
-        [](const Numbers& numbers) {
-            const TypeInfo& element = *typeInfo(elementType(numbers.type));
-            ordered_json array = ordered_json::array();
-            for (uint64_t bits : numbers.bits)
-                array.push_back(numberJson(element, bits));
-            return array;
-        },
-        [](const Flag&) { return ordered_json(); },
-        [](const Nested& nested) { return typedList(nested.members); },
-        [](const NestedArray& nested) {
-            ordered_json array = ordered_json::array();
-            for (const std::vector<Member>& list : nested.lists)
-                array.push_back(typedList(list));
-            return array;
-        },
-    }, value);
+                          [](const std::string& text) { return toJsonText(text); },
+                          [](int64_t number) { return ordered_json(number); },
+                          [](const std::vector<std::string>& items) {
+                              ordered_json array = ordered_json::array();
+                              for (const std::string& item : items)
+                                  array.push_back(toJsonText(item));
+                              return array;
+                          },
+                          [](const Number& number) { return numberJson(*typeInfo(number.type), number.bits); },
+                          [](const Numbers& numbers) {
+                              const TypeInfo& element = *typeInfo(elementType(numbers.type));
+                              ordered_json array = ordered_json::array();
+                              for (uint64_t bits : numbers.bits)
+                                  array.push_back(numberJson(element, bits));
+                              return array;
+                          },
+                          [](const Flag&) { return ordered_json(); },
+                          [](const Nested& nested) { return typedList(nested.members); },
+                          [](const NestedArray& nested) {
+                              ordered_json array = ordered_json::array();
+                              for (const std::vector<Member>& list : nested.lists)
+                                  array.push_back(typedList(list));
+                              return array;
+                          },
+                      },
+        value);
 }
 
 ordered_json typedList(const std::vector<Member>& members)
@@ -329,16 +331,17 @@ json toJson(const std::vector<Member>& members)
     json event = json::object();
     for (const Member& member : members) {
         std::visit(Overloaded {
-            [&](const std::string& text) { event[member.name] = json(toJsonText(text)); },
-            [&](int64_t number) { event[member.name] = number; },
-            [&](const std::vector<std::string>& items) {
-                json array = json::array();
-                for (const std::string& item : items)
-                    array.push_back(json(toJsonText(item)));
-                event[member.name] = array;
-            },
-            [&](const auto&) { refuse("member \"" + member.name + "\" has no place in the event form"); },
-        }, member.value);
+                       [&](const std::string& text) { event[member.name] = json(toJsonText(text)); },
+                       [&](int64_t number) { event[member.name] = number; },
+                       [&](const std::vector<std::string>& items) {
+                           json array = json::array();
+                           for (const std::string& item : items)
+                               array.push_back(json(toJsonText(item)));
+                           event[member.name] = array;
+                       },
+                       [&](const auto&) { refuse("member \"" + member.name + "\" has no place in the event form"); },
+                   },
+            member.value);
     }
     return event;
 }

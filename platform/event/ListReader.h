@@ -20,7 +20,11 @@ class ListReader {
 public:
     // `shareTexts`: long texts of the outermost pairs become references to
     // the reader's bytes (see unpackSharing).
-    explicit ListReader(XdrReader& in, bool shareTexts = false) : m_in(in), m_shareTexts(shareTexts) {}
+    explicit ListReader(XdrReader& in, bool shareTexts = false)
+        : m_in(in)
+        , m_shareTexts(shareTexts)
+    {
+    }
 
     // Version and flags words, the pairs and the end marker.
     std::vector<Member> readList(unsigned depth);

@@ -65,27 +65,28 @@ void ListWriter::writePair(const Member& member, unsigned depth)
 void ListWriter::writeValue(const Member& member, unsigned depth)
 {
     std::visit(Overloaded {
-        [&](const std::string& text) { writeText(member, text); },
-        [&](int64_t number) { m_out.putI64(number); },
-        [&](const std::vector<std::string>& items) {
-            for (const std::string& item : items)
-                writeText(member, item);
-        },
-        [&](const Number& number) {
-            const TypeInfo* info = typeInfo(number.type);
-            if (!info || info->shape != Shape::Scalar || number.type == Type::Int64)
-                refuse(member, "has a number of a type that is not a single number's");
-            writeNumber(member, number.type, number.bits);
-        },
-        [&](const Numbers& numbers) { writeNumbers(member, numbers); },
-        [](const Flag&) {},
-        [&](const Nested& nested) {
-            if (depth >= maxNesting)
-                refuse(member, "nests lists too deep");
-            writeList(nested.members, depth + 1);
-        },
-        [&](const NestedArray& array) { writeLists(member, array.lists, depth); },
-    }, member.value);
+                   [&](const std::string& text) { writeText(member, text); },
+                   [&](int64_t number) { m_out.putI64(number); },
+                   [&](const std::vector<std::string>& items) {
+                       for (const std::string& item : items)
+                           writeText(member, item);
+                   },
+                   [&](const Number& number) {
+                       const TypeInfo* info = typeInfo(number.type);
+                       if (!info || info->shape != Shape::Scalar || number.type == Type::Int64)
+                           refuse(member, "has a number of a type that is not a single number's");
+                       writeNumber(member, number.type, number.bits);
+                   },
+                   [&](const Numbers& numbers) { writeNumbers(member, numbers); },
+                   [](const Flag&) {},
+                   [&](const Nested& nested) {
+                       if (depth >= maxNesting)
+                           refuse(member, "nests lists too deep");
+                       writeList(nested.members, depth + 1);
+                   },
+                   [&](const NestedArray& array) { writeLists(member, array.lists, depth); },
+               },
+        member.value);
 }
 
 void ListWriter::writeText(const Member& member, const std::string& text)

@@ -12,7 +12,10 @@ namespace orv::event {
 
 class ListWriter {
 public:
-    explicit ListWriter(XdrWriter& out) : m_out(out) {}
+    explicit ListWriter(XdrWriter& out)
+        : m_out(out)
+    {
+    }
 
     // Version and flags words, the pairs and the end marker.
     void writeList(const std::vector<Member>& members, unsigned depth);

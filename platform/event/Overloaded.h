@@ -3,12 +3,10 @@
 
 namespace orv::event {
 
-template <class... F>
-struct Overloaded : F... {
+template <class... F> struct Overloaded : F... {
     using F::operator()...;
 };
 // Spelled out for clang before 17, which deduces no aggregate's arguments.
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
+template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
 }

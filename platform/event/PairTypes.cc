@@ -68,23 +68,25 @@ uint64_t memorySize(const TypeInfo& info)
 
 uint64_t valueSize(const Value& value)
 {
-    return std::visit(Overloaded {
-        [](const std::string& text) -> uint64_t { return text.size() + 1; },
-        [](int64_t) -> uint64_t { return sizeof(int64_t); },
-        [](const std::vector<std::string>& items) -> uint64_t {
-            uint64_t size = pointerSize * items.size();
-            for (const std::string& item : items)
-                size += item.size() + 1;
-            return size;
+    return std::visit(
+        Overloaded {
+            [](const std::string& text) -> uint64_t { return text.size() + 1; },
+            [](int64_t) -> uint64_t { return sizeof(int64_t); },
+            [](const std::vector<std::string>& items) -> uint64_t {
+                uint64_t size = pointerSize * items.size();
+                for (const std::string& item : items)
+                    size += item.size() + 1;
+                return size;
+            },
+            [](const Number& number) -> uint64_t { return memorySize(*typeInfo(number.type)); },
+            [](const Numbers& numbers) -> uint64_t {
+                return memorySize(*typeInfo(elementType(numbers.type))) * numbers.bits.size();
+            },
+            [](const Flag&) -> uint64_t { return 0; },
+            [](const Nested&) -> uint64_t { return listHeaderSize; },
+            [](const NestedArray& array) -> uint64_t { return (pointerSize + listHeaderSize) * array.lists.size(); },
         },
-        [](const Number& number) -> uint64_t { return memorySize(*typeInfo(number.type)); },
-        [](const Numbers& numbers) -> uint64_t {
-            return memorySize(*typeInfo(elementType(numbers.type))) * numbers.bits.size();
-        },
-        [](const Flag&) -> uint64_t { return 0; },
-        [](const Nested&) -> uint64_t { return listHeaderSize; },
-        [](const NestedArray& array) -> uint64_t { return (pointerSize + listHeaderSize) * array.lists.size(); },
-    }, value);
+        value);
 }
 
 }
@@ -158,26 +160,28 @@ std::optional<uint64_t> valueOfWord(const TypeInfo& info, uint32_t word)
 Type typeOf(const Value& value)
 {
     return std::visit(Overloaded {
-        [](const std::string&) { return Type::String; },
-        [](int64_t) { return Type::Int64; },
-        [](const std::vector<std::string>&) { return Type::StringArray; },
-        [](const Number& number) { return number.type; },
-        [](const Numbers& numbers) { return numbers.type; },
-        [](const Flag&) { return Type::Boolean; },
-        [](const Nested&) { return Type::List; },
-        [](const NestedArray&) { return Type::ListArray; },
-    }, value);
+                          [](const std::string&) { return Type::String; },
+                          [](int64_t) { return Type::Int64; },
+                          [](const std::vector<std::string>&) { return Type::StringArray; },
+                          [](const Number& number) { return number.type; },
+                          [](const Numbers& numbers) { return numbers.type; },
+                          [](const Flag&) { return Type::Boolean; },
+                          [](const Nested&) { return Type::List; },
+                          [](const NestedArray&) { return Type::ListArray; },
+                      },
+        value);
 }
 
 uint64_t elementCount(const Value& value)
 {
     return std::visit(Overloaded {
-        [](const std::vector<std::string>& items) -> uint64_t { return items.size(); },
-        [](const Numbers& numbers) -> uint64_t { return numbers.bits.size(); },
-        [](const Flag&) -> uint64_t { return 0; },
-        [](const NestedArray& array) -> uint64_t { return array.lists.size(); },
-        [](const auto&) -> uint64_t { return 1; },
-    }, value);
+                          [](const std::vector<std::string>& items) -> uint64_t { return items.size(); },
+                          [](const Numbers& numbers) -> uint64_t { return numbers.bits.size(); },
+                          [](const Flag&) -> uint64_t { return 0; },
+                          [](const NestedArray& array) -> uint64_t { return array.lists.size(); },
+                          [](const auto&) -> uint64_t { return 1; },
+                      },
+        value);
 }
 
 uint64_t decodedSize(const Member& member, uint64_t sharedBytes)

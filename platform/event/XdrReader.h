@@ -12,7 +12,11 @@ namespace orv::event {
 
 class XdrReader {
 public:
-    XdrReader(const char* bytes, size_t length) : m_bytes(bytes), m_length(length) {}
+    XdrReader(const char* bytes, size_t length)
+        : m_bytes(bytes)
+        , m_length(length)
+    {
+    }
 
     uint32_t getU32();
     uint64_t getU64();

@@ -14,8 +14,8 @@ DoorClient::DoorClient(std::string doorName)
 {
 }
 
-int DoorClient::call(unsigned methodId, const void* param, size_t length, DoorReply& reply,
-    const Deadline& deadline) const
+int DoorClient::call(
+    unsigned methodId, const void* param, size_t length, DoorReply& reply, const Deadline& deadline) const
 {
     reply = DoorReply {};
     if (length > DoorProtocol::MAX_PAYLOAD)

@@ -54,7 +54,7 @@ void DoorConnection::close()
 
 long DoorConnection::peerUid() const
 {
-    struct ucred cred {};
+    struct ucred cred { };
     socklen_t size = sizeof cred;
     if (::getsockopt(m_fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred)
         return -1;

@@ -28,14 +28,14 @@ int makeDirectories(const std::string& dir)
 // Anybody who can write to the directory could swap the door for his own.
 int checkOwnership(const std::string& dir)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(dir.c_str(), &st) != 0)
         return errno;
     if (!S_ISDIR(st.st_mode))
         return ENOTDIR;
     if ((st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         logStatement(4, LogDest::trace(),
-                     "Door directory %s must belong to root or this user and be writable only by its owner.", dir);
+            "Door directory %s must belong to root or this user and be writable only by its owner.", dir);
         return EPERM;
     }
     return 0;
@@ -103,7 +103,7 @@ int DoorEndpoint::claim()
 
 int DoorEndpoint::clearStale() const
 {
-    struct stat st {};
+    struct stat st { };
     if (::lstat(m_path.c_str(), &st) != 0)
         return errno == ENOENT ? 0 : errno;
     if (!S_ISSOCK(st.st_mode))
@@ -128,7 +128,7 @@ int DoorEndpoint::listenAt()
     SocketIo::unixAddress(m_path, address);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return errno;
-    struct stat st {};
+    struct stat st { };
     if (::lstat(m_path.c_str(), &st) != 0)
         return errno;
     m_bound = true;
@@ -149,7 +149,7 @@ void DoorEndpoint::remove()
     m_bound = false;
     FdGuard lock;
     lockDirectory(m_dir, lock);
-    struct stat st {};
+    struct stat st { };
     if (::lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode)
         ::unlink(m_path.c_str());
 }

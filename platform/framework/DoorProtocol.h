@@ -11,7 +11,7 @@
 class DoorProtocol {
 public:
     static constexpr uint32_t REQUEST_MAGIC = 0x4b445251; // "KDRQ"
-    static constexpr uint32_t REPLY_MAGIC = 0x4b445250;   // "KDRP"
+    static constexpr uint32_t REPLY_MAGIC = 0x4b445250; // "KDRP"
     // Largest parameter or reply data; anything larger is refused unread.
     static constexpr size_t MAX_PAYLOAD = 16u << 20;
 

@@ -50,8 +50,8 @@ int DoorServer::doorCreate(const char* doorName, int value)
         return ENOENT;
     auto endpoint = std::make_unique<DoorEndpoint>();
     if (int rc = endpoint->open(doorName)) {
-        logStatement(4, LogDest::trace(), "Door %s: cannot create %s: %s", doorName, endpoint->path(),
-                     std::strerror(rc));
+        logStatement(
+            4, LogDest::trace(), "Door %s: cannot create %s: %s", doorName, endpoint->path(), std::strerror(rc));
         return rc;
     }
     logStatement(2, LogDest::trace(), "Door %s: created at %s.", doorName, endpoint->path());
@@ -91,8 +91,8 @@ void DoorServer::startServing()
     m_pool = std::make_unique<DoorThreadPool>(
         m_doorThreads, *m_reader, [this] { doorStart(); }, [this](Invocation& call) { runCall(call); });
     m_serving = true;
-    logStatement(2, LogDest::trace(), "Door server: serving %zu door(s) on %u door threads.", m_doors.size(),
-                 m_doorThreads);
+    logStatement(
+        2, LogDest::trace(), "Door server: serving %zu door(s) on %u door threads.", m_doors.size(), m_doorThreads);
 }
 
 void DoorServer::shutDown()

@@ -63,8 +63,8 @@ void Invocation::complete(int status, const void* data, unsigned length)
     m_completed = true;
     m_status = status;
     if (length > DoorProtocol::MAX_PAYLOAD) {
-        logStatement(4, LogDest::trace(), "Door call (method %u): reply of %u bytes is too large, not sent.",
-                     m_method, length);
+        logStatement(
+            4, LogDest::trace(), "Door call (method %u): reply of %u bytes is too large, not sent.", m_method, length);
         m_outcome = EMSGSIZE;
         return;
     }
@@ -112,6 +112,6 @@ void Invocation::answer()
     int rc = m_connection.reply(header, m_reply.data());
     m_connection.close();
     if (rc != 0)
-        logStatement(2, LogDest::trace(), "Door call (method %u): reply not delivered: %s", m_method,
-                     std::strerror(rc));
+        logStatement(
+            2, LogDest::trace(), "Door call (method %u): reply not delivered: %s", m_method, std::strerror(rc));
 }

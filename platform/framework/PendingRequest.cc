@@ -80,8 +80,8 @@ PendingRequest::State PendingRequest::checkHeader()
         return dropped(EPROTO);
     }
     if (m_request.length > DoorProtocol::MAX_PAYLOAD) {
-        logStatement(4, LogDest::trace(), "Door request dropped: parameter of %u bytes is too large.",
-                     m_request.length);
+        logStatement(
+            4, LogDest::trace(), "Door request dropped: parameter of %u bytes is too large.", m_request.length);
         return dropped(E2BIG);
     }
     return State::Complete;
@@ -91,7 +91,8 @@ PendingRequest::State PendingRequest::readParam()
 {
     while (m_paramHave < m_request.length) {
         size_t want = std::min<size_t>(m_request.length, m_paramHave + GROWTH);
-        if (m_param.capacity() < m_request.length && m_paramHave >= std::min<size_t>(RESERVE_AFTER, m_request.length / 4))
+        if (m_param.capacity() < m_request.length
+            && m_paramHave >= std::min<size_t>(RESERVE_AFTER, m_request.length / 4))
             reserveWhole();
         if (m_param.size() < want)
             m_param.resize(want);

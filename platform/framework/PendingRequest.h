@@ -19,9 +19,9 @@ public:
     using Clock = std::chrono::steady_clock;
 
     enum class State {
-        Reading,  // more bytes needed
+        Reading, // more bytes needed
         Complete, // method(), param() and the connection are ready
-        Dropped,  // give up on the connection; dropOutcome() says why
+        Dropped, // give up on the connection; dropOutcome() says why
     };
 
     PendingRequest() = default;

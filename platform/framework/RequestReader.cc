@@ -39,8 +39,8 @@ int checked(int fd, const char* what)
 
 }
 
-RequestReader::RequestReader(std::vector<Door> doors, std::chrono::milliseconds timeout,
-                             std::atomic<unsigned>& openCount)
+RequestReader::RequestReader(
+    std::vector<Door> doors, std::chrono::milliseconds timeout, std::atomic<unsigned>& openCount)
     : m_doors(std::move(doors))
     , m_timeout(timeout)
     , m_openCount(openCount)
@@ -116,8 +116,7 @@ bool RequestReader::accept(size_t index, PendingRequest& request)
     }
     DoorConnection connection(fd, m_openCount);
     if (!connection.peerAllowed()) {
-        logStatement(4, LogDest::trace(), "Door %s: call from uid %ld refused.", door.name,
-                     connection.peerUid());
+        logStatement(4, LogDest::trace(), "Door %s: call from uid %ld refused.", door.name, connection.peerUid());
         connection.refuse(EACCES);
         return false;
     }
@@ -219,7 +218,7 @@ void RequestReader::timerFired()
     }
     for (auto& pending : expired) {
         logStatement(4, LogDest::trace(), "Door request dropped: not complete within %lld ms.",
-                     static_cast<long long>(m_timeout.count()));
+            static_cast<long long>(m_timeout.count()));
         pending->refuse(ETIMEDOUT);
     }
 }

@@ -33,6 +33,5 @@ int SelfPipe::take() const
 
 void SelfPipe::drain() const
 {
-    while (take() >= 0) {
-    }
+    while (take() >= 0) { }
 }

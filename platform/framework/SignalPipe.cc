@@ -22,7 +22,7 @@ SignalPipe::SignalPipe(const std::vector<int>& signals)
     int expected = -1;
     if (!writeFd.compare_exchange_strong(expected, m_pipe.writeFd()))
         throw std::system_error(EBUSY, std::generic_category(), "signal pipe");
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = noteSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);

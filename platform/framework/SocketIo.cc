@@ -89,9 +89,8 @@ int SocketIo::sendAllWithin(int fd, iovec* parts, int count, std::chrono::millis
 int SocketIo::receiveAll(int fd, void* data, size_t length)
 {
     auto* bytes = static_cast<char*>(data);
-    const int error = FdIo::transferAll(length, [&](size_t done, size_t left) {
-        return ::recv(fd, bytes + done, left, 0);
-    }).error;
+    const int error
+        = FdIo::transferAll(length, [&](size_t done, size_t left) { return ::recv(fd, bytes + done, left, 0); }).error;
     return error == ENODATA ? EPROTO : error;
 }
 

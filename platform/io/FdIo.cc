@@ -21,9 +21,8 @@ bool FdIo::writeAll(int fd, const void* data, size_t length)
 bool FdIo::pwriteAll(int fd, const void* data, size_t length, off_t offset)
 {
     const auto* bytes = static_cast<const char*>(data);
-    const Result result = transferAll(length, [&](size_t done, size_t left) {
-        return ::pwrite(fd, bytes + done, left, offset + static_cast<off_t>(done));
-    });
+    const Result result = transferAll(length,
+        [&](size_t done, size_t left) { return ::pwrite(fd, bytes + done, left, offset + static_cast<off_t>(done)); });
     return succeeded(result);
 }
 

@@ -20,8 +20,7 @@ public:
 
     // Repeats `call` while a signal interrupts it; the last call's result,
     // with errno as that call left it.
-    template<typename Call>
-    static auto retryInterrupted(Call call) -> decltype(call())
+    template <typename Call> static auto retryInterrupted(Call call) -> decltype(call())
     {
         decltype(call()) result;
         do
@@ -33,8 +32,7 @@ public:
     // Moves `length` bytes through `call(done, left)`, which moves at most
     // `left` bytes starting `done` bytes in and returns what read(2) or
     // write(2) would.
-    template<typename Call>
-    static Result transferAll(size_t length, Call call)
+    template <typename Call> static Result transferAll(size_t length, Call call)
     {
         Result result;
         while (result.moved < length) {

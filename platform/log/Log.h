@@ -18,12 +18,12 @@ using hrtime_t = int64_t;
 hrtime_t gethrtime();
 
 struct MsgParts {
-    hrtime_t hrtime;           // staged by the caller
-    char sourceFile[128];      // staged by the caller, always NUL terminated
-    char reserved[64];         // library use only
-    int level;                 // staged by the caller
-    int line;                  // staged by the caller
-    int reservedTail[4];       // library use only
+    hrtime_t hrtime; // staged by the caller
+    char sourceFile[128]; // staged by the caller, always NUL terminated
+    char reserved[64]; // library use only
+    int level; // staged by the caller
+    int line; // staged by the caller
+    int reservedTail[4]; // library use only
 };
 
 // The suite's interface: these three and the functions below keep the

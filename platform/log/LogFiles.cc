@@ -63,7 +63,7 @@ bool LogFiles::ensureOpen(int index)
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640);
     if (fd < 0)
         return false;
-    struct stat st {};
+    struct stat st { };
     fstat(fd, &st);
     slot.file = std::make_shared<OpenFile>(fd, static_cast<long long>(st.st_ino));
     slot.lastCheck = monotonicSeconds();
@@ -79,7 +79,7 @@ bool LogFiles::stillCurrent(int index, long long now)
         return true;
     slot.lastCheck = now;
     std::string path = m_dir + "/" + fileName(index);
-    struct stat st {};
+    struct stat st { };
     if (stat(path.c_str(), &st) != 0)
         return false;
     return static_cast<long long>(st.st_ino) == slot.file->inode;

@@ -34,7 +34,11 @@ public:
 private:
     // Closed when the last writer using it is done.
     struct OpenFile {
-        OpenFile(int fd, long long inode) : fd(fd), inode(inode) {}
+        OpenFile(int fd, long long inode)
+            : fd(fd)
+            , inode(inode)
+        {
+        }
         ~OpenFile();
         OpenFile(const OpenFile&) = delete;
         OpenFile& operator=(const OpenFile&) = delete;

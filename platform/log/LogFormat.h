@@ -16,8 +16,7 @@ namespace logformat {
 // promotions (so char, short and bool arrive as int).
 enum class Kind { Int, Unsigned, Long, UnsignedLong, LongLong, UnsignedLongLong, Double, Text, Pointer, Unknown };
 
-template<typename T>
-constexpr Kind kindOf()
+template <typename T> constexpr Kind kindOf()
 {
     using U = std::decay_t<std::remove_cvref_t<T>>;
     if constexpr (std::is_enum_v<U>)
@@ -85,8 +84,7 @@ constexpr Kind conversionKind(std::string_view length, char letter)
 }
 
 // True when `format` reads exactly the arguments `kinds` holds, in order.
-template<size_t Count>
-constexpr bool fits(std::string_view format, const Kind (&kinds)[Count], size_t given)
+template <size_t Count> constexpr bool fits(std::string_view format, const Kind (&kinds)[Count], size_t given)
 {
     size_t next = 0;
     size_t at = 0;
@@ -127,8 +125,7 @@ constexpr bool fits(std::string_view format, const Kind (&kinds)[Count], size_t 
     return next == given;
 }
 
-template<typename... Args>
-constexpr bool formatFits(std::string_view format)
+template <typename... Args> constexpr bool formatFits(std::string_view format)
 {
     const Kind kinds[] = { kindOf<Args>()..., Kind::Unknown };
     return fits(format, kinds, sizeof...(Args));
@@ -142,10 +139,9 @@ void logMessageIdentifierNotInTheCatalogue();
 }
 
 // A trace line's printf format, checked against the statement's arguments.
-template<typename... Args>
-class LogFormat {
+template <typename... Args> class LogFormat {
 public:
-    template<size_t N>
+    template <size_t N>
     consteval LogFormat(const char (&text)[N])
         : m_text(text)
     {
@@ -160,8 +156,7 @@ private:
 
 // A catalogued message's identifier, its text checked against the
 // statement's arguments.
-template<typename... Args>
-class LogMessageId {
+template <typename... Args> class LogMessageId {
 public:
     consteval LogMessageId(int id)
         : m_id(id)

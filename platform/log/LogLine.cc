@@ -83,8 +83,7 @@ void appendEscaped(std::string& out, std::string_view text)
     }
 }
 
-template<typename Number>
-void appendNumber(std::string& out, Number value)
+template <typename Number> void appendNumber(std::string& out, Number value)
 {
     char digits[24];
     const auto result = std::to_chars(std::begin(digits), std::end(digits), value);

@@ -88,8 +88,7 @@ struct LogSite {
 
 namespace logdetail {
 
-template<typename T>
-auto vararg(const T& value)
+template <typename T> auto vararg(const T& value)
 {
     if constexpr (std::is_same_v<T, std::string>)
         return value.c_str();
@@ -101,8 +100,7 @@ auto vararg(const T& value)
 
 void stage(const LogSite& site);
 
-template<typename... Args>
-void emit(const LogSite& site, LogDest dest, int id, const Args&... args)
+template <typename... Args> void emit(const LogSite& site, LogDest dest, int id, const Args&... args)
 {
     dest.select();
     if (!logThisLevel(site.level))
@@ -115,21 +113,21 @@ void emit(const LogSite& site, LogDest dest, int id, const Args&... args)
 }
 
 // A trace line: a printf format and its arguments.
-template<typename... Args>
+template <typename... Args>
 void logStatement(LogSite site, LogDest dest, LogFormat<std::type_identity_t<Args>...> format, const Args&... args)
 {
     logdetail::emit(site, dest, 0, format.text(), args...);
 }
 
 // A catalogued message and the arguments its text takes.
-template<typename... Args>
+template <typename... Args>
 void logStatement(LogSite site, LogDest dest, LogMessageId<std::type_identity_t<Args>...> id, const Args&... args)
 {
     logdetail::emit(site, dest, id.id(), args...);
 }
 
 // An event message: the number the event database gives and its twenty texts.
-template<typename... Args>
+template <typename... Args>
 void logStatement(LogSite site, LogDest dest, EventMessageNumber number, const Args&... args)
 {
     static_assert(sizeof...(Args) == 20, "an event message takes twenty texts");

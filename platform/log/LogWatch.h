@@ -10,7 +10,7 @@ class LogWatch {
 public:
     struct Line {
         int level;
-        int id;          // 0 for a trace line
+        int id; // 0 for a trace line
         int destination; // LogFiles index: trace, platform, domains; -1 for none
         bool eventOutput; // logged under an EventOutput: the report itself
         const std::string& text;

@@ -32,5 +32,11 @@ void forgetTranslations()
         slot.store(nullptr, std::memory_order_release);
 }
 
-const CatalogEntry* catalogBegin() { return std::begin(catalog); }
-const CatalogEntry* catalogEnd() { return std::end(catalog); }
+const CatalogEntry* catalogBegin()
+{
+    return std::begin(catalog);
+}
+const CatalogEntry* catalogEnd()
+{
+    return std::end(catalog);
+}

@@ -15,7 +15,10 @@ struct CatalogEntry {
 
 namespace catalogdetail {
 
-#define ENTRY(id, text) { id, #id, text }
+#define ENTRY(id, text)                                                                                                \
+    {                                                                                                                  \
+        id, #id, text                                                                                                  \
+    }
 
 // Kept sorted by identifier.
 inline constexpr CatalogEntry messageCatalog[] = {

@@ -27,9 +27,8 @@ bool eventPart(const QOB_Event_Data* event, ordered_json& out)
     ordered_json alarm = nullptr;
     if (event->alarm)
         alarm = { { "id", text(event->alarm->alarmId) }, { "state", text(event->alarm->alarmState) } };
-    out = { { "timestamp", event->timestamp }, { "origin", text(event->origin) },
-        { "severity", event->severity }, { "textLength", event->textLength }, { "text", text(event->text) },
-        { "alarm", alarm } };
+    out = { { "timestamp", event->timestamp }, { "origin", text(event->origin) }, { "severity", event->severity },
+        { "textLength", event->textLength }, { "text", text(event->text) }, { "alarm", alarm } };
     return true;
 }
 

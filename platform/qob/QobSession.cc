@@ -124,8 +124,8 @@ int QobSession::open(const Registration& registration, std::shared_ptr<QobSessio
     if (int error = connectToProxy(channel->fd))
         return failureCode(error);
     nlohmann::json attached;
-    if (int error = exchange(channel->fd.get(), { { "op", "attach" }, { "session", answer.value("session", 0L) } },
-            attached))
+    if (int error
+        = exchange(channel->fd.get(), { { "op", "attach" }, { "session", answer.value("session", 0L) } }, attached))
         return failureCode(error);
     if (attached["rc"].get<int>() != QOB_SUCCESS)
         return QOB_PROXY_COMM_FAILURE;

@@ -12,8 +12,7 @@ namespace {
 
 constexpr int supportedProtocol = 2;
 
-template<typename Body>
-int guarded(Body body)
+template <typename Body> int guarded(Body body)
 {
     try {
         return body();
@@ -57,8 +56,7 @@ int registerApplication(const char* appName, const char* appVersion, QOBHandle* 
 }
 
 // Looks the registration up, then builds the request and sends it.
-template<typename Build>
-int sendRequest(QOBHandle handle, Build build)
+template <typename Build> int sendRequest(QOBHandle handle, Build build)
 {
     auto session = qob::QobRegistry::instance().find(handle);
     if (!session)
@@ -79,8 +77,8 @@ int sendRequest(QOBHandle handle, Build build)
 
 extern "C" {
 
-QOBReturnValues qob_register(const char* appName, const char* appVersion, QOBHandle* handle,
-    QOBCallback* callbacks, int callbackCount, int options, int reserved, int protocolVersion)
+QOBReturnValues qob_register(const char* appName, const char* appVersion, QOBHandle* handle, QOBCallback* callbacks,
+    int callbackCount, int options, int reserved, int protocolVersion)
 {
     return static_cast<QOBReturnValues>(guarded([&] {
         return registerApplication(
@@ -113,5 +111,4 @@ QOBReturnValues qob_close(QOBHandle handle)
         return rc;
     }));
 }
-
 }

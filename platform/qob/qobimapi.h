@@ -85,9 +85,9 @@ typedef struct QOB_Data {
 } QOB_Data;
 
 typedef struct QOB_Hints {
-    int priority;   /* 1 (low) to 3 (high) */
+    int priority; /* 1 (low) to 3 (high) */
     int persistent; /* 1: the proxy keeps the message until it is delivered */
-    int urgent;     /* 1: deliver ahead of queued messages */
+    int urgent; /* 1: deliver ahead of queued messages */
 } QOB_Hints;
 
 typedef struct QOB_Msg_Data {
@@ -114,8 +114,7 @@ QOB_EXPORT int qob_sendstatus(QOBHandle handle, QOBComponentStatus* status, int 
 QOB_EXPORT QOBReturnValues qob_close(QOBHandle handle);
 
 /* The entry points' types, for callers that bind them at run time. */
-typedef QOBReturnValues (*qob_register_t)(const char*, const char*, QOBHandle*, QOBCallback*, int, int,
-    int, int);
+typedef QOBReturnValues (*qob_register_t)(const char*, const char*, QOBHandle*, QOBCallback*, int, int, int, int);
 typedef QOBReturnValues (*qob_senddata_t)(QOBHandle, const char*, QOB_Msg_Data*);
 typedef int (*qob_sendstatus_t)(QOBHandle, QOBComponentStatus*, int);
 typedef QOBReturnValues (*qob_close_t)(QOBHandle);

@@ -18,7 +18,8 @@ int OrvSendEvent::sendIt(void* frame, int)
     std::vector<char> bytes = static_cast<OrvEventFrame*>(frame)->encode();
     DoorClient client(m_doorName);
     DoorReply reply;
-    if (int rc = client.call(ORV_SEND_EVENT_METHOD, bytes.data(), bytes.size(), reply, Deadline(peerTimeout())); rc != 0)
+    if (int rc = client.call(ORV_SEND_EVENT_METHOD, bytes.data(), bytes.size(), reply, Deadline(peerTimeout()));
+        rc != 0)
         return rc;
     return reply.status;
 }

@@ -134,8 +134,8 @@ int spawn(pid_t& child, const std::vector<std::string>& args)
 
 // True once the child has ended (not reaped, so its process group cannot be
 // reused meanwhile), false at `deadline` or when `cancelFd` turned readable.
-bool waitForEnd(pid_t child, const ProcessFd& process, Clock::time_point deadline, bool limited, int cancelFd,
-    bool& cancelled)
+bool waitForEnd(
+    pid_t child, const ProcessFd& process, Clock::time_point deadline, bool limited, int cancelFd, bool& cancelled)
 {
     for (;;) {
         siginfo_t info {};
@@ -174,8 +174,8 @@ int stopGroup(pid_t child, const ProcessFd& process, int graceMilliseconds)
 {
     kill(-child, SIGTERM);
     bool unused = false;
-    const bool ended = waitForEnd(
-        child, process, Clock::now() + std::chrono::milliseconds(graceMilliseconds), true, -1, unused);
+    const bool ended
+        = waitForEnd(child, process, Clock::now() + std::chrono::milliseconds(graceMilliseconds), true, -1, unused);
     kill(-child, SIGKILL);
     const int waitStatus = reap(child);
     // A script that catches SIGTERM and exits still ended because of it.

@@ -11,8 +11,7 @@ namespace {
 
 constexpr char base64Key[] = "base64";
 
-template <class Json>
-std::string bytesOf(const Json& value)
+template <class Json> std::string bytesOf(const Json& value)
 {
     if (value.is_string())
         return value.template get<std::string>();

@@ -48,11 +48,11 @@ protected:
     // packed event attached.
     void start(const std::string& eventClass, const std::string& domain)
     {
-        m_box.writeEventDB(json { { eventClass, { { "channels", { "message", "orvEvent", "remote", "email" } },
-                                                  { "severity", 5 }, { "priority", 1 }, { "reportingType", 0 },
-                                                  { "reportingSubtype", "fault" }, { "messageNumber", 7001 },
-                                                  { "args", { "{class}", "{code}" } } } } }
-                .dump());
+        m_box.writeEventDB(json { { eventClass,
+                                      { { "channels", { "message", "orvEvent", "remote", "email" } }, { "severity", 5 },
+                                          { "priority", 1 }, { "reportingType", 0 }, { "reportingSubtype", "fault" },
+                                          { "messageNumber", 7001 }, { "args", { "{class}", "{code}" } } } } }
+                               .dump());
         const std::string config = sandboxConfigDir;
         m_box.writeFile(config + "scripts/spool_mail", fileText(KAV_SOURCE_DIR "/config/scripts/spool_mail"), 0755);
         m_box.writeFile(config + "templates/t.tpl", "Subject: <EVENT_CLASS>\nbody\n");
@@ -102,8 +102,11 @@ protected:
 TEST_F(BytesE2E, TextsThatAreNotUtf8ArriveUnchanged)
 {
     start("test.bytes", "[A-R]");
-    const json event = { { "class", "test.bytes" }, { "code", base64Text("\xff\xfe" "12") }, { "type", "FAULT" },
-        { "timestamp", 1700000000 }, { "diagEngName", "diagA" }, { "diagEngVersion", "2.0" },
+    const json event = { { "class", "test.bytes" },
+        { "code",
+            base64Text("\xff\xfe"
+                       "12") },
+        { "type", "FAULT" }, { "timestamp", 1700000000 }, { "diagEngName", "diagA" }, { "diagEngVersion", "2.0" },
         { "domainsAffected", "A" }, { "platformCSN", base64Text("\x80\x81") }, { "platformModel", "M15" },
         { "classes", { "test.bytes" } }, { "indictment", { "CPU0" } } };
     ProcessResult posted = m_box.post(event.dump());
@@ -111,11 +114,16 @@ TEST_F(BytesE2E, TextsThatAreNotUtf8ArriveUnchanged)
     const std::vector<char> packed = orv::event::pack(orv::event::fromJson(event));
     collect();
 
-    EXPECT_EQ(m_frame["text"], base64Text("test.bytes:\xff\xfe" "12:\x80\x81"));
-    const std::string text = "\xff\xfe" "12,\x80\x81-SEQ00000000";
+    EXPECT_EQ(m_frame["text"],
+        base64Text("test.bytes:\xff\xfe"
+                   "12:\x80\x81"));
+    const std::string text = "\xff\xfe"
+                             "12,\x80\x81-SEQ00000000";
     EXPECT_EQ(m_record["event"]["text"], base64Text(text));
     EXPECT_EQ(m_record["event"]["textLength"], text.size());
-    EXPECT_EQ(m_record["event"]["alarm"]["id"], base64Text("\xff\xfe" "12"));
+    EXPECT_EQ(m_record["event"]["alarm"]["id"],
+        base64Text("\xff\xfe"
+                   "12"));
     EXPECT_EQ(m_record["data"]["base64"], orv::text::base64Encode(std::string(packed.begin(), packed.end())));
     ASSERT_EQ(m_mail["parts"].size(), 2u);
     EXPECT_EQ(m_mail["parts"][1]["hex"], hexOf(std::string(packed.begin(), packed.end())));

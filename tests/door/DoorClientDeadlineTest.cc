@@ -27,7 +27,8 @@ FdGuard silentDoor(const std::string& path, int backlog)
     FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address;
     SocketIo::unixAddress(path, address);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd.get(), backlog) != 0)
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::listen(fd.get(), backlog) != 0)
         fd.reset();
     return fd;
 }
@@ -112,8 +113,14 @@ TEST(DeadlineTest, SecondsFromTheEnvironment)
 {
     const auto fallback = std::chrono::milliseconds(10s);
     const std::pair<const char*, std::chrono::milliseconds> cases[] = {
-        { "2", 2s }, { "0.25", 250ms }, { "0", fallback }, { "-1", fallback }, { "5s", fallback }, { "", fallback },
-        { "nan", fallback }, { "1e9", fallback },
+        { "2", 2s },
+        { "0.25", 250ms },
+        { "0", fallback },
+        { "-1", fallback },
+        { "5s", fallback },
+        { "", fallback },
+        { "nan", fallback },
+        { "1e9", fallback },
     };
     for (const auto& [text, expected] : cases) {
         ::setenv("KAV_TEST_DEADLINE", text, 1);

@@ -302,7 +302,7 @@ TEST_F(DoorServerTest, DoorIsNotStolenFromALiveServerButTakenFromADeadOne)
         ASSERT_EQ(::bind(dead.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     }
     EXPECT_EQ(second.doorCreate("stale", 0), 0);
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(doorPath("stale").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 

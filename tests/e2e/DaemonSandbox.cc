@@ -69,9 +69,8 @@ DaemonSandbox::~DaemonSandbox()
 
 std::string DaemonSandbox::hostPath(const std::string& inside) const
 {
-    static const std::pair<const char*, const char*> mapping[] = {
-        { "/etc/opt/", "/etc-opt/" }, { "/var/opt/", "/var-opt/" }, { "/run/", "/run/" }, { "/tmp/", "/tmp/" }
-    };
+    static const std::pair<const char*, const char*> mapping[]
+        = { { "/etc/opt/", "/etc-opt/" }, { "/var/opt/", "/var-opt/" }, { "/run/", "/run/" }, { "/tmp/", "/tmp/" } };
     for (const auto& [from, to] : mapping) {
         std::string prefix = from;
         if (inside.rfind(prefix, 0) == 0)
@@ -119,8 +118,9 @@ bool DaemonSandbox::startKav(const std::string& logLevel, const EnvChanges& extr
     env["ORV_LOG_LEVEL"] = logLevel;
     for (const auto& [name, value] : extra)
         env[name] = value;
-    m_kav = spawnProcess({ buildPath("tools/kav-sandbox/kav-sandbox"), m_root, KAV_BUILD_DIR, "/run/build/cmd/kav/kav" },
-        env, m_root + "/kav.out");
+    m_kav
+        = spawnProcess({ buildPath("tools/kav-sandbox/kav-sandbox"), m_root, KAV_BUILD_DIR, "/run/build/cmd/kav/kav" },
+            env, m_root + "/kav.out");
     return waitForSocket(doorDir() + "/kav");
 }
 

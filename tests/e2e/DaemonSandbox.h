@@ -16,8 +16,8 @@ inline const std::string sandboxConfigDir = "/etc/opt/KTRXORV/ORV/config/";
 inline const std::string sandboxSpoolDir = "/var/opt/KTRXORV/ORV/mail-spool";
 // The daemon's environment for remote reporting: the client library from the
 // build tree and the proxy stand-in's socket.
-inline const EnvChanges withClientLibrary = { { "LD_LIBRARY_PATH", "/run/build/platform/qob" },
-    { "QOB_PROXY_SOCKET", "/run/KTRXORV/qob-proxy" } };
+inline const EnvChanges withClientLibrary
+    = { { "LD_LIBRARY_PATH", "/run/build/platform/qob" }, { "QOB_PROXY_SOCKET", "/run/KTRXORV/qob-proxy" } };
 
 // Built with a sanitizer, whose allocator holds freed memory back on
 // purpose: memory checks of the daemon mean nothing then.

@@ -90,7 +90,8 @@ TEST_F(DaemonTest, AllFourChannelsInOrderEachBeforeItsOwnOutput)
 
     auto frames = m_box.frames();
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], R"({"source":24,"eventCode":0,"asynchronous":true,"timestamp":1700000000,"priority":1,"text":"test.all:X12:0123"})");
+    EXPECT_EQ(frames[0],
+        R"({"source":24,"eventCode":0,"asynchronous":true,"timestamp":1700000000,"priority":1,"text":"test.all:X12:0123"})");
 }
 
 TEST_F(DaemonTest, CallsThatReportNothing)
@@ -171,20 +172,24 @@ TEST_F(DaemonTest, MessageChannelArgumentsSeverityAndDomains)
     EXPECT_EQ(m_box.logTexts("domain-A"), (std::vector<std::string> { "MSG7001: a1 a2 a3", twenty }));
     EXPECT_EQ(m_box.logTexts("domain-C"), std::vector<std::string> { "MSG7001: a1 a2 a3" });
     auto trace = m_box.logTexts("trace");
-    EXPECT_NE(indexOf(trace, "EVENT-CLASS: args.20; invalid affectedDomain (b) from event, domain message reporting aborted."),
+    EXPECT_NE(indexOf(trace,
+                  "EVENT-CLASS: args.20; invalid affectedDomain (b) from event, domain message reporting aborted."),
         std::string::npos);
     EXPECT_EQ(countContaining(texts, "args.20 could not be reported through domain message reporting"), 1u);
 
     // 21 arguments: the three lines, no event message.
     size_t first = indexOf(trace, "KAV_FAILED_REPORTING_ATTEMPT: Event class args.21");
     ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(trace[first + 1], "EventDBEntry calls for > 20 zeqArgs, MessageReportingService needs patch to support this.");
+    EXPECT_EQ(
+        trace[first + 1], "EventDBEntry calls for > 20 zeqArgs, MessageReportingService needs patch to support this.");
     EXPECT_EQ(countContaining(texts, "args.21 could not be reported through message reporting"), 1u);
 
     // Severity 8: neither channel reports.
-    EXPECT_NE(indexOf(trace, "EVENT-CLASS: sev.8; eventSeverity 8 from EventDBEntry invalid, message reporting aborted."),
+    EXPECT_NE(
+        indexOf(trace, "EVENT-CLASS: sev.8; eventSeverity 8 from EventDBEntry invalid, message reporting aborted."),
         std::string::npos);
-    EXPECT_NE(indexOf(trace, "EVENT-CLASS: sev.8; eventSeverity 8 from EventDBEntry invalid, ORV event reporting aborted."),
+    EXPECT_NE(
+        indexOf(trace, "EVENT-CLASS: sev.8; eventSeverity 8 from EventDBEntry invalid, ORV event reporting aborted."),
         std::string::npos);
     EXPECT_EQ(countContaining(texts, "sev.8 could not be reported through"), 2u);
     EXPECT_TRUE(m_box.frames().empty());
@@ -197,7 +202,8 @@ TEST_F(DaemonTest, FrontEndDownOrRefusing)
     auto trace = m_box.logTexts("trace");
     size_t failed = indexOf(trace, "Failure to send ORV event to TEO, rc = ");
     ASSERT_NE(failed, std::string::npos);
-    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "test.orv could not be reported through ORV event reporting"), 1u);
+    EXPECT_EQ(
+        countContaining(m_box.logTexts("platform"), "test.orv could not be reported through ORV event reporting"), 1u);
     // The message channel came first and still reported.
     EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: test.orv X12"), 1u);
 
@@ -283,8 +289,9 @@ TEST_F(DaemonTest, FaultyEntryIsSkippedAndTheOthersReport)
     auto trace = m_box.logTexts("trace");
     EXPECT_NE(indexOf(trace, "EVENT-CLASS: test.typo; event database entry skipped: key \"severty\": unknown key."),
         std::string::npos);
-    EXPECT_NE(indexOf(trace, "EVENT-CLASS: test.low; event database entry skipped: key \"messageNumber\": must be a "
-                             "message number of 1000 or above."),
+    EXPECT_NE(indexOf(trace,
+                  "EVENT-CLASS: test.low; event database entry skipped: key \"messageNumber\": must be a "
+                  "message number of 1000 or above."),
         std::string::npos);
     auto platform = m_box.logTexts("platform");
     EXPECT_EQ(countContaining(platform, "KAV_EVENTDB_BAD_ENTRY: "), 2u);

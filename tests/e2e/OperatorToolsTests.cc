@@ -59,8 +59,8 @@ protected:
     {
         m_box.writeEventDB(R"({"test.all": {"channels": ["message", "orvEvent", "remote", "email"], "severity": 5,
             "priority": 1, "reportingType": 0, "reportingSubtype": "T", "messageNumber": 7001, "args": ["{code}"]}})");
-        m_box.writeFile(sandboxConfigDir + "scripts/spool_mail",
-            fileText(KAV_SOURCE_DIR "/config/scripts/spool_mail"), 0755);
+        m_box.writeFile(
+            sandboxConfigDir + "scripts/spool_mail", fileText(KAV_SOURCE_DIR "/config/scripts/spool_mail"), 0755);
         m_box.writeFile(sandboxConfigDir + "templates/t.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\nbody\n");
         m_box.writeFile(sandboxConfigDir + "event_email.cf", "^test\\.all$ .* t.tpl kav@x Y ops@x spool_mail\n");
     }
@@ -71,7 +71,8 @@ protected:
         m_box.writeEventDB(fileText(KAV_SOURCE_DIR "/config/eventdb.json"));
         m_box.writeFile(sandboxConfigDir + "event_email.cf", fileText(KAV_SOURCE_DIR "/config/event_email.cf"));
         for (const char* name : { "fault.tpl", "short.tpl" })
-            m_box.writeFile(sandboxConfigDir + "templates/" + name, fileText(KAV_SOURCE_DIR "/config/templates/" + std::string(name)));
+            m_box.writeFile(sandboxConfigDir + "templates/" + name,
+                fileText(KAV_SOURCE_DIR "/config/templates/" + std::string(name)));
     }
 
     json route(const json& ev)
@@ -269,7 +270,8 @@ TEST_F(OperatorTools, RouteShowsChannelsNotAskedForAndRefusesUnknownClasses)
 TEST_F(OperatorTools, CheckConfigNamesEachProblemWithItsLine)
 {
     useSampleConfig();
-    m_box.writeFile(sandboxConfigDir + "scripts/spool_mail", fileText(KAV_SOURCE_DIR "/config/scripts/spool_mail"), 0755);
+    m_box.writeFile(
+        sandboxConfigDir + "scripts/spool_mail", fileText(KAV_SOURCE_DIR "/config/scripts/spool_mail"), 0755);
     ProcessResult result = m_box.orvEventInside({ "check-config" });
     EXPECT_EQ(result.exitStatus, 0) << result.output;
     EXPECT_EQ(result.output, "");
@@ -279,23 +281,28 @@ TEST_F(OperatorTools, CheckConfigNamesEachProblemWithItsLine)
     m_box.writeEventDB(db.dump());
     const std::string ok = " .* fault.tpl kav@x Y a@x spool_mail\n";
     m_box.writeFile(sandboxConfigDir + "event_email.cf",
-        "# comment\n^fault\\." + ok + "^fault\\. .* fault.tpl kav@x Y a@x\n"
-        "^fault\\. .* fault.tpl kav@x Y a@x b@x spool_mail\n(a)\\1" + ok + "^fault\\. [A- fault.tpl kav@x Y a@x spool_mail\n"
-        "^fault\\. .* fault.tpl kav@x YES a@x spool_mail\n^fault\\. .* missing.tpl kav@x Y a@x spool_mail\n"
-        "^fault\\. .* long.tpl kav@x Y a@x noexec\n^fault\\. .* fault.tpl kav@x Y a@x nosuch\ncaf\xc3\xa9" + ok + "^x" + ok);
+        "# comment\n^fault\\." + ok
+            + "^fault\\. .* fault.tpl kav@x Y a@x\n"
+              "^fault\\. .* fault.tpl kav@x Y a@x b@x spool_mail\n(a)\\1"
+            + ok
+            + "^fault\\. [A- fault.tpl kav@x Y a@x spool_mail\n"
+              "^fault\\. .* fault.tpl kav@x YES a@x spool_mail\n^fault\\. .* missing.tpl kav@x Y a@x spool_mail\n"
+              "^fault\\. .* long.tpl kav@x Y a@x noexec\n^fault\\. .* fault.tpl kav@x Y a@x nosuch\ncaf\xc3\xa9"
+            + ok + "^x" + ok);
     m_box.writeFile(sandboxConfigDir + "templates/long.tpl", "Subject: x\nok\n" + std::string(300, 'x') + "\nafter\n");
     m_box.writeFile(sandboxConfigDir + "scripts/noexec", "#!/bin/sh\n", 0644);
 
     result = m_box.orvEventInside({ "check-config" });
     EXPECT_EQ(result.exitStatus, 1);
     const std::string ecf = sandboxConfigDir + "event_email.cf:";
-    for (const std::string& expected : { sandboxConfigDir + "eventdb.json:bad.entry: entry left out: ",
-             ecf + "3: Bad line in ECF file\n", ecf + "4: Bad line in ECF file - Too many fields; KAV_BAD_EMAILRECIPIENTS: ",
-             ecf + "5: Bad message class regular expresion <(a)\\1>", ecf + "6: Bad domain expresion <[A->",
-             ecf + "7: Bad Include-event? field expression <YES>", ecf + "8: KAV_EMAIL_FILE_NOTFOUND: ",
-             ecf + "9: script " + sandboxConfigDir + "scripts/noexec is not executable\n",
-             sandboxConfigDir + "templates/long.tpl:3: line longer than 249 characters",
-             ecf + "10: KAV_EMAIL_FILE_NOTFOUND: ", ecf + "11: Non ascii characters" })
+    for (const std::string& expected :
+        { sandboxConfigDir + "eventdb.json:bad.entry: entry left out: ", ecf + "3: Bad line in ECF file\n",
+            ecf + "4: Bad line in ECF file - Too many fields; KAV_BAD_EMAILRECIPIENTS: ",
+            ecf + "5: Bad message class regular expresion <(a)\\1>", ecf + "6: Bad domain expresion <[A->",
+            ecf + "7: Bad Include-event? field expression <YES>", ecf + "8: KAV_EMAIL_FILE_NOTFOUND: ",
+            ecf + "9: script " + sandboxConfigDir + "scripts/noexec is not executable\n",
+            sandboxConfigDir + "templates/long.tpl:3: line longer than 249 characters",
+            ecf + "10: KAV_EMAIL_FILE_NOTFOUND: ", ecf + "11: Non ascii characters" })
         EXPECT_NE(result.output.find(expected), std::string::npos) << expected << "\n" << result.output;
     EXPECT_EQ(result.output.find(ecf + "12:"), std::string::npos);
     EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 11) << result.output;

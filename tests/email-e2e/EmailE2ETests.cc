@@ -97,7 +97,8 @@ protected:
                                "test.noseverity": {"channels": ["email"]}})");
         for (std::string script : { "spool_mail", "send_mail" })
             m_box.writeFile(config + "scripts/" + script, fileText(KAV_SOURCE_DIR "/config/scripts/" + script), 0755);
-        m_box.writeFile(config + "templates/t.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE> sev=<EVENT_SEVERITY>\n");
+        m_box.writeFile(config + "templates/t.tpl",
+            "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE> sev=<EVENT_SEVERITY>\n");
     }
 
     void start(const std::string& ecf, const EnvChanges& env = {})
@@ -161,7 +162,8 @@ TEST_F(EmailE2E, OneMailPerSelectedLine)
     EXPECT_EQ(full["headers"]["Subject"], "test.mail X12");
     EXPECT_EQ(full["headers"]["From"], "kav@sc0.example");
     const std::string id = full["headers"]["Message-ID"];
-    EXPECT_TRUE(std::regex_match(id, std::regex("<[0-9]{6}\\.[0-9]+\\.[0-9]+\\.[A-Za-z0-9]{16}@[A-Za-z0-9.-]+>"))) << id;
+    EXPECT_TRUE(std::regex_match(id, std::regex("<[0-9]{6}\\.[0-9]+\\.[0-9]+\\.[A-Za-z0-9]{16}@[A-Za-z0-9.-]+>")))
+        << id;
     EXPECT_TRUE(std::regex_match(full["headers"]["Date"].get<std::string>(),
         std::regex("[A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} 20[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \\+0000")))
         << full["headers"]["Date"];
@@ -185,7 +187,8 @@ TEST_F(EmailE2E, FailuresSpareTheOtherRecipients)
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_EQ(mails.count("second@x.example"), 1u);
     EXPECT_EQ(countContaining(m_box.logTexts("trace"), "can't find template file"), 1u);
-    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "Email template file " + config + "templates/absent.tpl"), 1u);
+    EXPECT_EQ(
+        countContaining(m_box.logTexts("platform"), "Email template file " + config + "templates/absent.tpl"), 1u);
 
     json unselected = event();
     unselected["classes"] = { "other.fault" };
@@ -240,8 +243,8 @@ TEST_F(EmailE2E, TwentyConcurrentReportsStayApart)
     EXPECT_EQ(ids.size(), 20u);
     for (int i = 0; i < 20; ++i) {
         const std::string code = "C" + std::to_string(i);
-        auto mail = std::find_if(mails.begin(), mails.end(),
-            [&](const json& m) { return m["headers"]["Subject"] == "test.mail " + code; });
+        auto mail = std::find_if(
+            mails.begin(), mails.end(), [&](const json& m) { return m["headers"]["Subject"] == "test.mail " + code; });
         ASSERT_NE(mail, mails.end()) << code;
         EXPECT_EQ((*mail)["parts"][0]["text"], body(code));
         EXPECT_EQ((*mail)["parts"][1]["hex"], packedHex(event(code))) << code;
@@ -254,8 +257,8 @@ TEST_F(EmailE2E, DeliversThroughARealSmtpClient)
     ASSERT_TRUE(fs::exists("/usr/bin/msmtp")) << "needs the msmtp package";
     const std::string inbox = m_box.root() + "/smtp";
     fs::create_directories(inbox);
-    pid_t server = spawnProcess({ "/usr/bin/env", "python3", EMAIL_E2E_DIR "/smtp_sink.py", inbox }, {},
-        m_box.root() + "/smtp.out");
+    pid_t server = spawnProcess(
+        { "/usr/bin/env", "python3", EMAIL_E2E_DIR "/smtp_sink.py", inbox }, {}, m_box.root() + "/smtp.out");
     for (int i = 0; i < 500 && !fs::exists(inbox + "/port"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(fs::exists(inbox + "/port")) << fileText(m_box.root() + "/smtp.out");
@@ -289,11 +292,16 @@ TEST_F(EmailE2E, ScriptsInheritOnlyTheStandardDescriptors)
     // Lists its own descriptors without opening one to do so.
     m_box.writeFile(config + "scripts/list_fds",
         "#!/usr/bin/env python3\nimport os, sys\n"
-        "def is_open(fd):\n    try:\n        os.fstat(fd)\n        return True\n    except OSError:\n        return False\n"
+        "def is_open(fd):\n    try:\n        os.fstat(fd)\n        return True\n    except OSError:\n        return "
+        "False\n"
         "fds = [str(fd) for fd in range(1024) if is_open(fd)]\n"
-        "os.makedirs('" + spool + "', exist_ok=True)\n"
-        "with open('" + spool + "/fds-' + sys.argv[2] + '-' + str(os.getpid()), 'w') as out:\n"
-        "    out.write(' '.join(fds))\n",
+        "os.makedirs('"
+            + spool
+            + "', exist_ok=True)\n"
+              "with open('"
+            + spool
+            + "/fds-' + sys.argv[2] + '-' + str(os.getpid()), 'w') as out:\n"
+              "    out.write(' '.join(fds))\n",
         0755);
     start(line("a", "list_fds") + line("b", "list_fds"));
     postConcurrently("F", 6);

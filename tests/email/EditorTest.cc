@@ -88,7 +88,8 @@ TEST(EdString, PiecesGoInWholeAndCountTogetherAgainstTheBudget)
 TEST(EdString, FailedInitLeavesTextsAlone)
 {
     // "(" fails after "a" compiled: the sanitizer build checks its release.
-    for (auto [patterns, values] : std::vector<std::pair<List, List>> { { { "a", "b" }, { "x" } }, { { "a", "(" }, { "x", "y" } } }) {
+    for (auto [patterns, values] :
+        std::vector<std::pair<List, List>> { { { "a", "b" }, { "x" } }, { { "a", "(" }, { "x", "y" } } }) {
         EdString editor;
         EXPECT_EQ(editor.init(patterns, values), -1);
         std::string text = "ab";
@@ -111,8 +112,8 @@ TEST(EdString, RefusesPatternsThatWouldCompileHuge)
         EXPECT_EQ(editor.patmatch("fault", 0), -1) << pattern;
     }
     // Ordinary patterns pass; a bracket expression is one character whatever it holds.
-    for (const char* pattern : { "^fault\\.(cpu|memory)\\.", "[A-R]{1,18}", "(x{100}){100}", "[]{]{9}",
-             "[[:alpha:]+]+", "a{,18}", "(ab){,}c", "[\\1]x", "a{,255}", "\\bcpu\\b", "(^|\\.)cpu$" }) {
+    for (const char* pattern : { "^fault\\.(cpu|memory)\\.", "[A-R]{1,18}", "(x{100}){100}", "[]{]{9}", "[[:alpha:]+]+",
+             "a{,18}", "(ab){,}c", "[\\1]x", "a{,255}", "\\bcpu\\b", "(^|\\.)cpu$" }) {
         EdString editor;
         EXPECT_EQ(editor.init(pattern, ""), 0) << pattern;
     }
@@ -133,8 +134,8 @@ TEST(EdString, CommentTestSaysWhatTheCommentPatternSays)
 {
     EdString comment;
     ASSERT_EQ(comment.init(EdString::COMMENT_PATTERN, ""), 0);
-    for (const std::string& line : List { "", "#", "# note", "#\t", " ", "\t \n", "\n\n", " #", "\t#x", "a", " a ", "\r",
-             "\v", "\f", " \r", "x#", std::string("\0x", 2), std::string(" \0x", 3), std::string("a\0", 2) }) {
+    for (const std::string& line : List { "", "#", "# note", "#\t", " ", "\t \n", "\n\n", " #", "\t#x", "a", " a ",
+             "\r", "\v", "\f", " \r", "x#", std::string("\0x", 2), std::string(" \0x", 3), std::string("a\0", 2) }) {
         EXPECT_EQ(EdString::isCommentLine(line), comment.patmatch(line, 0) == 0) << "line <" << line << ">";
     }
 }

@@ -42,7 +42,8 @@ std::string boundaryOf(const std::string& mail)
 {
     const std::string key = "boundary=\"";
     const size_t at = mail.find(key);
-    return at == std::string::npos ? "" : mail.substr(at + key.size(), mail.find('"', at + key.size()) - at - key.size());
+    return at == std::string::npos ? ""
+                                   : mail.substr(at + key.size(), mail.find('"', at + key.size()) - at - key.size());
 }
 
 // Everything from the MIME-Version line to the end of the body part.
@@ -91,8 +92,8 @@ TEST(MimeEmail, AttachmentLinesAndLayout)
         const std::string mail = mimeFor(dir.write("ev" + std::to_string(size), data));
         const std::string boundary = boundaryOf(mail);
         const std::string header = layout(boundary, "line\n");
-        const std::string part = "\n--" + boundary + "\nContent-Type: application/octet-stream; name=\"ev" + std::to_string(size)
-            + "\"\nContent-Transfer-Encoding: base64\nContent-Disposition: inline; filename=\"ev"
+        const std::string part = "\n--" + boundary + "\nContent-Type: application/octet-stream; name=\"ev"
+            + std::to_string(size) + "\"\nContent-Transfer-Encoding: base64\nContent-Disposition: inline; filename=\"ev"
             + std::to_string(size) + "\"\nContent-MD5: " + digestOf(data) + "\n\n";
         const std::string rest = withoutIdAndDate(mail);
         ASSERT_EQ(rest.substr(0, header.size() + part.size()), header + part) << size;
@@ -101,8 +102,8 @@ TEST(MimeEmail, AttachmentLinesAndLayout)
         std::string last;
         for (std::string line; std::getline(lines, line) && !line.empty(); last = line)
             lengths.push_back(line.size());
-        const std::map<size_t, std::vector<size_t>> expected = { { 0, {} }, { 54, { 72 } }, { 55, { 72, 4 } },
-            { 100, { 72, 64 } } };
+        const std::map<size_t, std::vector<size_t>> expected
+            = { { 0, {} }, { 54, { 72 } }, { 55, { 72, 4 } }, { 100, { 72, 64 } } };
         EXPECT_EQ(lengths, expected.at(size)) << size;
         EXPECT_EQ(last.ends_with("=="), size == 55 || size == 100) << size;
         EXPECT_TRUE(mail.ends_with("\n\n--" + boundary + "--\n")) << size;
@@ -128,8 +129,8 @@ TEST(MimeEmail, LargeAttachmentEncodesLikeOneBlock)
     const std::string data = bytes(54 * 1000 + 55);
     const std::string mail = mimeFor(dir.write("big", data));
     std::vector<char> whole((data.size() + 2) / 3 * 4 + 1);
-    MimeEmail().encode_base64(whole.data(), reinterpret_cast<const unsigned char*>(data.data()),
-        static_cast<int>(data.size()));
+    MimeEmail().encode_base64(
+        whole.data(), reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
     std::string expected;
     for (std::string_view text(whole.data()); !text.empty(); text.remove_prefix(std::min<size_t>(72, text.size())))
         expected.append(text.substr(0, 72)).append("\n");
@@ -178,8 +179,8 @@ TEST(MimeEmail, AttachmentNamesAndFailure)
     const std::string mail = mimeFor(dir.path("absent"), &status);
     EXPECT_EQ(withoutIdAndDate(mail), layout(boundaryOf(mail), "line\n"));
     EXPECT_EQ(status, -1);
-    EXPECT_NE(log.trace().find("Error in MimeEmail::constructMIME can't open file " + dir.path("absent")),
-        std::string::npos);
+    EXPECT_NE(
+        log.trace().find("Error in MimeEmail::constructMIME can't open file " + dir.path("absent")), std::string::npos);
     EXPECT_NE(log.platform().find("KAV_MIME_OPEN_ATTACHMENT"), std::string::npos);
 }
 
@@ -208,8 +209,8 @@ TEST(MimeEmail, HeadersThatNoEventCanBreak)
         accents += "\xc3\xa9";
     const std::string folded = MimeEmail::encodeSubject("Subject: " + accents + "\n");
     // 45 bytes would split the 23rd "é": the first word takes 44.
-    EXPECT_TRUE(folded.starts_with(
-        "Subject: =?UTF-8?B?w6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6k=?=\n "))
+    EXPECT_TRUE(
+        folded.starts_with("Subject: =?UTF-8?B?w6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6nDqcOpw6k=?=\n "))
         << folded;
     std::istringstream lines(folded);
     int count = 0;
@@ -226,8 +227,8 @@ TEST(MimeEmail, HeadersThatNoEventCanBreak)
 TEST(MimeEmail, BodyEncoding)
 {
     EXPECT_TRUE(MimeEmail::sevenBit("plain\ttext\n" + std::string(998, 'x') + "\n"));
-    for (const std::string& bad : { std::string("caf\xc3\xa9\n"), std::string("cr\r\n"), std::string("nul\0", 4),
-             std::string(999, 'x') })
+    for (const std::string& bad :
+        { std::string("caf\xc3\xa9\n"), std::string("cr\r\n"), std::string("nul\0", 4), std::string(999, 'x') })
         EXPECT_FALSE(MimeEmail::sevenBit(bad)) << bad.size();
 
     EXPECT_EQ(MimeEmail::quotedPrintable("a=b \nt\tx\t\n\xc3\xa9\n"), "a=3Db=20\nt\tx=09\n=C3=A9\n");

@@ -86,7 +86,7 @@ TEST(MailSubmission, ScratchFilesNeverReuseAName)
 
     FdGuard fresh = EmailReportingService::createScratchFile(dir.path("fresh"));
     ASSERT_TRUE(fresh.valid());
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(fstat(fresh.get(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0400u);
 

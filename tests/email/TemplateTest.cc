@@ -10,8 +10,8 @@
 namespace {
 
 // The subject and the edited file of `text` filled with these tags.
-std::pair<std::string, std::string> fill(const std::string& text,
-    const std::vector<std::string>& values = { "X-42", "a\nb\n" })
+std::pair<std::string, std::string> fill(
+    const std::string& text, const std::vector<std::string>& values = { "X-42", "a\nb\n" })
 {
     TempDir dir;
     EditTemplate editor;
@@ -40,8 +40,7 @@ TEST(EditTemplate, ReplacesKnownTagsOnly)
         "s\nX-42/X-42 <EVENT_SPECIAL> <NO_TAG>\na\nb\n\nend\n");
     EXPECT_EQ(fill("s <EVENT_CODE>\n", { "X-42" }), Mail("Subject: s <EVENT_CODE>\n", "s <EVENT_CODE>\n"));
     // Line breaks from a value must not end the subject header early.
-    EXPECT_EQ(fill("Subject: <LIST>\r\nbody <LIST>\n"),
-        Mail("Subject: a b  \n", "Subject: a\nb\n\r\nbody a\nb\n\n"));
+    EXPECT_EQ(fill("Subject: <LIST>\r\nbody <LIST>\n"), Mail("Subject: a b  \n", "Subject: a\nb\n\r\nbody a\nb\n\n"));
 }
 
 TEST(EditTemplate, FileLimitsAndFailures)
@@ -53,7 +52,7 @@ TEST(EditTemplate, FileLimitsAndFailures)
     EditTemplate missing;
     missing.processTags({}, {}, dir.path("absent"), dir.path("out"));
     EXPECT_EQ(missing.getSubject(), "");
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(stat(dir.path("out").c_str(), &info), 0);
     EXPECT_EQ(info.st_size, 0);
     EXPECT_EQ(info.st_mode & 0777, 0400u);

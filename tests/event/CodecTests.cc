@@ -60,9 +60,9 @@ std::vector<char> withHeader(std::vector<char> list)
 
 TEST(Codec, GoldenVectorsBothWays)
 {
-    for (const auto& [file, members] : { std::pair { "event-full.xdr", fullMembers() },
-             std::pair { "event-minimal.xdr", minimalMembers() },
-             std::pair { "event-extra-members.xdr", extraMembers() } }) {
+    for (const auto& [file, members] :
+        { std::pair { "event-full.xdr", fullMembers() }, std::pair { "event-minimal.xdr", minimalMembers() },
+            std::pair { "event-extra-members.xdr", extraMembers() } }) {
         const std::vector<char> golden = readVector(file);
         ASSERT_FALSE(golden.empty()) << file;
         EXPECT_EQ(pack(members), golden) << file;
@@ -116,14 +116,14 @@ TEST(Codec, HostileFieldsAreRefused)
     // "classes" pair at 56 with its element count at 80, the end at 84.
     const std::vector<char> golden = readVector("event-minimal.xdr");
     auto patched = [&](size_t offset, uint32_t value) { return ::patched(golden, offset, value); };
-    expectMalformed(patched(80, 0xffffffff));    // absurd element count
-    expectMalformed(patched(80, 1));             // element beyond the pair
-    expectMalformed(patched(40, 0xfffffff0));    // string length beyond the buffer
-    expectMalformed(patched(76, 99));            // unknown type
+    expectMalformed(patched(80, 0xffffffff)); // absurd element count
+    expectMalformed(patched(80, 1)); // element beyond the pair
+    expectMalformed(patched(40, 0xfffffff0)); // string length beyond the buffer
+    expectMalformed(patched(76, 99)); // unknown type
     expectMalformed(patched(76, 0));
-    expectMalformed(patched(12, 48));            // encoded size lies
-    expectMalformed(patched(16, 48));            // memory size lies
-    expectMalformed(patched(8, 0));              // not a unique-name list
+    expectMalformed(patched(12, 48)); // encoded size lies
+    expectMalformed(patched(16, 48)); // memory size lies
+    expectMalformed(patched(8, 0)); // not a unique-name list
     std::vector<char> padding = golden;
     padding[55] = 1; // after "fault.a.b"
     expectMalformed(padding);
@@ -133,13 +133,13 @@ TEST(Codec, HostileFieldsAreRefused)
     // at 692 and its one element at 696, "faulty"'s element count at 724.
     const std::vector<char> extra = readVector("event-extra-members.xdr");
     ASSERT_NO_THROW(unpack(extra.data(), extra.size()));
-    expectMalformed(::patched(extra, 40, 0x101));      // a uint8 word with high bits
+    expectMalformed(::patched(extra, 40, 0x101)); // a uint8 word with high bits
     expectMalformed(::patched(extra, 40, 0x000000c8)); // 200 not sign-extended as packed
     EXPECT_NO_THROW(unpack(::patched(extra, 40, 0xffffffc8).data(), extra.size()));
-    expectMalformed(::patched(extra, 236, 0));         // nested list without unique names
-    expectMalformed(::patched(extra, 692, 2));         // array length disagrees with the count
-    expectMalformed(::patched(extra, 696, 0x100));     // uint8 element out of range
-    expectMalformed(::patched(extra, 724, 1));         // a boolean with an element
+    expectMalformed(::patched(extra, 236, 0)); // nested list without unique names
+    expectMalformed(::patched(extra, 692, 2)); // array length disagrees with the count
+    expectMalformed(::patched(extra, 696, 0x100)); // uint8 element out of range
+    expectMalformed(::patched(extra, 724, 1)); // a boolean with an element
 
     const std::vector<char> deepest = withHeader(nestedList(20));
     EXPECT_NO_THROW(unpack(deepest.data(), deepest.size()));
@@ -192,17 +192,19 @@ TEST(Codec, JsonConversion)
     EXPECT_EQ(orv::event::toJson(fullMembers()), full);
     EXPECT_TRUE(orv::event::fromJson(nlohmann::json::object()).empty());
 
-    const nlohmann::json binary = nlohmann::json::parse(R"({"code": {"base64": "//4xMg=="}, "classes": ["a", {"base64": "gA=="}]})");
-    const std::vector<Member> binaryMembers { { "code", std::string("\xff\xfe" "12") },
+    const nlohmann::json binary
+        = nlohmann::json::parse(R"({"code": {"base64": "//4xMg=="}, "classes": ["a", {"base64": "gA=="}]})");
+    const std::vector<Member> binaryMembers { { "code",
+                                                  std::string("\xff\xfe"
+                                                              "12") },
         { "classes", std::vector<std::string> { "a", "\x80" } } };
     EXPECT_EQ(fromJson(binary), binaryMembers);
     EXPECT_EQ(toJson(binaryMembers), binary);
     EXPECT_THROW(toJson(extraMembers()), std::invalid_argument);
 
-    for (const char* bad : { R"([])", R"({"colour": "red"})", R"({"class": 5})",
-             R"({"code": {"base64": "gA="}})", R"({"code": {"base64": "gA==", "x": 1}})", R"({"code": {}})",
-             R"({"timestamp": "1700000000"})", R"({"timestamp": 1.5})",
-             R"({"timestamp": 18446744073709551615})", R"({"classes": "a"})",
+    for (const char* bad : { R"([])", R"({"colour": "red"})", R"({"class": 5})", R"({"code": {"base64": "gA="}})",
+             R"({"code": {"base64": "gA==", "x": 1}})", R"({"code": {}})", R"({"timestamp": "1700000000"})",
+             R"({"timestamp": 1.5})", R"({"timestamp": 18446744073709551615})", R"({"classes": "a"})",
              R"({"indictment": ["a", 1]})" })
         EXPECT_THROW(orv::event::fromJson(nlohmann::json::parse(bad)), std::invalid_argument) << bad;
 }
@@ -214,30 +216,33 @@ TEST(Codec, TypedJsonOfTheExtraMembers)
     const nlohmann::ordered_json& members = typed["members"];
     ASSERT_EQ(members.size(), 18u);
     EXPECT_EQ(members[0].dump(), R"({"name":"version","type":"uint8","value":1})");
-    EXPECT_EQ(members[5].dump(), R"({"name":"detector","type":"nvlist","value":[{"name":"scheme","type":"string","value":"dev"},)"
-                                 R"({"name":"path","type":"string","value":"/mc0"},{"name":"id","type":"uint64","value":42}]})");
+    EXPECT_EQ(members[5].dump(),
+        R"({"name":"detector","type":"nvlist","value":[{"name":"scheme","type":"string","value":"dev"},)"
+        R"({"name":"path","type":"string","value":"/mc0"},{"name":"id","type":"uint64","value":42}]})");
     EXPECT_EQ(members[14].dump(), R"({"name":"faulty","type":"boolean"})");
     EXPECT_EQ(members[15].dump(), R"({"name":"offsets","type":"int64_array","value":[-1,0,4096]})");
     EXPECT_EQ(members[17]["value"][0][1].dump(), R"({"name":"pct","type":"uint32","value":100})");
     EXPECT_EQ(fromJson(typed), extraMembers());
 
     const std::vector<Member> odd { { std::string("n\xff"), Number { Type::Double, 0x7ff8000000000001 } },
-        { "d", Number { Type::Double, std::bit_cast<uint64_t>(-0.0) } }, { "b", Numbers { Type::BooleanArray, { 1, 0 } } } };
+        { "d", Number { Type::Double, std::bit_cast<uint64_t>(-0.0) } },
+        { "b", Numbers { Type::BooleanArray, { 1, 0 } } } };
     EXPECT_EQ(toTypedJson(odd, ByteOrder::Big).dump(),
         R"({"byteOrder":"big","members":[{"name":{"base64":"bv8="},"type":"double","value":{"bits":"7ff8000000000001"}},)"
         R"({"name":"d","type":"double","value":-0.0},{"name":"b","type":"boolean_array","value":[true,false]}]})");
 
-    for (const char* bad : { R"({"members": 1})", R"({"members": [], "class": "a"})", R"({"members": [], "byteOrder": "middle"})",
-             R"({"members": [{"name": "a", "type": "uint9", "value": 1}]})",
-             R"({"members": [{"name": "a", "type": "uint8", "value": 256}]})",
-             R"({"members": [{"name": "a", "type": "int8", "value": -129}]})",
-             R"({"members": [{"name": "a", "type": "uint64", "value": -1}]})",
-             R"({"members": [{"name": "a", "type": "int64", "value": 9223372036854775808}]})",
-             R"({"members": [{"name": "a", "type": "boolean", "value": true}]})",
-             R"({"members": [{"name": "a", "type": "boolean_value", "value": 1}]})",
-             R"({"members": [{"name": "a", "type": "string"}]})",
-             R"({"members": [{"name": "a", "type": "double", "value": {"bits": "7ff8"}}]})",
-             R"({"members": [{"name": "a", "type": "nvlist", "value": {}}]})",
-             R"({"members": [{"name": "a", "type": "uint8_array", "value": [1, "2"]}]})" })
+    for (const char* bad :
+        { R"({"members": 1})", R"({"members": [], "class": "a"})", R"({"members": [], "byteOrder": "middle"})",
+            R"({"members": [{"name": "a", "type": "uint9", "value": 1}]})",
+            R"({"members": [{"name": "a", "type": "uint8", "value": 256}]})",
+            R"({"members": [{"name": "a", "type": "int8", "value": -129}]})",
+            R"({"members": [{"name": "a", "type": "uint64", "value": -1}]})",
+            R"({"members": [{"name": "a", "type": "int64", "value": 9223372036854775808}]})",
+            R"({"members": [{"name": "a", "type": "boolean", "value": true}]})",
+            R"({"members": [{"name": "a", "type": "boolean_value", "value": 1}]})",
+            R"({"members": [{"name": "a", "type": "string"}]})",
+            R"({"members": [{"name": "a", "type": "double", "value": {"bits": "7ff8"}}]})",
+            R"({"members": [{"name": "a", "type": "nvlist", "value": {}}]})",
+            R"({"members": [{"name": "a", "type": "uint8_array", "value": [1, "2"]}]})" })
         EXPECT_THROW(fromJson(nlohmann::json::parse(bad)), std::invalid_argument) << bad;
 }

@@ -121,9 +121,9 @@ TEST(DXAEvent, CarriesMembersOfOtherTypesUntouched)
 
     // The event's own names carried with other types count as absent.
     using namespace orv::event;
-    auto other = eventOf({ { "class", Nested { { { "class", "fault.a" } } } },
-        { "timestamp", Number { Type::Uint64, 5 } }, { "code", Numbers { Type::ByteArray, { 'X' } } },
-        { "classes", NestedArray { { { { "a", "b" } } } } } });
+    auto other
+        = eventOf({ { "class", Nested { { { "class", "fault.a" } } } }, { "timestamp", Number { Type::Uint64, 5 } },
+            { "code", Numbers { Type::ByteArray, { 'X' } } }, { "classes", NestedArray { { { { "a", "b" } } } } } });
     text = "keep";
     seconds = 42;
     EXPECT_EQ(other->getEventClass(text), ENOENT);

@@ -42,8 +42,7 @@ EventDBEntry* lookup(EventDB& db, DXAEvent& event)
     return entry;
 }
 
-template <class T>
-std::string answer(const EventDBEntry& entry, int (EventDBEntry::*get)(T&) const)
+template <class T> std::string answer(const EventDBEntry& entry, int (EventDBEntry::*get)(T&) const)
 {
     T value {};
     const int rc = (entry.*get)(value);
@@ -59,12 +58,13 @@ std::string answer(const EventDBEntry& entry, int (EventDBEntry::*get)(T&) const
 std::string describe(EventDBEntry& entry)
 {
     std::string text;
-    for (bool via : { entry.reportViaMsg(), entry.reportViaOrvEvent(), entry.reportViaRemote(), entry.reportViaEmail() })
+    for (bool via :
+        { entry.reportViaMsg(), entry.reportViaOrvEvent(), entry.reportViaRemote(), entry.reportViaEmail() })
         text += via ? '+' : '-';
-    for (const std::string& part : { answer(entry, &EventDBEntry::getEventSeverity),
-             answer(entry, &EventDBEntry::getEventPriority), answer(entry, &EventDBEntry::getEventReportingType),
-             answer(entry, &EventDBEntry::getEventReportingSubtype), answer(entry, &EventDBEntry::getZEQMessageNumber),
-             answer(entry, &EventDBEntry::getNumberOfZEQArgs) })
+    for (const std::string& part :
+        { answer(entry, &EventDBEntry::getEventSeverity), answer(entry, &EventDBEntry::getEventPriority),
+            answer(entry, &EventDBEntry::getEventReportingType), answer(entry, &EventDBEntry::getEventReportingSubtype),
+            answer(entry, &EventDBEntry::getZEQMessageNumber), answer(entry, &EventDBEntry::getNumberOfZEQArgs) })
         text += " " + part;
     return text;
 }
@@ -113,8 +113,8 @@ TEST(EventDB, ArgumentPlaceholders)
     }
     std::string value = "keep";
     EXPECT_EQ(entry->getZEQArg(4, *eventOf({}), value), ENOENT); // event has no code
-    EXPECT_NE(entry->getZEQArg(5, *full, value), 0);      // no such member name
-    EXPECT_NE(entry->getZEQArg(6, *full, value), 0);      // beyond the arguments
+    EXPECT_NE(entry->getZEQArg(5, *full, value), 0); // no such member name
+    EXPECT_NE(entry->getZEQArg(6, *full, value), 0); // beyond the arguments
     EXPECT_EQ(value, "keep");
 }
 
@@ -170,19 +170,20 @@ TEST(EventDB, FaultyEntriesAreSkippedAndTheRestLoads)
     std::vector<std::string> skipped;
     for (const SkippedEventDBEntry& entry : db.skippedEntries())
         skipped.push_back(entry.eventClass + ": " + entry.reason);
-    EXPECT_EQ(skipped, (std::vector<std::string> {
-                           "bad.array: entry must be an object",
-                           "bad.channel: key \"channels\": unknown channel \"fax\"",
-                           "bad.channels: key \"channels\": must be an array of strings",
-                           "bad.class: class given twice",
-                           "bad.fraction: key \"severity\": must be an integer",
-                           "bad.key: key \"sevrity\": unknown key",
-                           "bad.key.twice: key \"severity\" given twice",
-                           "bad.msg: key \"messageNumber\": must be a message number of 1000 or above",
-                           "bad.range: key \"priority\": number outside the int range",
-                           "bad.string: key \"severity\": must be an integer",
-                           "bad.text: key \"args\": must be a string",
-                       }));
+    EXPECT_EQ(skipped,
+        (std::vector<std::string> {
+            "bad.array: entry must be an object",
+            "bad.channel: key \"channels\": unknown channel \"fax\"",
+            "bad.channels: key \"channels\": must be an array of strings",
+            "bad.class: class given twice",
+            "bad.fraction: key \"severity\": must be an integer",
+            "bad.key: key \"sevrity\": unknown key",
+            "bad.key.twice: key \"severity\" given twice",
+            "bad.msg: key \"messageNumber\": must be a message number of 1000 or above",
+            "bad.range: key \"priority\": number outside the int range",
+            "bad.string: key \"severity\": must be an integer",
+            "bad.text: key \"args\": must be a string",
+        }));
 
     for (const char* eventClass : { "good", "good.empty", "bad.key", "bad.class" }) {
         EventDBEntry* entry = nullptr;

@@ -12,7 +12,10 @@
 
 class RandomMembers {
 public:
-    explicit RandomMembers(unsigned seed) : m_rng(seed) {}
+    explicit RandomMembers(unsigned seed)
+        : m_rng(seed)
+    {
+    }
 
     std::vector<orv::event::Member> list(unsigned depth = 0)
     {
@@ -38,16 +41,26 @@ private:
         using orv::event::Type;
         const uint64_t any = uint64_t { m_rng() } << 32 | m_rng();
         switch (type) {
-        case Type::BooleanValue: return any & 1;
-        case Type::Byte: case Type::Uint8: return any & 0xff;
-        case Type::Uint16: return any & 0xffff;
-        case Type::Uint32: return any & 0xffffffff;
-        case Type::Int8: return static_cast<uint64_t>(int64_t { static_cast<int8_t>(any) });
-        case Type::Int16: return static_cast<uint64_t>(int64_t { static_cast<int16_t>(any) });
-        case Type::Int32: return static_cast<uint64_t>(int64_t { static_cast<int32_t>(any) });
+        case Type::BooleanValue:
+            return any & 1;
+        case Type::Byte:
+        case Type::Uint8:
+            return any & 0xff;
+        case Type::Uint16:
+            return any & 0xffff;
+        case Type::Uint32:
+            return any & 0xffffffff;
+        case Type::Int8:
+            return static_cast<uint64_t>(int64_t { static_cast<int8_t>(any) });
+        case Type::Int16:
+            return static_cast<uint64_t>(int64_t { static_cast<int16_t>(any) });
+        case Type::Int32:
+            return static_cast<uint64_t>(int64_t { static_cast<int32_t>(any) });
         // Mostly plain doubles, sometimes an infinity or a NaN with a payload.
-        case Type::Double: return m_rng() % 4 ? std::bit_cast<uint64_t>(static_cast<double>(any) / 7) : (any | 0x7ff0000000000000);
-        default: return any;
+        case Type::Double:
+            return m_rng() % 4 ? std::bit_cast<uint64_t>(static_cast<double>(any) / 7) : (any | 0x7ff0000000000000);
+        default:
+            return any;
         }
     }
 
@@ -57,13 +70,17 @@ private:
         static constexpr Type scalars[] = { Type::BooleanValue, Type::Byte, Type::Int8, Type::Uint8, Type::Int16,
             Type::Uint16, Type::Int32, Type::Uint32, Type::Uint64, Type::Hrtime, Type::Double };
         static constexpr std::pair<Type, Type> arrays[] = { { Type::ByteArray, Type::Byte },
-            { Type::BooleanArray, Type::BooleanValue }, { Type::Int8Array, Type::Int8 }, { Type::Uint8Array, Type::Uint8 },
-            { Type::Int16Array, Type::Int16 }, { Type::Uint16Array, Type::Uint16 }, { Type::Int32Array, Type::Int32 },
-            { Type::Uint32Array, Type::Uint32 }, { Type::Int64Array, Type::Int64 }, { Type::Uint64Array, Type::Uint64 } };
+            { Type::BooleanArray, Type::BooleanValue }, { Type::Int8Array, Type::Int8 },
+            { Type::Uint8Array, Type::Uint8 }, { Type::Int16Array, Type::Int16 }, { Type::Uint16Array, Type::Uint16 },
+            { Type::Int32Array, Type::Int32 }, { Type::Uint32Array, Type::Uint32 }, { Type::Int64Array, Type::Int64 },
+            { Type::Uint64Array, Type::Uint64 } };
         switch (m_rng() % (depth < 3 ? 8 : 6)) {
-        case 0: return text();
-        case 1: return static_cast<int64_t>(bits(Type::Int64));
-        case 2: return std::vector<std::string>(m_rng() % 4, text());
+        case 0:
+            return text();
+        case 1:
+            return static_cast<int64_t>(bits(Type::Int64));
+        case 2:
+            return std::vector<std::string>(m_rng() % 4, text());
         case 3: {
             const Type type = scalars[m_rng() % std::size(scalars)];
             return Number { type, bits(type) };
@@ -75,8 +92,10 @@ private:
                 numbers.bits.push_back(bits(element));
             return numbers;
         }
-        case 5: return Flag {};
-        case 6: return Nested { list(depth + 1) };
+        case 5:
+            return Flag {};
+        case 6:
+            return Nested { list(depth + 1) };
         default: {
             NestedArray array;
             for (unsigned n = m_rng() % 3; n > 0; --n)

@@ -46,9 +46,8 @@ json entry(std::vector<std::string> channels)
 json event(const std::string& eventClass, const std::string& code)
 {
     return { { "class", eventClass }, { "code", code }, { "type", "FAULT" }, { "timestamp", 1700000000 },
-        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" },
-        { "diagEngName", "de" }, { "diagEngVersion", "1" }, { "classes", { eventClass } },
-        { "indictment", { "CPU0" } } };
+        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" }, { "diagEngName", "de" },
+        { "diagEngVersion", "1" }, { "classes", { eventClass } }, { "indictment", { "CPU0" } } };
 }
 
 std::vector<char> packed(const std::string& eventClass, const std::string& code)
@@ -96,8 +95,7 @@ FdGuard sendRaw(const std::string& door, unsigned method, uint32_t claimed, cons
     return fd;
 }
 
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::seconds timeout = 20s)
+template <typename Predicate> bool eventually(Predicate done, std::chrono::seconds timeout = 20s)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
@@ -119,12 +117,13 @@ protected:
             { "fault.mail", entry({ "message", "email" }) },
             { "fault.hang", entry({ "email" }) },
             { "fault.both", entry({ "message", "orvEvent" }) },
-        }.dump());
+        }
+                               .dump());
         m_box.writeFile(config + "templates/t.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE>\n");
         // Keeps each mail under the name the daemon gave its file.
         m_box.writeFile(config + "scripts/spool_copy", "#!/bin/sh\nexec cp \"$1\" " + spool + "/\n", 0755);
-        m_box.writeFile(config + "scripts/hang",
-            "#!/bin/sh\necho $$ > /var/opt/KTRXORV/ORV/hang.pid\nexec sleep 600\n", 0755);
+        m_box.writeFile(
+            config + "scripts/hang", "#!/bin/sh\necho $$ > /var/opt/KTRXORV/ORV/hang.pid\nexec sleep 600\n", 0755);
         m_box.writeFile(config + "event_email.cf",
             "^fault\\.(all|mail)$ .* t.tpl kav@sc0.example N ops@example.com spool_copy\n"
             "^fault\\.hang$ .* t.tpl kav@sc0.example N ops@example.com hang\n");
@@ -159,8 +158,8 @@ protected:
 
     // `callers` threads report `each` events of `eventClass` at once, coded
     // `prefix` and a number; how long that took.
-    std::chrono::steady_clock::duration reportFromCallers(int callers, int each, const std::string& eventClass,
-        const std::string& prefix) const
+    std::chrono::steady_clock::duration reportFromCallers(
+        int callers, int each, const std::string& eventClass, const std::string& prefix) const
     {
         auto started = std::chrono::steady_clock::now();
         std::vector<std::thread> threads;
@@ -222,7 +221,7 @@ TEST_F(FaultTest, HostileDoorParametersAreRefusedAndServingGoesOn)
     std::mt19937 random(20261209);
     std::vector<char> valid = packed("fault.msg", "V");
     size_t refused = 0; // calls that cannot hold an event
-    size_t bent = 0;    // calls that may, with a byte flipped
+    size_t bent = 0; // calls that may, with a byte flipped
     for (int round = 0; round < 3; ++round) {
         // Every proper prefix of a valid event, and random bytes of random length.
         for (size_t length = 0; length < valid.size(); length += 7, ++refused)

@@ -32,13 +32,11 @@ json entry(std::vector<std::string> channels)
 json event(const std::string& eventClass, const std::string& code = "X1")
 {
     return { { "class", eventClass }, { "code", code }, { "type", "FAULT" }, { "timestamp", 1700000000 },
-        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" },
-        { "diagEngName", "de" }, { "diagEngVersion", "1" }, { "classes", { eventClass } },
-        { "indictment", { "CPU0" } } };
+        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" }, { "diagEngName", "de" },
+        { "diagEngVersion", "1" }, { "classes", { eventClass } }, { "indictment", { "CPU0" } } };
 }
 
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::seconds timeout = 20s)
+template <typename Predicate> bool eventually(Predicate done, std::chrono::seconds timeout = 20s)
 {
     auto deadline = Clock::now() + timeout;
     while (!done()) {
@@ -68,7 +66,8 @@ protected:
             { "stuck.msg", entry({ "message" }) },
             { "stuck.front", entry({ "message", "orvEvent" }) },
             { "stuck.remote", entry({ "message", "remote" }) },
-        }.dump());
+        }
+                               .dump());
     }
 
     void TearDown() override
@@ -164,8 +163,9 @@ TEST_F(StuckPeerTest, FrozenProxyCostsAFewDeadlinesAndHoldsNoOtherChannel)
 
     EXPECT_EQ(platformCount("MSG7001: stuck.remote"), 11u);
     // A send that ran out of time is not reported as refused.
-    EXPECT_GE(countContaining(m_box.logTexts("platform"), "KAV_VARN_SEND_ERR: Sending to the remote services proxy "
-                                                          "failed: proxy did not answer in time."),
+    EXPECT_GE(countContaining(m_box.logTexts("platform"),
+                  "KAV_VARN_SEND_ERR: Sending to the remote services proxy "
+                  "failed: proxy did not answer in time."),
         1u);
     // Counted rather than timed: one deadline per event would skip none.
     EXPECT_GE(traceCount("Varn proxy skipped for "), 4u);
@@ -173,10 +173,12 @@ TEST_F(StuckPeerTest, FrozenProxyCostsAFewDeadlinesAndHoldsNoOtherChannel)
     // With the proxy thawed, the first report after the window registers anew.
     std::this_thread::sleep_for(2100ms);
     post(event("stuck.remote", "thawed"));
-    EXPECT_TRUE(eventually([&] {
-        auto lines = m_box.proxyLines();
-        return !lines.empty() && lines.back().find("thawed") != std::string::npos;
-    }, 5s));
+    EXPECT_TRUE(eventually(
+        [&] {
+            auto lines = m_box.proxyLines();
+            return !lines.empty() && lines.back().find("thawed") != std::string::npos;
+        },
+        5s));
 }
 
 TEST_F(StuckPeerTest, ProxyThatNeverAttachesCostsOneDeadline)
@@ -241,8 +243,9 @@ TEST_F(StuckPeerTest, DescriptorsAndThreadsFlatOverProxyRestartsAndRefusedSends)
     // Ten sends refused as a communication failure, each followed by a new
     // registration while the old connection is still open.
     m_box.stopProxy();
-    ASSERT_TRUE(m_box.startProxy({ "--fail", "senddata=4,senddata=4,senddata=4,senddata=4,senddata=4,senddata=4,"
-                                             "senddata=4,senddata=4,senddata=4,senddata=4" }));
+    ASSERT_TRUE(m_box.startProxy({ "--fail",
+        "senddata=4,senddata=4,senddata=4,senddata=4,senddata=4,senddata=4,"
+        "senddata=4,senddata=4,senddata=4,senddata=4" }));
     for (int i = 0; i < 10; ++i)
         post(event("stuck.remote", "S" + std::to_string(i)));
     EXPECT_TRUE(eventually([&] { return entriesIn(proc + "/fd") == fds; }, 5s)) << entriesIn(proc + "/fd");

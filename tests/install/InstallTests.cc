@@ -230,8 +230,8 @@ TEST_F(InstallTest, ManualPagesFormatWithoutWarnings)
              "/usr/share/man/man5/event_email.cf.5.gz" }) {
         ASSERT_TRUE(fs::exists(m_stage.staged(page))) << page;
         // Only the warnings: the formatted page itself is thrown away.
-        ProcessResult formatted = runProcess({ "/bin/sh", "-c", "\"$0\" --warnings=w -l \"$1\" 2>&1 >/dev/null", MAN,
-            m_stage.staged(page) });
+        ProcessResult formatted = runProcess(
+            { "/bin/sh", "-c", "\"$0\" --warnings=w -l \"$1\" 2>&1 >/dev/null", MAN, m_stage.staged(page) });
         EXPECT_EQ(formatted.exitStatus, 0) << page;
         EXPECT_EQ(formatted.output, "") << page;
     }

@@ -34,7 +34,9 @@ struct ChoppyCall {
     }
 };
 
-void onAlarm(int) { }
+void onAlarm(int)
+{
+}
 
 // Fires SIGALRM every 200 µs without SA_RESTART, so that blocking reads and
 // writes really are cut short while it lives.
@@ -42,7 +44,7 @@ class Interrupter {
 public:
     Interrupter()
     {
-        struct sigaction action {};
+        struct sigaction action { };
         action.sa_handler = onAlarm;
         sigaction(SIGALRM, &action, &m_previous);
         itimerval every { { 0, 200 }, { 0, 200 } };
@@ -56,7 +58,7 @@ public:
     }
 
 private:
-    struct sigaction m_previous {};
+    struct sigaction m_previous { };
 };
 
 }

@@ -88,7 +88,8 @@ TEST_F(ManagerTest, ChannelWhoseConstructionThrowsIsSwitchedOff)
     EXPECT_FALSE(contains(platform, "KAV init: "));
     EXPECT_TRUE(contains(trace, "KAV init: Creating EmailReportingService object."));
 
-    EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email not sent to remote reporting because remote reporting disabled."));
+    EXPECT_TRUE(contains(
+        trace, "EVENT-CLASS: test.remote.email not sent to remote reporting because remote reporting disabled."));
     EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email sent to email reporting service."));
     EXPECT_TRUE(contains(trace, "KAV shutdown: Deleting EmailReportingService object."));
     EXPECT_FALSE(contains(trace, "KAV shutdown: Deleting RemoteReportingService object."));
@@ -107,7 +108,8 @@ TEST_F(ManagerTest, EveryChannelCanFailAlone)
     for (const char* word : { "message", "ORV event", "email" })
         EXPECT_TRUE(contains(trace, std::string("The ") + word + " reporting channel could not be created")) << word;
     EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email sent to remote reporting service."));
-    EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.remote.email not sent to email reporting because email reporting disabled."));
+    EXPECT_TRUE(contains(
+        trace, "EVENT-CLASS: test.remote.email not sent to email reporting because email reporting disabled."));
     EXPECT_TRUE(contains(trace, "KAV shutdown: Deleting RemoteReportingService object."));
     EXPECT_FALSE(contains(trace, "Deleting MessageReportingService"));
     EXPECT_FALSE(contains(trace, "Deleting OrvEventReportingService"));
@@ -116,7 +118,8 @@ TEST_F(ManagerTest, EveryChannelCanFailAlone)
 
 TEST_F(ManagerTest, WithoutDatabaseEveryClassIsUnknown)
 {
-    m_factory.eventDB = []() -> std::unique_ptr<EventDB> { return std::make_unique<EventDB>("/nonexistent/eventdb.json"); };
+    m_factory.eventDB
+        = []() -> std::unique_ptr<EventDB> { return std::make_unique<EventDB>("/nonexistent/eventdb.json"); };
     {
         KAVManager manager(m_factory);
         report(manager, "test.remote.email");
@@ -141,7 +144,8 @@ TEST_F(ManagerTest, FaultyEntryIsNamedAndSkipped)
     auto platform = texts("platform.log");
     EXPECT_TRUE(contains(trace, "EVENT-CLASS: test.typo; event database entry skipped: key \"severty\": unknown key."));
     EXPECT_TRUE(contains(platform,
-        "KAV_EVENTDB_BAD_ENTRY: The event database entry for event class test.typo is skipped: key \"severty\": unknown key."));
+        "KAV_EVENTDB_BAD_ENTRY: The event database entry for event class test.typo is skipped: key \"severty\": "
+        "unknown key."));
     EXPECT_TRUE(contains(trace, "KAV_UNKNOWN_EVENT_CLASS: Event class test.typo"));
     EXPECT_TRUE(contains(platform, "MSG7001: test.message"));
 }

@@ -72,8 +72,8 @@ TEST_F(LogTest, LineFormatCatalogueAndEventMessages)
     std::string a[20];
     a[0] = "CPU0";
     a[2] = "X12";
-    logStatement(5, LogDest::platform(), EventMessageNumber { 987654 }, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9],
-        a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
+    logStatement(5, LogDest::platform(), EventMessageNumber { 987654 }, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7],
+        a[8], a[9], a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
     platform = lines("platform.log");
     ASSERT_EQ(platform.size(), 2u);
     EXPECT_EQ(textOf(platform[1]), "MSG987654: CPU0 X12");
@@ -236,6 +236,7 @@ TEST_F(LogTest, ForkedChildLinesCarryTheChildsPid)
 
 TEST_F(LogTest, BytesThatAreNotUtf8AreEscaped)
 {
-    EXPECT_EQ(escapeControlCharacters("caf\xc3\xa9 \xe2\x82\xac \xff\xfe" "12 \xe2\x82 \xc0\xaf \xed\xa0\x80 \xc2\x9b"),
+    EXPECT_EQ(escapeControlCharacters("caf\xc3\xa9 \xe2\x82\xac \xff\xfe"
+                                      "12 \xe2\x82 \xc0\xaf \xed\xa0\x80 \xc2\x9b"),
         "caf\xc3\xa9 \xe2\x82\xac \\xff\\xfe12 \\xe2\\x82 \\xc0\\xaf \\xed\\xa0\\x80 \\xc2\\x9b");
 }

@@ -33,9 +33,8 @@ json entry(int reportingType, int priority, int severity, const std::string& sub
 json event(const std::string& eventClass, const std::string& code = "X12", const std::string& type = "FAULT")
 {
     return { { "class", eventClass }, { "code", code }, { "type", type }, { "timestamp", 1700000000 },
-        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" },
-        { "diagEngName", "diagA" }, { "diagEngVersion", "2.0" }, { "classes", { eventClass } },
-        { "indictment", { "CPU0" } } };
+        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" }, { "diagEngName", "diagA" },
+        { "diagEngVersion", "2.0" }, { "classes", { eventClass } }, { "indictment", { "CPU0" } } };
 }
 
 std::string base64(const std::vector<char>& bytes)
@@ -67,7 +66,8 @@ protected:
             { "test.data", entry(2, 2, 2, "telemetry") },
             { "test.sev8", entry(1, 1, 8, "info") },
             { "test.both", entry(1, 1, 3, "info", { "message", "remote" }) },
-        }.dump());
+        }
+                               .dump());
     }
 
     void post(const json& ev)
@@ -96,8 +96,9 @@ protected:
 
     static void expectRegistered(const json& record)
     {
-        EXPECT_EQ(record, (json { { "call", "register" }, { "app", "orv-kav" }, { "version", KAV_VERSION },
-                              { "commands", { "GETSTATUS" } }, { "rc", 0 } }));
+        EXPECT_EQ(record,
+            (json { { "call", "register" }, { "app", "orv-kav" }, { "version", KAV_VERSION },
+                { "commands", { "GETSTATUS" } }, { "rc", 0 } }));
     }
 
     static std::string eventText(const json& record) { return record["event"].value("text", ""); }
@@ -123,16 +124,14 @@ TEST_F(RemoteE2E, AlarmEventAndDataAsTheProxyReceivesThem)
     expectRegistered(lines[0]);
 
     std::vector<char> bytes = orv::event::pack(orv::event::fromJson(alarm));
-    EXPECT_EQ(lines[1], (json { { "call", "senddata" }, { "target", "QOB_IM_TARGET" }, { "type", "ALARM" },
-                            { "subtype", "fault" },
-                            { "event",
-                                { { "timestamp", 1700000000 }, { "origin", "diagA,2.0" }, { "severity", 5 },
-                                    { "textLength", 20 }, { "text", "X12,0123-SEQ00000000" },
-                                    { "alarm", { { "id", "X12" }, { "state", "QOB_ALARM_OPEN" } } } } },
-                            { "data",
-                                { { "length", bytes.size() }, { "format", "VKOEvent/libnvpair" },
-                                    { "base64", base64(bytes) } } },
-                            { "hints", { 2, 1, 0 } }, { "rc", 0 } }));
+    EXPECT_EQ(lines[1],
+        (json { { "call", "senddata" }, { "target", "QOB_IM_TARGET" }, { "type", "ALARM" }, { "subtype", "fault" },
+            { "event",
+                { { "timestamp", 1700000000 }, { "origin", "diagA,2.0" }, { "severity", 5 }, { "textLength", 20 },
+                    { "text", "X12,0123-SEQ00000000" },
+                    { "alarm", { { "id", "X12" }, { "state", "QOB_ALARM_OPEN" } } } } },
+            { "data", { { "length", bytes.size() }, { "format", "VKOEvent/libnvpair" }, { "base64", base64(bytes) } } },
+            { "hints", { 2, 1, 0 } }, { "rc", 0 } }));
 
     EXPECT_EQ(lines[2]["type"], "EVENT");
     EXPECT_EQ(lines[2]["subtype"], "info");
@@ -153,11 +152,13 @@ TEST_F(RemoteE2E, AlarmEventAndDataAsTheProxyReceivesThem)
     EXPECT_EQ(lines[4]["event"]["textLength"], 16);
 
     auto trace = m_box.logTexts("trace");
-    EXPECT_EQ(countContaining(trace, "EVENT-CLASS: test.alarm; successfully sent to Varn proxy, set event text field to "
-                             "X12,0123-SEQ00000000"),
+    EXPECT_EQ(countContaining(trace,
+                  "EVENT-CLASS: test.alarm; successfully sent to Varn proxy, set event text field to "
+                  "X12,0123-SEQ00000000"),
         1u);
-    EXPECT_EQ(countContaining(trace, "EVENT-CLASS: test.sev8; eventSeverity 8 from EventDBEntry invalid, remote reporting "
-                             "aborted."),
+    EXPECT_EQ(countContaining(trace,
+                  "EVENT-CLASS: test.sev8; eventSeverity 8 from EventDBEntry invalid, remote reporting "
+                  "aborted."),
         1u);
     EXPECT_EQ(countContaining(trace, sendErrLine), 0u);
 }
@@ -272,8 +273,9 @@ TEST_F(RemoteE2E, StatusCommandAndCloseAtShutdown)
     ASSERT_EQ(kill(m_box.proxyPid(), SIGUSR1), 0);
     auto lines = records(3);
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[2], (json { { "call", "sendstatus" },
-                            { "components", { { { "name", "QOB_IM_TARGET" }, { "status", 0 } } } }, { "rc", 0 } }));
+    EXPECT_EQ(lines[2],
+        (json { { "call", "sendstatus" }, { "components", { { { "name", "QOB_IM_TARGET" }, { "status", 0 } } } },
+            { "rc", 0 } }));
 
     EXPECT_EQ(m_box.stopKav(), 0);
     lines = records(4);

@@ -74,8 +74,8 @@ FakeQobState* fakeqob_state()
     return &state;
 }
 
-QOBReturnValues qob_register(const char* appName, const char* appVersion, QOBHandle* handle,
-    QOBCallback* callbacks, int callbackCount, int options, int reserved, int protocolVersion)
+QOBReturnValues qob_register(const char* appName, const char* appVersion, QOBHandle* handle, QOBCallback* callbacks,
+    int callbackCount, int options, int reserved, int protocolVersion)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(state.registerDelayMs));
     std::lock_guard lock(state.mutex);

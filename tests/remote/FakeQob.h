@@ -26,8 +26,8 @@ struct FakeQobSent {
 struct FakeQobState {
     std::mutex mutex;
     std::map<std::string, std::deque<int>> queued; // next results by call name
-    std::map<std::string, int> calls;              // how often each call was made
-    std::deque<FakeQobSent> sent;                  // every senddata, in order
+    std::map<std::string, int> calls; // how often each call was made
+    std::deque<FakeQobSent> sent; // every senddata, in order
     std::string app, version;
     QOBCallback callback {};
     int registerArgs[4] = {};

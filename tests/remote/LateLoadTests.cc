@@ -39,6 +39,7 @@ TEST_F(RemoteTest, LibraryLoadedOnceItAppears)
     ASSERT_TRUE(fq);
     EXPECT_EQ(fq->calls["register"], 1);
     EXPECT_EQ(fq->calls["senddata"], 1);
-    EXPECT_EQ(trace[4], "EVENT-CLASS: fault.cpu.ecache; successfully sent to Varn proxy, set event text field to "
-                        "X12,0123-SEQ00000000");
+    EXPECT_EQ(trace[4],
+        "EVENT-CLASS: fault.cpu.ecache; successfully sent to Varn proxy, set event text field to "
+        "X12,0123-SEQ00000000");
 }

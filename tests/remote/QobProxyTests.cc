@@ -38,8 +38,7 @@ int getStatus()
     return qob_sendstatus(handle, &status, 1);
 }
 
-template<typename Condition>
-bool waitFor(Condition condition)
+template <typename Condition> bool waitFor(Condition condition)
 {
     for (int i = 0; i < 500 && !condition(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

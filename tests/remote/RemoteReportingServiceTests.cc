@@ -241,7 +241,8 @@ TEST_F(RemoteTest, FailedSendsReconnectOnce)
     EXPECT_EQ(fq->calls["senddata"], 7);
     EXPECT_EQ(fq->sent[6].text, "X12,0123-SEQ00000004");
 
-    Lines trace = only(lines("trace.log"), { sendError, "Attempt", "EVENT-CLASS: fault.cpu.ecache; successfully sent" });
+    Lines trace
+        = only(lines("trace.log"), { sendError, "Attempt", "EVENT-CLASS: fault.cpu.ecache; successfully sent" });
     ASSERT_EQ(trace.size(), 9u);
     EXPECT_TRUE(startsWith(trace[1], sendError) && trace[1].find("invalid parameter") != std::string::npos);
     EXPECT_TRUE(startsWith(trace[2], "EVENT-CLASS")) << "the success line follows a failed send";
@@ -325,6 +326,7 @@ TEST_F(RemoteTest, StatusCallbackAndShutdown)
     delete service;
     EXPECT_EQ(fq->closed, handle);
     EXPECT_EQ(lines("trace.log"),
-        (Lines { "KAV shutdown: Closing connection to Varn proxy.", "KAV shutdown: seqNumMutex in unexpected EBUSY state.",
+        (Lines { "KAV shutdown: Closing connection to Varn proxy.",
+            "KAV shutdown: seqNumMutex in unexpected EBUSY state.",
             "KAV shutdown: seqNumMutex in unexpected state, rc = " + std::to_string(EBUSY) }));
 }

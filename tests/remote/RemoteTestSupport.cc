@@ -71,7 +71,8 @@ std::vector<char> RemoteTest::packed(const std::vector<orv::event::Member>& chan
 std::unique_ptr<DXAEvent> RemoteTest::event(std::vector<orv::event::Member> changed, std::vector<std::string> dropped)
 {
     auto all = members(changed);
-    std::erase_if(all, [&](const auto& m) { return std::find(dropped.begin(), dropped.end(), m.name) != dropped.end(); });
+    std::erase_if(
+        all, [&](const auto& m) { return std::find(dropped.begin(), dropped.end(), m.name) != dropped.end(); });
     auto bytes = orv::event::pack(all);
     return std::make_unique<DXAEvent>(bytes.data(), static_cast<unsigned>(bytes.size()));
 }

@@ -38,18 +38,18 @@ const std::vector<std::string> classes = { "stress.alarm", "stress.event", "stre
 
 json entry(int reportingType, int severity)
 {
-    return { { "channels", { "message", "orvEvent", "remote", "email" } }, { "severity", severity },
-        { "priority", 1 }, { "reportingType", reportingType }, { "reportingSubtype", "stress" },
-        { "messageNumber", 7001 }, { "args", { "{class}", "{code}" } } };
+    return { { "channels", { "message", "orvEvent", "remote", "email" } }, { "severity", severity }, { "priority", 1 },
+        { "reportingType", reportingType }, { "reportingSubtype", "stress" }, { "messageNumber", 7001 },
+        { "args", { "{class}", "{code}" } } };
 }
 
 std::vector<char> packed(int number)
 {
     const std::string& eventClass = classes[static_cast<size_t>(number) % classes.size()];
     json event = { { "class", eventClass }, { "code", "S" + std::to_string(number) }, { "type", "FAULT" },
-        { "timestamp", 1700000000 + number }, { "domainsAffected", number % 2 ? "AC" : "B" },
-        { "platformCSN", "0123" }, { "platformModel", "M15" }, { "diagEngName", "de" }, { "diagEngVersion", "1" },
-        { "classes", { eventClass } }, { "indictment", { "CPU0" } } };
+        { "timestamp", 1700000000 + number }, { "domainsAffected", number % 2 ? "AC" : "B" }, { "platformCSN", "0123" },
+        { "platformModel", "M15" }, { "diagEngName", "de" }, { "diagEngVersion", "1" }, { "classes", { eventClass } },
+        { "indictment", { "CPU0" } } };
     return orv::event::pack(orv::event::fromJson(event));
 }
 
@@ -88,11 +88,12 @@ class StressTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_box.writeEventDB(json { { classes[0], entry(0, 5) }, { classes[1], entry(1, 3) },
-            { classes[2], entry(0, 6) } }.dump());
+        m_box.writeEventDB(
+            json { { classes[0], entry(0, 5) }, { classes[1], entry(1, 3) }, { classes[2], entry(0, 6) } }.dump());
         m_box.writeFile(config + "templates/s.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE>;\n");
         m_box.writeFile(config + "scripts/spool_copy", "#!/bin/sh\nexec cp \"$1\" " + spool + "/\n", 0755);
-        m_box.writeFile(config + "event_email.cf", "^stress\\. .* s.tpl kav@sc0.example N ops@example.com spool_copy\n");
+        m_box.writeFile(
+            config + "event_email.cf", "^stress\\. .* s.tpl kav@sc0.example N ops@example.com spool_copy\n");
         fs::create_directories(m_box.hostPath(spool));
         ASSERT_TRUE(m_box.startSink());
         ASSERT_TRUE(m_box.startProxy());

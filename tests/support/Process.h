@@ -9,7 +9,7 @@
 
 struct ProcessResult {
     int exitStatus = -1; // exit code, or 128 + signal
-    std::string output;  // standard output and error together
+    std::string output; // standard output and error together
 };
 
 // Environment changes for a child: a value sets, std::nullopt-like empty

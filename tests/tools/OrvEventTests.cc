@@ -93,7 +93,8 @@ TEST_F(OrvEventTest, PackMatchesTheSuitesOwnBytesAndUnpacksBack)
     auto json = nlohmann::json::parse(unpacked.output);
     EXPECT_EQ(json["byteOrder"], "little");
     ASSERT_EQ(json["members"].size(), 11u);
-    EXPECT_EQ(json["members"][0], nlohmann::json::parse(R"({"name":"class","type":"string","value":"fault.cpu.ecache"})"));
+    EXPECT_EQ(
+        json["members"][0], nlohmann::json::parse(R"({"name":"class","type":"string","value":"fault.cpu.ecache"})"));
     EXPECT_EQ(json["members"][3], nlohmann::json::parse(R"({"name":"timestamp","type":"int64","value":1700000000})"));
 }
 
@@ -107,8 +108,8 @@ TEST_F(OrvEventTest, UnpackThenPackGivesBackTheSameBytes)
         files.push_back(std::string(KAV_TESTDATA_DIR) + "/" + golden);
     RandomMembers random(13);
     for (int i = 0; i < 20; ++i) {
-        const std::vector<char> bytes = orv::event::pack(random.list(),
-            i % 2 ? orv::event::ByteOrder::Big : orv::event::ByteOrder::Little);
+        const std::vector<char> bytes
+            = orv::event::pack(random.list(), i % 2 ? orv::event::ByteOrder::Big : orv::event::ByteOrder::Little);
         files.push_back(m_dir + "/random-" + std::to_string(i) + ".bin");
         std::ofstream(files.back(), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
@@ -126,12 +127,9 @@ TEST_F(OrvEventTest, ErrorsAreOneLineAndNonzero)
 {
     std::ofstream(m_dir + "/bad.json") << R"({"class": 5})";
     std::ofstream(m_dir + "/garbage.bin") << "garbage";
-    for (const auto& args : std::vector<std::vector<std::string>> {
-             { "post", m_dir + "/bad.json" },
-             { "post", m_dir + "/missing.json" },
-             { "post", m_dir + "/full.json" }, // no door
-             { "unpack", m_dir + "/garbage.bin" },
-             { "call", "x", m_dir + "/full.json" } }) {
+    for (const auto& args : std::vector<std::vector<std::string>> { { "post", m_dir + "/bad.json" },
+             { "post", m_dir + "/missing.json" }, { "post", m_dir + "/full.json" }, // no door
+             { "unpack", m_dir + "/garbage.bin" }, { "call", "x", m_dir + "/full.json" } }) {
         ProcessResult result = run(args);
         EXPECT_NE(result.exitStatus, 0) << args[0];
         EXPECT_EQ(result.output.rfind("orv-event: ", 0), 0u) << result.output;
@@ -165,7 +163,10 @@ TEST_F(OrvEventTest, DoorCallsReachAServiceInAnotherProcess)
     serving.join();
     std::string full = readAll(std::string(KAV_TESTDATA_DIR) + "/event-full.xdr");
     ASSERT_EQ(calls.size(), 6u);
-    const std::vector<char> binary = orv::event::pack({ { "class", "fault.a" }, { "code", "\xff\xfe" "12" } });
+    const std::vector<char> binary = orv::event::pack({ { "class", "fault.a" },
+        { "code",
+            "\xff\xfe"
+            "12" } });
     EXPECT_EQ(calls[0], std::make_pair(0u, std::string(binary.begin(), binary.end())));
     EXPECT_EQ(calls[1], std::make_pair(0u, full));
     EXPECT_EQ(calls[2], std::make_pair(1u, full));

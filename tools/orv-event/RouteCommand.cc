@@ -107,7 +107,8 @@ json remotePlan(DXAEvent& event, const EventDBEntry* entry)
     if (entry->getEventPriority(priority) != 0 || !orv::isNamedPriority(priority))
         return failed("the entry's priority is missing or invalid");
     orv::EventReportingType type {};
-    const char* messageType = entry->getEventReportingType(type) == 0 ? RemoteReportingService::messageType(type) : nullptr;
+    const char* messageType
+        = entry->getEventReportingType(type) == 0 ? RemoteReportingService::messageType(type) : nullptr;
     if (!messageType)
         return failed("the entry's reportingType is missing or invalid");
     json plan = { { "type", messageType }, { "subtype", subtype }, { "severity", nullptr }, { "alarmState", nullptr },

@@ -21,18 +21,17 @@
 
 namespace {
 
-constexpr const char* usageText =
-    "usage: orv-event post FILE.json\n"
-    "       orv-event test-email FILE.json\n"
-    "       orv-event call METHOD FILE.json\n"
-    "       orv-event send-raw METHOD FILE\n"
-    "       orv-event pack FILE.json > event.bin\n"
-    "       orv-event unpack event.bin\n"
-    "       orv-event stats [--prometheus]\n"
-    "       orv-event route [--json] FILE.json\n"
-    "       orv-event check-config [--eventdb FILE] [--control-file FILE]\n"
-    "FILE may be - for standard input. Door calls give up after 30 seconds\n"
-    "or after --timeout SECONDS, given before the command.\n";
+constexpr const char* usageText = "usage: orv-event post FILE.json\n"
+                                  "       orv-event test-email FILE.json\n"
+                                  "       orv-event call METHOD FILE.json\n"
+                                  "       orv-event send-raw METHOD FILE\n"
+                                  "       orv-event pack FILE.json > event.bin\n"
+                                  "       orv-event unpack event.bin\n"
+                                  "       orv-event stats [--prometheus]\n"
+                                  "       orv-event route [--json] FILE.json\n"
+                                  "       orv-event check-config [--eventdb FILE] [--control-file FILE]\n"
+                                  "FILE may be - for standard input. Door calls give up after 30 seconds\n"
+                                  "or after --timeout SECONDS, given before the command.\n";
 
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -105,7 +104,8 @@ int run(const std::vector<std::string>& args)
         std::vector<char> packed = readFile(args[1]);
         try {
             const orv::event::ByteOrder order = orv::event::packedByteOrder(packed.data(), packed.size());
-            std::cout << orv::event::toTypedJson(orv::event::unpack(packed.data(), packed.size()), order).dump(2) << '\n';
+            std::cout << orv::event::toTypedJson(orv::event::unpack(packed.data(), packed.size()), order).dump(2)
+                      << '\n';
         } catch (const std::exception& e) {
             throw Failure(args[1] + ": not a packed event: " + e.what());
         }

@@ -15,8 +15,7 @@ namespace {
 constexpr const char* failingCalls[] = { "register", "senddata", "sendstatus", "close" };
 constexpr const char* hangingSteps[] = { "accept", "register", "attach", "senddata", "sendstatus", "close" };
 
-template<size_t N>
-bool known(const std::string& name, const char* const (&names)[N])
+template <size_t N> bool known(const std::string& name, const char* const (&names)[N])
 {
     return std::find(std::begin(names), std::end(names), name) != std::end(names);
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 struct ProxyOptions {
-    std::string outPath;    // empty: standard output
+    std::string outPath; // empty: standard output
     std::string socketPath; // where to listen
     std::vector<std::pair<std::string, int>> failures; // queued results, in order
     std::string hang; // a step never answered: accept, register, attach, senddata, sendstatus or close

@@ -49,7 +49,7 @@ bool ProxyServer::listenOnSocket()
         fprintf(stderr, "orv-qob-proxy: socket path too long: %s\n", m_socketPath.c_str());
         return false;
     }
-    struct stat existing {};
+    struct stat existing { };
     if (lstat(m_socketPath.c_str(), &existing) == 0 && !S_ISSOCK(existing.st_mode)) {
         fprintf(stderr, "orv-qob-proxy: %s exists and is not a socket\n", m_socketPath.c_str());
         return false;

@@ -32,7 +32,7 @@ private:
     struct Client {
         FdGuard fd;
         qob::FrameDecoder decoder;
-        long session = 0;    // request connection: its registration
+        long session = 0; // request connection: its registration
         long attachedTo = 0; // command connection: the registration it serves
         bool closing = false;
     };

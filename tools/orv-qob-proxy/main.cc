@@ -13,8 +13,9 @@ int main(int argc, char** argv)
     ProxyOptions options;
     std::string error;
     if (!ProxyOptions::parse(argc, argv, options, error)) {
-        fprintf(stderr, "orv-qob-proxy: %s\nusage: orv-qob-proxy [--socket PATH] [--out FILE] "
-                        "[--fail CALL=CODE[,CALL=CODE...]] [--hang STEP]\n",
+        fprintf(stderr,
+            "orv-qob-proxy: %s\nusage: orv-qob-proxy [--socket PATH] [--out FILE] "
+            "[--fail CALL=CODE[,CALL=CODE...]] [--hang STEP]\n",
             error.c_str());
         return 2;
     }

@@ -62,8 +62,7 @@ private:
     static void waitForStop()
     {
         pollfd stop { orv::framework::shutdownFd(), POLLIN, 0 };
-        while (poll(&stop, 1, -1) <= 0) {
-        }
+        while (poll(&stop, 1, -1) <= 0) { }
     }
 
     void record(const OrvEventFrame& frame)
