@@ -2,7 +2,8 @@
 # Builds everything with warnings as errors and runs the whole test suite,
 # then runs it again under the address and undefined-behaviour sanitizers,
 # and the tests that exercise threads under the thread sanitizer, and ends
-# with a bounded run of each fuzzer. Any sanitizer report or fuzzer finding
+# with a bounded run of each fuzzer. It starts by checking that every source
+# is laid out as .clang-format says. Any sanitizer report or fuzzer finding
 # fails the run.
 #
 # SANITIZERS=no skips the two sanitizer passes and the fuzzers; FUZZ=no the
@@ -10,6 +11,8 @@
 set -eu
 cd "$(dirname "$0")"
 scripts/install-deps.sh test
+# Layout first: it takes a second and names every file that strays.
+scripts/check-format.sh
 BUILD_DIR=${BUILD_DIR:-build}
 ASAN_BUILD_DIR=${ASAN_BUILD_DIR:-build-asan}
 TSAN_BUILD_DIR=${TSAN_BUILD_DIR:-build-tsan}

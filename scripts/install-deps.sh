@@ -13,7 +13,7 @@ set -eu
 build="cmake g++ make libgtest-dev libmd-dev nlohmann-json3-dev util-linux"
 case "${1:-}" in
 demo)  wanted="$build" ;;
-test)  wanted="$build python3 msmtp dpkg-dev file systemd logrotate man-db clang libclang-rt-14-dev" ;;
+test)  wanted="$build clang-format python3 msmtp dpkg-dev file systemd logrotate man-db clang libclang-rt-14-dev" ;;
 bench) wanted="$build coreutils" ;;
 *)
     echo "usage: $0 demo|test|bench" >&2
