@@ -1,8 +1,5 @@
 #include "EditTemplate.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -11,13 +8,7 @@
 #include "EdString.h"
 #include "InputFile.h"
 #include "LogStatement.h"
-
-namespace {
-
-// One byte is left for the terminating NUL, so at most 249 characters fit.
-constexpr std::streamsize lineBufferSize = 250;
-
-}
+#include "OutputFile.h"
 
 EditTemplate::EditTemplate() = default;
 
@@ -67,9 +58,9 @@ int EditTemplate::readLines(const std::string& path)
         return -1;
 
     // A line too long for the buffer fails the read and so ends the template.
-    char buffer[lineBufferSize] = {};
+    char buffer[InputFile::LINE_BUFFER_SIZE] = {};
     int lineNumber = 0;
-    while (file.getline(buffer, lineBufferSize)) {
+    while (file.getline(buffer, InputFile::LINE_BUFFER_SIZE)) {
         ++lineNumber;
         std::string line(buffer);
         if (EdString::isCommentLine(line))
@@ -85,16 +76,13 @@ int EditTemplate::readLines(const std::string& path)
 
 int EditTemplate::writeLines(const std::string& path)
 {
-    // The output goes to a shared scratch directory: an existing file or a
-    // link planted under the name is never written through.
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400);
-    if (fd < 0)
+    FdGuard fd = OutputFile::createScratch(path);
+    if (!fd.valid())
         return -1;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd, "w"), fclose);
-    if (!file) {
-        close(fd);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd.get(), "w"), fclose);
+    if (!file)
         return -1;
-    }
+    fd.release(); // the stream closes it now
     for (const std::string& line : lines) {
         fwrite(line.data(), 1, line.size(), file.get());
         fputc('\n', file.get());

@@ -15,7 +15,9 @@
 #include <utility>
 
 #include "EditTemplate.h"
+#include "EnvInteger.h"
 #include "FdIo.h"
+#include "HostName.h"
 #include "LogStatement.h"
 #include "MailRecipient.h"
 #include "MessageIds.h"
@@ -103,10 +105,7 @@ bool includesEvent(const MailRecipient& recipients, int count)
 
 std::string hostName()
 {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0)
-        return "UnknownHost";
-    return name;
+    return systemHostName().value_or("UnknownHost");
 }
 
 std::string randomText()
@@ -415,14 +414,8 @@ int EmailReportingService::execSendmail(
 
 int EmailReportingService::scriptTimeout()
 {
-    const char* text = getenv("ORV_MAIL_SCRIPT_TIMEOUT");
-    if (text == nullptr || *text == '\0')
-        return defaultScriptTimeout;
-    char* end = nullptr;
-    const long seconds = strtol(text, &end, 10);
-    if (*end != '\0' || seconds <= 0 || seconds > 24 * 3600)
-        return defaultScriptTimeout;
-    return static_cast<int>(seconds);
+    const auto seconds = orv::text::integerFromEnvironment("ORV_MAIL_SCRIPT_TIMEOUT", 1, 24 * 3600);
+    return static_cast<int>(seconds.value_or(defaultScriptTimeout));
 }
 
 int EmailReportingService::sendmailResult(int status, int error)
@@ -475,5 +468,5 @@ bool EmailReportingService::readScratchFile(const std::string& path, std::string
 
 FdGuard EmailReportingService::createScratchFile(const std::string& path)
 {
-    return FdGuard(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
+    return OutputFile::createScratch(path);
 }

@@ -13,6 +13,11 @@
 
 class InputFile : public std::istream {
 public:
+    // The control file and templates are read line by line into a buffer of
+    // this size: one byte is left for the terminating NUL, so at most 249
+    // characters fit, and a longer line fails the read.
+    static constexpr std::streamsize LINE_BUFFER_SIZE = 250;
+
     InputFile();
     // `flags` are added to O_RDONLY | O_CLOEXEC (O_NOFOLLOW, O_NONBLOCK).
     explicit InputFile(const std::string& path, int flags = 0);

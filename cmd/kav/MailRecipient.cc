@@ -6,8 +6,6 @@
 
 namespace {
 
-// One byte is left for the terminating NUL, so at most 249 characters fit.
-constexpr std::streamsize lineBufferSize = 250;
 // A line is refused once this many characters, its newline included, were consumed.
 constexpr int tooManyConsumed = 249;
 
@@ -54,8 +52,8 @@ RecipientInfo MailRecipient::getRecipientInfo(int index) const
 int MailRecipient::nextECFLine(std::string& line)
 {
     line.clear();
-    char buffer[lineBufferSize] = {};
-    ecfStream.getline(buffer, lineBufferSize);
+    char buffer[InputFile::LINE_BUFFER_SIZE] = {};
+    ecfStream.getline(buffer, InputFile::LINE_BUFFER_SIZE);
     const bool readOk = !ecfStream.fail();
     const auto consumed = static_cast<int>(ecfStream.gcount());
     if (notAscii(buffer, consumed)) {

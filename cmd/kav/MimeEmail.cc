@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "FdIo.h"
+#include "HostName.h"
 #include "InputFile.h"
 #include "OutputFile.h"
 #include "LogStatement.h"
@@ -100,14 +101,14 @@ std::string randomWord(size_t length)
 // name, else "localhost".
 std::string mailHostName()
 {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+    const std::optional<std::string> name = systemHostName();
+    if (!name || name->empty())
         return "localhost";
-    for (const char* c = name; *c != '\0'; ++c) {
-        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '-' && *c != '.')
+    for (char c : *name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
             return "localhost";
     }
-    return name;
+    return *name;
 }
 
 // Bytes of `text` from `at` that fit in one encoded word, never splitting a

@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "FdIo.h"
@@ -16,6 +17,11 @@ OutputFile::OutputFile(FdGuard fd)
     , m_buffer(std::move(fd))
 {
     rdbuf(&m_buffer);
+}
+
+FdGuard OutputFile::createScratch(const std::string& path)
+{
+    return FdGuard(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
 }
 
 bool OutputFile::close()

@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <streambuf>
+#include <string>
 #include <vector>
 
 #include "FdGuard.h"
@@ -12,6 +13,11 @@
 class OutputFile : public std::ostream {
 public:
     explicit OutputFile(FdGuard fd);
+
+    // Creates a file in a shared scratch directory for writing, readable by
+    // its owner only. It must not exist yet, and a link planted under the
+    // name is never followed, so nothing else is ever written through it.
+    static FdGuard createScratch(const std::string& path);
 
     // Writes what is buffered and closes the file; false when any write or
     // the close failed.

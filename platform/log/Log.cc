@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "EnvInteger.h"
 #include "LogFiles.h"
 #include "LogLine.h"
 #include "LogWatch.h"
@@ -53,14 +54,7 @@ pid_t processId()
 
 int readThreshold()
 {
-    const char* text = getenv("ORV_LOG_LEVEL");
-    if (!text || !*text)
-        return defaultLevel;
-    char* end = nullptr;
-    long value = strtol(text, &end, 10);
-    if (*end != '\0' || value < 0 || value > 100)
-        return defaultLevel;
-    return static_cast<int>(value);
+    return static_cast<int>(orv::text::integerFromEnvironment("ORV_LOG_LEVEL", 0, 100).value_or(defaultLevel));
 }
 
 // Formats once into a buffer on the stack, which holds every ordinary
