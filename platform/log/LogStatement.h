@@ -6,7 +6,10 @@
 //
 // It selects the destination (if one is named), tests the level, stages the
 // time, source position and level under msgPartsMutex and calls logMsg,
-// which releases the lock. std::string arguments are passed as C strings.
+// which releases the lock: that hand-over is the suite's logging interface,
+// so the lock is not scoped here. It covers the staging record only; logMsg
+// formats and writes the line after letting it go. std::string arguments
+// are passed as C strings.
 // A trace line's format, or the catalogue text of a message identifier, is
 // checked against the arguments' types when the statement is compiled
 // (LogFormat.h); an event message, whose number comes from the event
