@@ -42,6 +42,7 @@ int EdString::compile()
         if (!compiled)
             return -1;
         expressions.push_back(std::move(compiled));
+        plainText.push_back(isPlainText(patterns[i]));
     }
     initialized = true;
     return 0;
@@ -82,6 +83,8 @@ void EdString::replaceAll(size_t index, std::string& text, long long& budget)
     bool changed = false;
     size_t lastEnd = std::string::npos;
     for (size_t at = 0; at <= text.size();) {
+        if (!mayMatchFrom(index, text, at))
+            break;
         regmatch_t match {};
         match.rm_so = static_cast<regoff_t>(at);
         match.rm_eo = static_cast<regoff_t>(text.size());
@@ -114,6 +117,28 @@ void EdString::replaceAll(size_t index, std::string& text, long long& budget)
         return;
     edited.append(text, copied, std::string::npos);
     text.swap(edited);
+}
+
+// Most searches find nothing (a template line holds few of the tags, and
+// every pass ends with a search past the last match); for a plain-text
+// pattern a byte search says so far more cheaply than regexec. Only the
+// absence is taken from it: where the bytes occur, regexec still decides,
+// so the locale's character set rules the matches as before.
+bool EdString::mayMatchFrom(size_t index, const std::string& text, size_t at) const
+{
+    return !plainText[index] || text.find(patterns[index], at) != std::string::npos;
+}
+
+bool EdString::isPlainText(const std::string& pattern)
+{
+    static constexpr std::string_view special = ".[]()*+?{}|^$\\";
+    if (pattern.empty())
+        return false;
+    for (char c : pattern) {
+        if (c < ' ' || c > '~' || special.find(c) != std::string_view::npos)
+            return false;
+    }
+    return true;
 }
 
 int EdString::patmatch(const std::string& text, int index) const

@@ -54,6 +54,8 @@ public:
 private:
     int compile();
     void replaceAll(size_t index, std::string& text, long long& budget);
+    bool mayMatchFrom(size_t index, const std::string& text, size_t at) const;
+    static bool isPlainText(const std::string& pattern);
 
     std::vector<std::string> patterns;
     // Replacements given by value; a deque, so the pieces referring to them
@@ -62,6 +64,10 @@ private:
     std::vector<Pieces> replacements;
     std::vector<size_t> replacementSizes;
     std::vector<RegexCache::Expression> expressions;
+    // Per pattern: true when it is printable ASCII without any character
+    // that has a meaning in an extended expression, so that whatever it
+    // matches are exactly its own bytes.
+    std::vector<bool> plainText;
     bool initialized;
     bool limitHit = false;
 };

@@ -1,11 +1,11 @@
 #include "EditTemplate.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "EdString.h"
+#include "FdGuard.h"
+#include "FdIo.h"
 #include "InputFile.h"
 #include "LogStatement.h"
 #include "OutputFile.h"
@@ -22,7 +22,7 @@ void EditTemplate::processTags(const std::vector<std::string>& tags, const std::
     processTagValues(tags, pieces, templatePath, outputPath);
 }
 
-void EditTemplate::processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
+int EditTemplate::processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
     const std::string& templatePath, const std::string& outputPath)
 {
     readLines(templatePath);
@@ -43,7 +43,7 @@ void EditTemplate::processTagValues(const std::vector<std::string>& tags, const 
             EDITED_LIMIT);
     }
     keepSubjectOnOneLine();
-    writeLines(outputPath);
+    return writeLines(outputPath);
 }
 
 std::string EditTemplate::getSubject() const
@@ -76,19 +76,20 @@ int EditTemplate::readLines(const std::string& path)
 
 int EditTemplate::writeLines(const std::string& path)
 {
-    FdGuard fd = OutputFile::createScratch(path);
-    if (!fd.valid())
-        return -1;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd.get(), "w"), fclose);
-    if (!file)
-        return -1;
-    fd.release(); // the stream closes it now
+    edited.clear();
+    size_t size = 0;
+    for (const std::string& line : lines)
+        size += line.size() + 1;
+    edited.reserve(size);
     for (const std::string& line : lines) {
-        fwrite(line.data(), 1, line.size(), file.get());
-        fputc('\n', file.get());
+        edited += line;
+        edited += '\n';
     }
-    bool failed = ferror(file.get()) != 0;
-    failed = fclose(file.release()) != 0 || failed;
+    FdGuard file = OutputFile::createScratch(path);
+    if (!file.valid())
+        return -1;
+    bool failed = !FdIo::writeAll(file.get(), edited.data(), edited.size());
+    failed = close(file.release()) != 0 || failed;
     return failed ? -1 : 0;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "EdString.h"
@@ -22,8 +23,9 @@ public:
     void processTags(const std::vector<std::string>& tags, const std::vector<std::string>& values,
         const std::string& templatePath, const std::string& outputPath);
 
-    // The same with values given as pieces, which are not copied.
-    void processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
+    // The same with values given as pieces, which are not copied; 0 when
+    // the output file was written whole, as writeLines.
+    int processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
         const std::string& templatePath, const std::string& outputPath);
 
     // The complete "Subject: ...\n" header line, or "" when the template
@@ -35,7 +37,12 @@ public:
     // reading, 0 when every line fitted. Reports drop the rest silently;
     // a configuration check points at the line.
     int lineOverLimit() const { return longLine; }
+    // Writes the kept lines, each ended by a newline, to a new file: 0 when
+    // all of it was written and the file closed.
     int writeLines(const std::string& path);
+    // What the last writeLines wrote (or tried to), handed over: once that
+    // call succeeded, the file's exact content without reading it back.
+    std::string takeEditedText() { return std::move(edited); }
     void initSubject(const std::string& line);
 
 private:
@@ -43,5 +50,6 @@ private:
 
     std::string subject;
     std::vector<std::string> lines;
+    std::string edited;
     int longLine = 0;
 };

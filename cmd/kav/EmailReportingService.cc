@@ -252,14 +252,18 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     if (verifyFilesExist(templatePath, scriptPath) != 0)
         return;
 
-    editor.processTagValues(mailing.tags, mailing.values, templatePath, edited.path());
+    // A file written whole holds exactly the editor's text, which is taken
+    // from memory; after a failed write only what the file holds is mailed,
+    // as ever.
     std::string body;
-    if (!readScratchFile(edited.path(), body)) {
+    if (editor.processTagValues(mailing.tags, mailing.values, templatePath, edited.path()) == 0) {
+        body = editor.takeEditedText();
+    } else if (!readScratchFile(edited.path(), body)) {
         logStatement(
             2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>\n", edited.path());
         return;
     }
-    std::istringstream bodyStream(body);
+    std::istringstream bodyStream(std::move(body));
     sendMime(mime, id, mailing, includeEvent, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath,
         recipientList);
 }

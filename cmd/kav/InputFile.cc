@@ -39,14 +39,14 @@ bool InputFile::open(const std::string& path, int flags)
 }
 
 InputFile::Buffer::Buffer()
-    : m_block(blockSize)
+    : m_block(std::make_unique_for_overwrite<char[]>(blockSize))
 {
 }
 
 void InputFile::Buffer::attach(int fd)
 {
     m_fd.reset(fd);
-    setg(m_block.data(), m_block.data(), m_block.data());
+    setg(m_block.get(), m_block.get(), m_block.get());
 }
 
 InputFile::Buffer::int_type InputFile::Buffer::underflow()
@@ -55,10 +55,10 @@ InputFile::Buffer::int_type InputFile::Buffer::underflow()
         return traits_type::to_int_type(*gptr());
     if (!m_fd.valid())
         return traits_type::eof();
-    const ssize_t n = FdIo::retryInterrupted([this] { return ::read(m_fd.get(), m_block.data(), m_block.size()); });
+    const ssize_t n = FdIo::retryInterrupted([this] { return ::read(m_fd.get(), m_block.get(), blockSize); });
     if (n <= 0)
         return traits_type::eof();
-    setg(m_block.data(), m_block.data(), m_block.data() + n);
+    setg(m_block.get(), m_block.get(), m_block.get() + n);
     return traits_type::to_int_type(*gptr());
 }
 
@@ -77,7 +77,7 @@ InputFile::Buffer::pos_type InputFile::Buffer::seekoff(
     const off_t at = ::lseek(m_fd.get(), offset, whence);
     if (at < 0)
         return pos_type(off_type(-1));
-    setg(m_block.data(), m_block.data(), m_block.data());
+    setg(m_block.get(), m_block.get(), m_block.get());
     return pos_type(at);
 }
 

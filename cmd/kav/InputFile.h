@@ -5,9 +5,9 @@
 #pragma once
 
 #include <istream>
+#include <memory>
 #include <streambuf>
 #include <string>
-#include <vector>
 
 #include "FdGuard.h"
 
@@ -40,7 +40,8 @@ private:
 
     private:
         FdGuard m_fd;
-        std::vector<char> m_block;
+        // Left uninitialised: every byte is written before it is read.
+        std::unique_ptr<char[]> m_block;
     };
 
     Buffer m_buffer;

@@ -42,10 +42,10 @@ bool OutputFile::overwrite(std::streamoff offset, const char* data, size_t lengt
 
 OutputFile::Buffer::Buffer(FdGuard fd)
     : m_fd(std::move(fd))
-    , m_block(blockSize)
+    , m_block(std::make_unique_for_overwrite<char[]>(blockSize))
 {
     m_failed = !m_fd.valid();
-    setp(m_block.data(), m_block.data() + m_block.size());
+    setp(m_block.get(), m_block.get() + blockSize);
 }
 
 bool OutputFile::Buffer::close()
@@ -69,7 +69,7 @@ bool OutputFile::Buffer::drain()
     const auto length = static_cast<size_t>(pptr() - pbase());
     const bool written = writeAll(pbase(), length);
     m_drained += static_cast<std::streamoff>(length);
-    setp(m_block.data(), m_block.data() + m_block.size());
+    setp(m_block.get(), m_block.get() + blockSize);
     return written;
 }
 

@@ -3,10 +3,10 @@
 // memory first.
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <streambuf>
 #include <string>
-#include <vector>
 
 #include "FdGuard.h"
 
@@ -48,7 +48,8 @@ private:
         bool drain();
 
         FdGuard m_fd;
-        std::vector<char> m_block;
+        // Left uninitialised: every byte is written before it is read.
+        std::unique_ptr<char[]> m_block;
         std::streamoff m_drained = 0;
         bool m_failed = false;
     };

@@ -181,3 +181,18 @@ TEST(RegexCache, EditorsShareExpressionsAcrossThreads)
         thread.join();
     EXPECT_EQ(wrong, 0);
 }
+
+TEST(EdString, PlainTagsAndExpressionsMatchAlike)
+{
+    // Tags are searched as bytes first; a pattern with any meaningful
+    // character is still only an expression, and UTF-8 around a tag does
+    // not hide it.
+    EdString editor;
+    ASSERT_EQ(editor.init(List { "a.c", "<T>", "x{2}", "\\(" }, List { "1", "2", "3", "4" }), 0);
+    std::string text = "abc a.c \xc3\xa9<T>\xc3\xa9<T> x{2} xx (";
+    EXPECT_EQ(editor.changeString(text), 0);
+    EXPECT_EQ(text,
+        "1 1 \xc3\xa9"
+        "2\xc3\xa9"
+        "2 x{2} 3 4");
+}

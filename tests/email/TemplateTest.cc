@@ -16,7 +16,10 @@ std::pair<std::string, std::string> fill(
     TempDir dir;
     EditTemplate editor;
     editor.processTags({ "<EVENT_CODE>", "<LIST>" }, values, dir.write("tpl", text), dir.path("out"));
-    return { editor.getSubject(), TempDir::read(dir.path("out")) };
+    // Reports mail the text kept in memory instead of reading the file back.
+    std::string file = TempDir::read(dir.path("out"));
+    EXPECT_EQ(editor.takeEditedText(), file);
+    return { editor.getSubject(), file };
 }
 
 using Mail = std::pair<std::string, std::string>;
