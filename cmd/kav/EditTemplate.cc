@@ -25,7 +25,14 @@ void EditTemplate::processTags(const std::vector<std::string>& tags, const std::
 int EditTemplate::processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
     const std::string& templatePath, const std::string& outputPath)
 {
-    readLines(templatePath);
+    InputFile file(templatePath);
+    return processTagValues(tags, values, file, outputPath);
+}
+
+int EditTemplate::processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
+    InputFile& templateFile, const std::string& outputPath)
+{
+    readLines(templateFile);
     // An editor whose init failed leaves every text as it is.
     EdString editor;
     editor.refer(tags, values);
@@ -54,6 +61,11 @@ std::string EditTemplate::getSubject() const
 int EditTemplate::readLines(const std::string& path)
 {
     InputFile file(path);
+    return readLines(file);
+}
+
+int EditTemplate::readLines(InputFile& file)
+{
     if (!file.is_open())
         return -1;
 

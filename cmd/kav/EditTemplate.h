@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EdString.h"
+#include "InputFile.h"
 
 class EditTemplate {
 public:
@@ -27,12 +28,16 @@ public:
     // the output file was written whole, as writeLines.
     int processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
         const std::string& templatePath, const std::string& outputPath);
+    // The same from a template the caller opened already.
+    int processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
+        InputFile& templateFile, const std::string& outputPath);
 
     // The complete "Subject: ...\n" header line, or "" when the template
     // had no kept line.
     std::string getSubject() const;
 
     int readLines(const std::string& path);
+    int readLines(InputFile& file);
     // The number of the template line that was too long and so ended the
     // reading, 0 when every line fitted. Reports drop the rest silently;
     // a configuration check points at the line.

@@ -17,6 +17,7 @@
 #include "EditTemplate.h"
 #include "EnvInteger.h"
 #include "FdIo.h"
+#include "InputFile.h"
 #include "HostName.h"
 #include "LogStatement.h"
 #include "MailRecipient.h"
@@ -73,22 +74,32 @@ private:
 
 // A regular file that can be opened for reading. Not blocking on the open
 // keeps a FIFO put in place of a template from hanging the report.
-bool readableFile(const std::string& path)
+// The descriptor, still at the file's start, or none.
+FdGuard openReadable(const std::string& path)
 {
     FdGuard fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info { };
-    return fd.valid() && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
+    if (fd.valid() && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode))
+        return fd;
+    return FdGuard();
 }
 
-// Logs a missing file of the given kind ("template", "script").
-bool found(const char* kind, const std::string& path)
+// Logs a missing file of the given kind ("template", "script"); the file
+// is kept open for a caller that reads it next.
+FdGuard openFound(const char* kind, const std::string& path)
 {
-    if (readableFile(path))
-        return true;
+    FdGuard fd = openReadable(path);
+    if (fd.valid())
+        return fd;
     logStatement(2, LogDest::trace(), "EmailReportingService::verifyFilesExist can't find %s file \n", kind);
     logStatement(2, LogDest::trace(), "%s path is %s\n", kind, path);
     logStatement(4, LogDest::platform(), KAV_EMAIL_FILE_NOTFOUND, kind, path);
-    return false;
+    return fd;
+}
+
+bool found(const char* kind, const std::string& path)
+{
+    return openFound(kind, path).valid();
 }
 
 bool includesEvent(const MailRecipient& recipients, int count)
@@ -249,14 +260,17 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     const std::string suffix = scratchSuffix();
     const ScratchFile edited(getTmpPath("AVLEDIT" + id + suffix));
     const ScratchFile mimeFile(getTmpPath("AVLMIME" + id + suffix));
-    if (verifyFilesExist(templatePath, scriptPath) != 0)
+    // The template is read through the descriptor its check opened, as
+    // verifyFilesExist would check it: template first, then the script.
+    InputFile templateFile(openFound("template", templatePath));
+    if (!templateFile.is_open() || !found("script", scriptPath))
         return;
 
     // A file written whole holds exactly the editor's text, which is taken
     // from memory; after a failed write only what the file holds is mailed,
     // as ever.
     std::string body;
-    if (editor.processTagValues(mailing.tags, mailing.values, templatePath, edited.path()) == 0) {
+    if (editor.processTagValues(mailing.tags, mailing.values, templateFile, edited.path()) == 0) {
         body = editor.takeEditedText();
     } else if (!readScratchFile(edited.path(), body)) {
         logStatement(

@@ -26,6 +26,15 @@ InputFile::InputFile(const std::string& path, int flags)
     open(path, flags);
 }
 
+InputFile::InputFile(FdGuard fd)
+    : InputFile()
+{
+    const int adopted = fd.release();
+    m_buffer.attach(adopted);
+    if (adopted >= 0)
+        clear();
+}
+
 bool InputFile::open(const std::string& path, int flags)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);

@@ -21,6 +21,8 @@ public:
     InputFile();
     // `flags` are added to O_RDONLY | O_CLOEXEC (O_NOFOLLOW, O_NONBLOCK).
     explicit InputFile(const std::string& path, int flags = 0);
+    // Reads a file opened already (say, to check what it is) from its start.
+    explicit InputFile(FdGuard fd);
 
     bool open(const std::string& path, int flags = 0);
     bool is_open() const { return m_buffer.fd() >= 0; }

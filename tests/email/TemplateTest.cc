@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -79,4 +80,18 @@ TEST(EditTemplate, ValuesHoldingTagsCannotMakeItExplode)
     EXPECT_TRUE(mail.second.ends_with("<LIST>\n<EVENT_CODE>\nend\n"));
     EXPECT_LE(mail.first.size(), static_cast<size_t>(EditTemplate::EDITED_LIMIT) + 1);
     EXPECT_NE(log.trace().find("edited template reached its limit of 1048576 bytes"), std::string::npos);
+}
+
+TEST(EditTemplate, ReadsATemplateOpenedBefore)
+{
+    TempDir dir;
+    const std::string tpl = dir.write("tpl", "Subject: s <EVENT_CODE>\n# note\nbody <EVENT_CODE>\n");
+    InputFile file(FdGuard(open(tpl.c_str(), O_RDONLY | O_CLOEXEC)));
+    EditTemplate editor;
+    EXPECT_EQ(editor.processTagValues({ "<EVENT_CODE>" }, { { "X-42" } }, file, dir.path("out")), 0);
+    EXPECT_EQ(editor.getSubject(), "Subject: s X-42\n");
+    EXPECT_EQ(TempDir::read(dir.path("out")), "Subject: s X-42\nbody X-42\n");
+    InputFile closed { FdGuard() };
+    EXPECT_FALSE(closed.is_open());
+    EXPECT_FALSE(closed.good());
 }
