@@ -72,6 +72,13 @@ struct SourcePosition {
     constexpr const char* file_name() const { return m_file; }
     constexpr unsigned line() const { return m_line; }
 
+private:
+    constexpr SourcePosition(const char* file, unsigned line)
+        : m_file(file)
+        , m_line(line)
+    {
+    }
+
     const char* m_file;
     unsigned m_line;
 };
