@@ -16,7 +16,7 @@ int EdString::init(const std::vector<std::string>& newPatterns, const std::vecto
         return -1;
     std::vector<Pieces> pieces;
     for (const std::string& replacement : newReplacements)
-        pieces.push_back({ owned.emplace_back(replacement) });
+        pieces.push_back({ m_owned.emplace_back(replacement) });
     return refer(newPatterns, pieces);
 }
 
@@ -30,7 +30,7 @@ int EdString::refer(const std::vector<std::string>& newPatterns, const std::vect
         for (std::string_view piece : pieces)
             size += piece.size();
         replacements.push_back(pieces);
-        replacementSizes.push_back(size);
+        m_replacementSizes.push_back(size);
     }
     return compile();
 }
@@ -42,7 +42,7 @@ int EdString::compile()
         if (!compiled)
             return -1;
         expressions.push_back(std::move(compiled));
-        plainText.push_back(isPlainText(patterns[i]));
+        m_plainText.push_back(isPlainText(patterns[i]));
     }
     initialized = true;
     return 0;
@@ -77,7 +77,7 @@ void EdString::replaceAll(size_t index, std::string& text, long long& budget)
 {
     const regex_t* expression = expressions[index].get();
     const Pieces& replacement = replacements[index];
-    const size_t replacementSize = replacementSizes[index];
+    const size_t replacementSize = m_replacementSizes[index];
     std::string edited;
     size_t copied = 0;
     bool changed = false;
@@ -101,7 +101,7 @@ void EdString::replaceAll(size_t index, std::string& text, long long& budget)
         lastEnd = end;
         const long long growth = static_cast<long long>(replacementSize) - static_cast<long long>(end - start);
         if (growth > budget) {
-            limitHit = true;
+            m_limitHit = true;
             break;
         }
         budget -= growth;
@@ -126,7 +126,7 @@ void EdString::replaceAll(size_t index, std::string& text, long long& budget)
 // so the locale's character set rules the matches as before.
 bool EdString::mayMatchFrom(size_t index, const std::string& text, size_t at) const
 {
-    return !plainText[index] || text.find(patterns[index], at) != std::string::npos;
+    return !m_plainText[index] || text.find(patterns[index], at) != std::string::npos;
 }
 
 bool EdString::isPlainText(const std::string& pattern)

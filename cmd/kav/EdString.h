@@ -46,7 +46,7 @@ public:
     // limitReached() turns true.
     int changeString(std::string& text, long long& budget);
 
-    bool limitReached() const { return limitHit; }
+    bool limitReached() const { return m_limitHit; }
 
     // 0 when expression `index` matches somewhere in `text`.
     int patmatch(const std::string& text, int index) const;
@@ -57,17 +57,18 @@ private:
     bool mayMatchFrom(size_t index, const std::string& text, size_t at) const;
     static bool isPlainText(const std::string& pattern);
 
+    // patterns, replacements, expressions and initialized: names the suite's interface fixes.
     std::vector<std::string> patterns;
     // Replacements given by value; a deque, so the pieces referring to them
     // stay valid as more are added.
-    std::deque<std::string> owned;
+    std::deque<std::string> m_owned;
     std::vector<Pieces> replacements;
-    std::vector<size_t> replacementSizes;
+    std::vector<size_t> m_replacementSizes;
     std::vector<RegexCache::Expression> expressions;
     // Per pattern: true when it is printable ASCII without any character
     // that has a meaning in an extended expression, so that whatever it
     // matches are exactly its own bytes.
-    std::vector<bool> plainText;
+    std::vector<bool> m_plainText;
     bool initialized;
-    bool limitHit = false;
+    bool m_limitHit = false;
 };

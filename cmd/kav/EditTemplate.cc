@@ -82,25 +82,25 @@ int EditTemplate::readLines(InputFile& file)
         lines.push_back(std::move(line));
     }
     if (file.fail() && !file.eof())
-        longLine = lineNumber + 1;
+        m_longLine = lineNumber + 1;
     return 0;
 }
 
 int EditTemplate::writeLines(const std::string& path)
 {
-    edited.clear();
+    m_edited.clear();
     size_t size = 0;
     for (const std::string& line : lines)
         size += line.size() + 1;
-    edited.reserve(size);
+    m_edited.reserve(size);
     for (const std::string& line : lines) {
-        edited += line;
-        edited += '\n';
+        m_edited += line;
+        m_edited += '\n';
     }
     FdGuard file = OutputFile::createScratch(path);
     if (!file.valid())
         return -1;
-    bool failed = !FdIo::writeAll(file.get(), edited.data(), edited.size());
+    bool failed = !FdIo::writeAll(file.get(), m_edited.data(), m_edited.size());
     failed = close(file.release()) != 0 || failed;
     return failed ? -1 : 0;
 }

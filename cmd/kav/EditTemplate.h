@@ -41,20 +41,21 @@ public:
     // The number of the template line that was too long and so ended the
     // reading, 0 when every line fitted. Reports drop the rest silently;
     // a configuration check points at the line.
-    int lineOverLimit() const { return longLine; }
+    int lineOverLimit() const { return m_longLine; }
     // Writes the kept lines, each ended by a newline, to a new file: 0 when
     // all of it was written and the file closed.
     int writeLines(const std::string& path);
     // What the last writeLines wrote (or tried to), handed over: once that
     // call succeeded, the file's exact content without reading it back.
-    std::string takeEditedText() { return std::move(edited); }
+    std::string takeEditedText() { return std::move(m_edited); }
     void initSubject(const std::string& line);
 
 private:
     void keepSubjectOnOneLine();
 
+    // subject and lines: names the suite's interface fixes.
     std::string subject;
     std::vector<std::string> lines;
-    std::string edited;
-    int longLine = 0;
+    std::string m_edited;
+    int m_longLine = 0;
 };

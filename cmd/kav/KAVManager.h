@@ -34,6 +34,7 @@ public:
 private:
     void dispatchEvent(unsigned methodId);
 
+    // The suite's interface: the names of the database and channel members.
     std::unique_ptr<EventDB> eventDB;
     std::unique_ptr<MessageReportingService> messageReportingService;
     std::unique_ptr<OrvEventReportingService> orvEventReportingService;

@@ -53,6 +53,7 @@ private:
     void reportBadLine(LogFormat<> headline, const std::string& line) const;
     void reportBadField(LogFormat<std::string> format, const std::string& field, const std::string& line) const;
 
+    // The suite's interface: these members' names.
     std::vector<RecipientInfo> recipientList;
     bool ecfOpened;
     InputFile ecfStream;

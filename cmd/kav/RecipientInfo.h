@@ -18,6 +18,7 @@ public:
         std::string& scriptName) const;
 
 private:
+    // The suite's interface: these members' names.
     std::string templateName;
     std::string sender;
     std::string recipients;

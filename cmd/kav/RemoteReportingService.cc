@@ -60,7 +60,7 @@ const char* loaderError()
 }
 
 RemoteReportingService::RemoteReportingService()
-    : skipWindow(Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10)))
+    : m_skipWindow(Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10)))
 {
     int rc = pthread_mutex_init(&connectToVarnMutex, nullptr);
     if (rc != 0) {
@@ -84,7 +84,7 @@ RemoteReportingService::~RemoteReportingService()
 {
     if (connectedToVarn) {
         logStatement(2, LogDest::trace(), "KAV shutdown: Closing connection to Varn proxy.");
-        qobClose(varnCommHandle.load());
+        m_qobClose(varnCommHandle.load());
     }
     checkLockAtShutdown(connectToVarnMutex, "connectedToVarnMutex");
     checkLockAtShutdown(seqNumMutex, "seqNumMutex");
@@ -146,7 +146,7 @@ bool RemoteReportingService::connectToVarn()
         return true;
     // Threads that queued behind an attempt that timed out must not each
     // wait out the deadline again.
-    if (long left = skipWindow.secondsLeft(); left > 0) {
+    if (long left = m_skipWindow.secondsLeft(); left > 0) {
         logStatement(4, LogDest::trace(), "Varn proxy skipped for %ld more seconds after a time-out.", left);
         return false;
     }
@@ -160,8 +160,8 @@ bool RemoteReportingService::connectToVarn()
 bool RemoteReportingService::loadLibrary()
 {
     void* library = dlopen(varnLibrary, RTLD_LAZY);
-    bool bound = library && bind(library, "qob_register", qobRegister) && bind(library, "qob_senddata", qobSenddata)
-        && bind(library, "qob_close", qobClose);
+    bool bound = library && bind(library, "qob_register", m_qobRegister) && bind(library, "qob_senddata", m_qobSenddata)
+        && bind(library, "qob_close", m_qobClose);
     qob_sendstatus_t sendStatus = nullptr;
     bound = bound && bind(library, "qob_sendstatus", sendStatus);
     if (!bound) {
@@ -180,7 +180,7 @@ bool RemoteReportingService::loadLibrary()
 bool RemoteReportingService::registerWithVarn()
 {
     QOBHandle handle = varnCommHandle.load();
-    QOBReturnValues rc = qobRegister(appName.c_str(), appVersion.c_str(), &handle, &statusCallback, registerArg5,
+    QOBReturnValues rc = m_qobRegister(appName.c_str(), appVersion.c_str(), &handle, &statusCallback, registerArg5,
         registerArg6, registerArg7, registerArg8);
     if (rc == QOB_SUCCESS || rc == QOB_ALREADY_REGISTERED)
         varnCommHandle.store(handle);
@@ -203,7 +203,7 @@ bool RemoteReportingService::registerWithVarn()
 void RemoteReportingService::noteTimeOut(QOBReturnValues rc)
 {
     if (rc == QOB_PROXY_TIMED_OUT)
-        skipWindow.timedOut();
+        m_skipWindow.timedOut();
 }
 
 // True (with the failure pair logged) when the report must not wait on the
@@ -215,7 +215,7 @@ bool RemoteReportingService::proxySkipped(const std::string& eventClass) const
         failedAttempt(eventClass);
         return true;
     }
-    long left = skipWindow.secondsLeft();
+    long left = m_skipWindow.secondsLeft();
     if (left <= 0)
         return false;
     logStatement(4, LogDest::trace(),
@@ -227,7 +227,7 @@ bool RemoteReportingService::proxySkipped(const std::string& eventClass) const
 
 void RemoteReportingService::sendMessage(QOB_Msg_Data* msg)
 {
-    QOBReturnValues rc = qobSenddata(varnCommHandle.load(), varnTarget, msg);
+    QOBReturnValues rc = m_qobSenddata(varnCommHandle.load(), varnTarget, msg);
     if (rc == QOB_SUCCESS)
         return;
     // A send that timed out broke the registration; trying again at once
@@ -239,7 +239,7 @@ void RemoteReportingService::sendMessage(QOB_Msg_Data* msg)
     if (rc == QOB_IM_NOT_REGISTERED || rc == QOB_PROXY_COMM_FAILURE) {
         connectedToVarn = false;
         if (connectToVarn()) {
-            rc = qobSenddata(varnCommHandle.load(), varnTarget, msg);
+            rc = m_qobSenddata(varnCommHandle.load(), varnTarget, msg);
             if (rc == QOB_SUCCESS)
                 return;
             if (rc == QOB_PROXY_TIMED_OUT) {

@@ -78,7 +78,7 @@ private:
     bool takeSequenceNumber(const std::string& eventClass, char (&number)[20]);
     static void checkLockAtShutdown(pthread_mutex_t& mutex, const char* name);
 
-    // The suite's interface: POSIX mutexes, held through PosixMutexGuard.
+    // The suite's interface, names included: POSIX mutexes, held through PosixMutexGuard.
     pthread_mutex_t connectToVarnMutex;
     pthread_mutex_t seqNumMutex;
     long seqNum = 0; // guarded by seqNumMutex
@@ -94,9 +94,9 @@ private:
     int registerArg8 = 2;
 
     // Client entry points, set once with libraryLoaded and never changed.
-    qob_register_t qobRegister = nullptr;
-    qob_senddata_t qobSenddata = nullptr;
-    qob_close_t qobClose = nullptr;
+    qob_register_t m_qobRegister = nullptr;
+    qob_senddata_t m_qobSenddata = nullptr;
+    qob_close_t m_qobClose = nullptr;
 
-    PeerSkipWindow skipWindow;
+    PeerSkipWindow m_skipWindow;
 };
