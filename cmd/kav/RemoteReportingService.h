@@ -39,7 +39,7 @@ public:
         QOB_Hints hints;
     };
 
-    // Throws (an int) when its locks cannot be set up.
+    // Throws LockSetupFailed when its locks cannot be set up.
     RemoteReportingService();
     virtual ~RemoteReportingService();
 
