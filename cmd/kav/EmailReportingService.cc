@@ -260,11 +260,11 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     const std::string suffix = scratchSuffix();
     const ScratchFile edited(getTmpPath("AVLEDIT" + id + suffix));
     const ScratchFile mimeFile(getTmpPath("AVLMIME" + id + suffix));
-    // The template is read through the descriptor its check opened, as
-    // verifyFilesExist would check it: template first, then the script.
-    InputFile templateFile(openFound("template", templatePath));
-    if (!templateFile.is_open() || !found("script", scriptPath))
+    // The template is read through the descriptor its check opened.
+    FdGuard templateFd;
+    if (verifyFilesExist(templatePath, scriptPath, templateFd) != 0)
         return;
+    InputFile templateFile(std::move(templateFd));
 
     // A file written whole holds exactly the editor's text, which is taken
     // from memory; after a failed write only what the file holds is mailed,
@@ -407,7 +407,18 @@ std::string EmailReportingService::genID(time_t now)
 
 int EmailReportingService::verifyFilesExist(const std::string& templatePath, const std::string& scriptPath)
 {
-    return found("template", templatePath) && found("script", scriptPath) ? 0 : -1;
+    FdGuard templateFile;
+    return verifyFilesExist(templatePath, scriptPath, templateFile);
+}
+
+int EmailReportingService::verifyFilesExist(
+    const std::string& templatePath, const std::string& scriptPath, FdGuard& templateFile)
+{
+    FdGuard opened = openFound("template", templatePath);
+    if (!opened.valid() || !found("script", scriptPath))
+        return -1;
+    templateFile = std::move(opened);
+    return 0;
 }
 
 int EmailReportingService::execSendmail(

@@ -16,6 +16,7 @@
 #include "DXAEvent.h"
 #include "EdString.h"
 #include "EventDBEntry.h"
+#include "FdGuard.h"
 #include "EventTypes.h"
 #include "FdGuard.h"
 
@@ -67,6 +68,9 @@ public:
     // 0 when both files can be opened for reading; the template is checked
     // first and a missing one is the only one reported.
     int verifyFilesExist(const std::string& templatePath, const std::string& scriptPath);
+    // The same check, handing the template's descriptor (still at the file's
+    // start) to a caller that reads the template next.
+    int verifyFilesExist(const std::string& templatePath, const std::string& scriptPath, FdGuard& templateFile);
 
     // Runs the script on the MIME file, its two arguments passed as they
     // are, whatever characters they hold; 0 when it exited with status 0.
