@@ -319,12 +319,19 @@ namespace {
 const std::string hangingScript = "#!/bin/sh\ntrap '' TERM\nsleep 300 &\nmkdir -p " + spool + "\necho $$ $! > " + spool
     + "/.hang-pids\nwhile :; do sleep 1; done\n";
 
-// Gone, or a zombie not reaped yet: nothing that still runs.
+// Gone, or a zombie not reaped yet: nothing that still runs. The script's
+// background child is killed with its group but is nobody's to wait for,
+// and on a busy machine it may take a moment to be scheduled and die.
 bool ended(const std::string& pid)
 {
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string self, name, state;
-    return !(stat >> self >> name >> state) || state == "Z";
+    for (int i = 0; i < 250; ++i) {
+        std::ifstream stat("/proc/" + pid + "/stat");
+        std::string self, name, state;
+        if (!(stat >> self >> name >> state) || state == "Z")
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 }
