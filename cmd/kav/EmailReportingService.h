@@ -16,7 +16,6 @@
 #include "DXAEvent.h"
 #include "EdString.h"
 #include "EventDBEntry.h"
-#include "FdGuard.h"
 #include "EventTypes.h"
 #include "FdGuard.h"
 
