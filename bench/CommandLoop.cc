@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "system_safe.h"
+#include "platform/system_safe/system_safe.h"
 
 int main(int argc, char** argv)
 {

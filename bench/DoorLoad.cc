@@ -19,9 +19,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DoorClient.h"
-#include "EventCodec.h"
-#include "LatencySample.h"
+#include "platform/framework/DoorClient.h"
+#include "platform/event/EventCodec.h"
+#include "bench/LatencySample.h"
 
 namespace {
 

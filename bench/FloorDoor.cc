@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "DoorPath.h"
-#include "DoorProtocol.h"
-#include "FdGuard.h"
-#include "SocketIo.h"
+#include "platform/framework/DoorPath.h"
+#include "platform/framework/DoorProtocol.h"
+#include "platform/framework/FdGuard.h"
+#include "platform/framework/SocketIo.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "LatencySample.h"
+#include "bench/LatencySample.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,6 +2,6 @@
 // finds it before anything else runs.
 #include <new>
 
-#include "NullDoorPseudoMain.h"
+#include "bench/NullDoorPseudoMain.h"
 
 PseudoMain* thePseudoMain = new (std::nothrow) NullDoorPseudoMain();

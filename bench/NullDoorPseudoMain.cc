@@ -1,9 +1,9 @@
-#include "NullDoorPseudoMain.h"
+#include "bench/NullDoorPseudoMain.h"
 
 #include <new>
 
-#include "DoorApplication.h"
-#include "NullDoorWorkArea.h"
+#include "platform/framework/DoorApplication.h"
+#include "bench/NullDoorWorkArea.h"
 
 Application* NullDoorPseudoMain::createApplicationObject()
 {

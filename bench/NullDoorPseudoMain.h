@@ -2,7 +2,7 @@
 // the null work area.
 #pragma once
 
-#include "PseudoMain.h"
+#include "platform/framework/PseudoMain.h"
 
 class NullDoorPseudoMain : public PseudoMain {
 public:

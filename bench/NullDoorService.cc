@@ -1,4 +1,4 @@
-#include "NullDoorService.h"
+#include "bench/NullDoorService.h"
 
 NullDoorService::NullDoorService()
     : DoorService(true)

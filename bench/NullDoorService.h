@@ -2,7 +2,7 @@
 // framework's own cost of a door call, against which the daemon is measured.
 #pragma once
 
-#include "DoorService.h"
+#include "platform/framework/DoorService.h"
 
 class NullDoorService : public DoorService {
 public:

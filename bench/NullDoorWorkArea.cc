@@ -1,11 +1,11 @@
-#include "NullDoorWorkArea.h"
+#include "bench/NullDoorWorkArea.h"
 
 #include <memory>
 #include <new>
 
-#include "Application.h"
-#include "DoorServer.h"
-#include "NullDoorService.h"
+#include "platform/framework/Application.h"
+#include "platform/framework/DoorServer.h"
+#include "bench/NullDoorService.h"
 
 NullDoorWorkArea::NullDoorWorkArea()
     : WorkArea("NullDoorWorkArea")

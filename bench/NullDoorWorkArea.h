@@ -2,7 +2,7 @@
 // work area does for the manager.
 #pragma once
 
-#include "WorkArea.h"
+#include "platform/framework/WorkArea.h"
 
 class NullDoorWorkArea : public WorkArea {
 public:

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "FuzzScratch.h"
-#include "MailRecipient.h"
-#include "RecipientInfo.h"
+#include "fuzz/FuzzScratch.h"
+#include "cmd/kav/email/MailRecipient.h"
+#include "cmd/kav/email/RecipientInfo.h"
 
 namespace {
 

@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "DoorConnection.h"
-#include "DoorProtocol.h"
-#include "DoorService.h"
-#include "FdGuard.h"
-#include "FuzzScratch.h"
-#include "Invocation.h"
-#include "PendingRequest.h"
+#include "platform/framework/DoorConnection.h"
+#include "platform/framework/DoorProtocol.h"
+#include "platform/framework/DoorService.h"
+#include "platform/framework/FdGuard.h"
+#include "fuzz/FuzzScratch.h"
+#include "platform/framework/Invocation.h"
+#include "platform/framework/PendingRequest.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "DXAEvent.h"
-#include "EventCodec.h"
-#include "FuzzScratch.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/event/EventCodec.h"
+#include "fuzz/FuzzScratch.h"
 
 namespace {
 

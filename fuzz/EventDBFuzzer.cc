@@ -14,10 +14,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DXAEvent.h"
-#include "EventDB.h"
-#include "FuzzScratch.h"
-#include "SampleEvent.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/event/EventDB.h"
+#include "fuzz/FuzzScratch.h"
+#include "fuzz/SampleEvent.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FuzzScratch.h"
-#include "MimeEmail.h"
+#include "fuzz/FuzzScratch.h"
+#include "cmd/kav/email/MimeEmail.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "SampleEvent.h"
+#include "fuzz/SampleEvent.h"
 
 #include <stdexcept>
 

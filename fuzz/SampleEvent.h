@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "DXAEvent.h"
-#include "EventCodec.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/event/EventCodec.h"
 
 class SampleEvent {
 public:

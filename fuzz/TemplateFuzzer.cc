@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "EditTemplate.h"
-#include "FuzzScratch.h"
-#include "SampleEvent.h"
-#include "TagReplacement.h"
+#include "cmd/kav/email/EditTemplate.h"
+#include "fuzz/FuzzScratch.h"
+#include "fuzz/SampleEvent.h"
+#include "cmd/kav/email/TagReplacement.h"
 
 namespace {
 

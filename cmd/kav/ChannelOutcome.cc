@@ -1,4 +1,4 @@
-#include "ChannelOutcome.h"
+#include "cmd/kav/ChannelOutcome.h"
 
 void ChannelOutcome::lineLogged(const Line& line)
 {

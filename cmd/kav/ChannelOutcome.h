@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "KAVStats.h"
-#include "LogWatch.h"
+#include "cmd/kav/KAVStats.h"
+#include "platform/log/LogWatch.h"
 
 class ChannelOutcome : public LogWatch {
 public:

@@ -2,6 +2,6 @@
 // through thePseudoMain before anything else runs.
 #include <new>
 
-#include "KAVPseudoMain.h"
+#include "cmd/kav/KAVPseudoMain.h"
 
 PseudoMain* thePseudoMain = new (std::nothrow) KAVPseudoMain();

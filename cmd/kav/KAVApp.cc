@@ -1,4 +1,4 @@
-#include "KAVApp.h"
+#include "cmd/kav/KAVApp.h"
 
 KAVApp::KAVApp()
     : DoorApplication("KAV", 1, 1)

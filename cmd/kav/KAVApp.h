@@ -1,7 +1,7 @@
 // The daemon's door application, named "KAV".
 #pragma once
 
-#include "DoorApplication.h"
+#include "platform/framework/DoorApplication.h"
 
 class KAVApp : public DoorApplication {
 public:

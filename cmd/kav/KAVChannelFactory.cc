@@ -1,10 +1,10 @@
-#include "KAVChannelFactory.h"
+#include "cmd/kav/KAVChannelFactory.h"
 
-#include "EmailReportingService.h"
-#include "EventDB.h"
-#include "MessageReportingService.h"
-#include "OrvEventReportingService.h"
-#include "RemoteReportingService.h"
+#include "cmd/kav/email/EmailReportingService.h"
+#include "platform/event/EventDB.h"
+#include "cmd/kav/message/MessageReportingService.h"
+#include "cmd/kav/frontend/OrvEventReportingService.h"
+#include "cmd/kav/remote/RemoteReportingService.h"
 
 KAVChannelFactory KAVChannelFactory::standard()
 {

@@ -1,17 +1,17 @@
-#include "KAVManager.h"
+#include "cmd/kav/KAVManager.h"
 
 #include <exception>
 #include <new>
 
-#include "ChannelOutcome.h"
-#include "DXAEvent.h"
-#include "EmailReportingService.h"
-#include "EventDB.h"
-#include "EventDBEntry.h"
-#include "LogStatement.h"
-#include "MessageReportingService.h"
-#include "OrvEventReportingService.h"
-#include "RemoteReportingService.h"
+#include "cmd/kav/ChannelOutcome.h"
+#include "platform/event/DXAEvent.h"
+#include "cmd/kav/email/EmailReportingService.h"
+#include "platform/event/EventDB.h"
+#include "platform/event/EventDBEntry.h"
+#include "platform/log/LogStatement.h"
+#include "cmd/kav/message/MessageReportingService.h"
+#include "cmd/kav/frontend/OrvEventReportingService.h"
+#include "cmd/kav/remote/RemoteReportingService.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "DoorService.h"
-#include "KAVChannelFactory.h"
-#include "KAVStats.h"
+#include "platform/framework/DoorService.h"
+#include "cmd/kav/KAVChannelFactory.h"
+#include "cmd/kav/KAVStats.h"
 
 class DXAEvent;
 class EventDBEntry;

@@ -1,4 +1,4 @@
-#include "KAVPseudoMain.h"
+#include "cmd/kav/KAVPseudoMain.h"
 
 #include <libintl.h>
 #include <malloc.h>
@@ -6,10 +6,10 @@
 #include <clocale>
 #include <new>
 
-#include "KAVApp.h"
-#include "KAVWorkArea.h"
-#include "LogStatement.h"
-#include "MessageCatalog.h"
+#include "cmd/kav/KAVApp.h"
+#include "cmd/kav/KAVWorkArea.h"
+#include "platform/log/LogStatement.h"
+#include "platform/log/MessageCatalog.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the work area through it.
 #pragma once
 
-#include "PseudoMain.h"
+#include "platform/framework/PseudoMain.h"
 
 class KAVPseudoMain : public PseudoMain {
 public:

@@ -1,4 +1,4 @@
-#include "KAVStats.h"
+#include "cmd/kav/KAVStats.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "KAVStatsService.h"
+#include "cmd/kav/KAVStatsService.h"
 
 #include <string>
 

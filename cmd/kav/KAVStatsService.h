@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "DoorService.h"
-#include "KAVStats.h"
+#include "platform/framework/DoorService.h"
+#include "cmd/kav/KAVStats.h"
 
 class KAVStatsService : public DoorService {
 public:

@@ -1,14 +1,14 @@
-#include "KAVWorkArea.h"
+#include "cmd/kav/KAVWorkArea.h"
 
 #include <cstdlib>
 #include <memory>
 #include <new>
 
-#include "DoorApplication.h"
-#include "DoorPath.h"
-#include "KAVManager.h"
-#include "KAVStatsService.h"
-#include "LogStatement.h"
+#include "platform/framework/DoorApplication.h"
+#include "platform/framework/DoorPath.h"
+#include "cmd/kav/KAVManager.h"
+#include "cmd/kav/KAVStatsService.h"
+#include "platform/log/LogStatement.h"
 
 KAVWorkArea::KAVWorkArea()
     : WorkArea("KAVWorkArea")

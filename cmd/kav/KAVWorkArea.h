@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "WorkArea.h"
+#include "platform/framework/WorkArea.h"
 
 class DoorServer;
 class KAVStats;

@@ -1,4 +1,4 @@
-#include "PotWriter.h"
+#include "packaging/potgen/PotWriter.h"
 
 #include <cstdio>
 #include <utility>

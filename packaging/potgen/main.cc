@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "MessageCatalog.h"
-#include "PotWriter.h"
+#include "platform/log/MessageCatalog.h"
+#include "packaging/potgen/PotWriter.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "DXAEvent.h"
+#include "platform/event/DXAEvent.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "EventCodec.h"
+#include "platform/event/EventCodec.h"
 
 namespace key = orv::event::key;
 

@@ -1,13 +1,13 @@
-#include "EventCodec.h"
+#include "platform/event/EventCodec.h"
 
 #include <bit>
 #include <cstring>
 #include <stdexcept>
 
-#include "ListReader.h"
-#include "ListWriter.h"
-#include "XdrReader.h"
-#include "XdrWriter.h"
+#include "platform/event/ListReader.h"
+#include "platform/event/ListWriter.h"
+#include "platform/event/XdrReader.h"
+#include "platform/event/XdrWriter.h"
 
 namespace orv::event {
 

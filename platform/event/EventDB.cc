@@ -1,4 +1,4 @@
-#include "EventDB.h"
+#include "platform/event/EventDB.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,8 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DXAEvent.h"
-#include "FdIo.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/io/FdIo.h"
 
 namespace {
 

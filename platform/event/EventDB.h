@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "EventDBEntry.h"
+#include "platform/event/EventDBEntry.h"
 
 class DXAEvent;
 

@@ -1,10 +1,10 @@
-#include "EventDBEntry.h"
+#include "platform/event/EventDBEntry.h"
 
 #include <cerrno>
 #include <climits>
 #include <utility>
 
-#include "ZEQArgTemplate.h"
+#include "platform/event/ZEQArgTemplate.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "EventTypes.h"
+#include "platform/event/EventTypes.h"
 
 class DXAEvent;
 

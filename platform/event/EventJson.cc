@@ -4,10 +4,10 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "EventCodec.h"
-#include "JsonText.h"
-#include "Overloaded.h"
-#include "PairTypes.h"
+#include "platform/event/EventCodec.h"
+#include "platform/text/JsonText.h"
+#include "platform/event/Overloaded.h"
+#include "platform/event/PairTypes.h"
 
 namespace orv::event {
 

@@ -1,11 +1,11 @@
-#include "ListReader.h"
+#include "platform/event/ListReader.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
 
-#include "PairTypes.h"
+#include "platform/event/PairTypes.h"
 
 namespace orv::event {
 

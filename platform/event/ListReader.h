@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "EventCodec.h"
-#include "XdrReader.h"
+#include "platform/event/EventCodec.h"
+#include "platform/event/XdrReader.h"
 
 namespace orv::event {
 

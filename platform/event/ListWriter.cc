@@ -1,11 +1,11 @@
-#include "ListWriter.h"
+#include "platform/event/ListWriter.h"
 
 #include <stdexcept>
 #include <unordered_set>
 
-#include "ListReader.h"
-#include "Overloaded.h"
-#include "PairTypes.h"
+#include "platform/event/ListReader.h"
+#include "platform/event/Overloaded.h"
+#include "platform/event/PairTypes.h"
 
 namespace orv::event {
 

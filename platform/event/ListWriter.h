@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "EventCodec.h"
-#include "XdrWriter.h"
+#include "platform/event/EventCodec.h"
+#include "platform/event/XdrWriter.h"
 
 namespace orv::event {
 

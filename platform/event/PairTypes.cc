@@ -1,6 +1,6 @@
-#include "PairTypes.h"
+#include "platform/event/PairTypes.h"
 
-#include "Overloaded.h"
+#include "platform/event/Overloaded.h"
 
 namespace orv::event {
 

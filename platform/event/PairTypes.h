@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "EventCodec.h"
+#include "platform/event/EventCodec.h"
 
 namespace orv::event {
 

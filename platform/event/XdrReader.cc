@@ -1,4 +1,4 @@
-#include "XdrReader.h"
+#include "platform/event/XdrReader.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "XdrWriter.h"
+#include "platform/event/XdrWriter.h"
 
 #include <stdexcept>
 

@@ -1,10 +1,10 @@
-#include "ZEQArgTemplate.h"
+#include "platform/event/ZEQArgTemplate.h"
 
 #include <cerrno>
 #include <list>
 
-#include "DXAEvent.h"
-#include "EventCodec.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/event/EventCodec.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Application.h"
+#include "platform/framework/Application.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <system_error>
 
-#include "LogStatement.h"
-#include "ShutdownSignal.h"
-#include "SignalPipe.h"
+#include "platform/log/LogStatement.h"
+#include "platform/framework/ShutdownSignal.h"
+#include "platform/framework/SignalPipe.h"
 
 Application* theApplication = nullptr;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "SelfPipe.h"
+#include "platform/framework/SelfPipe.h"
 
 class SignalPipe;
 

@@ -1,4 +1,4 @@
-#include "Deadline.h"
+#include "platform/framework/Deadline.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "DoorApplication.h"
+#include "platform/framework/DoorApplication.h"
 
 DoorApplication::DoorApplication(const char* name, unsigned version, unsigned flags)
     : m_name(name != nullptr ? name : "")

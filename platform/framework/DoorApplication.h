@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "Application.h"
-#include "DoorServer.h"
+#include "platform/framework/Application.h"
+#include "platform/framework/DoorServer.h"
 
 class DoorApplication : public Application, public DoorServer {
 public:

@@ -1,13 +1,13 @@
-#include "DoorClient.h"
+#include "platform/framework/DoorClient.h"
 
 #include <sys/socket.h>
 
 #include <cerrno>
 
-#include "DoorProtocol.h"
-#include "FdGuard.h"
-#include "PeerIo.h"
-#include "SocketIo.h"
+#include "platform/framework/DoorProtocol.h"
+#include "platform/framework/FdGuard.h"
+#include "platform/framework/PeerIo.h"
+#include "platform/framework/SocketIo.h"
 
 DoorClient::DoorClient(std::string doorName)
     : m_path(doorPath(doorName))

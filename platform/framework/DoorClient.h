@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Deadline.h"
-#include "DoorPath.h"
+#include "platform/framework/Deadline.h"
+#include "platform/framework/DoorPath.h"
 
 struct DoorReply {
     int status = 0; // what the service returned: 0 for doorReturn(), N for doorReturn(N)

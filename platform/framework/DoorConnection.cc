@@ -1,4 +1,4 @@
-#include "DoorConnection.h"
+#include "platform/framework/DoorConnection.h"
 
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -7,7 +7,7 @@
 #include <chrono>
 #include <utility>
 
-#include "SocketIo.h"
+#include "platform/framework/SocketIo.h"
 
 namespace {
 

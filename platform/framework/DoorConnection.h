@@ -8,8 +8,8 @@
 
 #include <atomic>
 
-#include "DoorProtocol.h"
-#include "FdGuard.h"
+#include "platform/framework/DoorProtocol.h"
+#include "platform/framework/FdGuard.h"
 
 class DoorConnection {
 public:

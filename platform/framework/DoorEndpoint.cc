@@ -1,4 +1,4 @@
-#include "DoorEndpoint.h"
+#include "platform/framework/DoorEndpoint.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,9 +8,9 @@
 
 #include <cerrno>
 
-#include "DoorPath.h"
-#include "LogStatement.h"
-#include "SocketIo.h"
+#include "platform/framework/DoorPath.h"
+#include "platform/log/LogStatement.h"
+#include "platform/framework/SocketIo.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "FdGuard.h"
+#include "platform/framework/FdGuard.h"
 
 class DoorEndpoint {
 public:

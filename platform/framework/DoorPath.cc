@@ -1,4 +1,4 @@
-#include "DoorPath.h"
+#include "platform/framework/DoorPath.h"
 
 #include <cstdlib>
 

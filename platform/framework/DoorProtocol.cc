@@ -1,4 +1,4 @@
-#include "DoorProtocol.h"
+#include "platform/framework/DoorProtocol.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-#include "DoorServer.h"
+#include "platform/framework/DoorServer.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "DoorEndpoint.h"
-#include "DoorService.h"
-#include "DoorThreadPool.h"
-#include "Invocation.h"
-#include "LogStatement.h"
-#include "RequestReader.h"
+#include "platform/framework/DoorEndpoint.h"
+#include "platform/framework/DoorService.h"
+#include "platform/framework/DoorThreadPool.h"
+#include "platform/framework/Invocation.h"
+#include "platform/log/LogStatement.h"
+#include "platform/framework/RequestReader.h"
 
 struct DoorServer::Door {
     std::unique_ptr<DoorEndpoint> endpoint;

@@ -1,9 +1,9 @@
-#include "DoorService.h"
+#include "platform/framework/DoorService.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "Invocation.h"
+#include "platform/framework/Invocation.h"
 
 DoorService::DoorService(bool concurrent)
     : m_concurrent(concurrent)

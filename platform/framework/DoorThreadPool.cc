@@ -1,10 +1,10 @@
-#include "DoorThreadPool.h"
+#include "platform/framework/DoorThreadPool.h"
 
 #include <algorithm>
 
-#include "Invocation.h"
-#include "PendingRequest.h"
-#include "RequestReader.h"
+#include "platform/framework/Invocation.h"
+#include "platform/framework/PendingRequest.h"
+#include "platform/framework/RequestReader.h"
 
 DoorThreadPool::DoorThreadPool(unsigned threads, RequestReader& reader, ThreadStart threadStart, Run run)
     : m_reader(reader)

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "Application.h"
-#include "PseudoMain.h"
-#include "WorkArea.h"
+#include "platform/framework/Application.h"
+#include "platform/framework/PseudoMain.h"
+#include "platform/framework/WorkArea.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "Invocation.h"
+#include "platform/framework/Invocation.h"
 
 #include <cerrno>
 #include <cstring>
 #include <exception>
 
-#include "DoorService.h"
-#include "LogStatement.h"
-#include "PendingRequest.h"
+#include "platform/framework/DoorService.h"
+#include "platform/log/LogStatement.h"
+#include "platform/framework/PendingRequest.h"
 
 namespace {
 

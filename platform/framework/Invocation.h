@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "DoorConnection.h"
+#include "platform/framework/DoorConnection.h"
 
 class DoorService;
 class PendingRequest;

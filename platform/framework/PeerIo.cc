@@ -1,4 +1,4 @@
-#include "PeerIo.h"
+#include "platform/framework/PeerIo.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "ShutdownSignal.h"
+#include "platform/framework/ShutdownSignal.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "Deadline.h"
+#include "platform/framework/Deadline.h"
 
 class PeerIo {
 public:

@@ -1,4 +1,4 @@
-#include "PendingRequest.h"
+#include "platform/framework/PendingRequest.h"
 
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "FdIo.h"
-#include "LogStatement.h"
+#include "platform/io/FdIo.h"
+#include "platform/log/LogStatement.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <chrono>
 #include <vector>
 
-#include "DoorConnection.h"
-#include "DoorProtocol.h"
+#include "platform/framework/DoorConnection.h"
+#include "platform/framework/DoorProtocol.h"
 
 class DoorService;
 

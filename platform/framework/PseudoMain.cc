@@ -1,10 +1,10 @@
-#include "PseudoMain.h"
+#include "platform/framework/PseudoMain.h"
 
 #include <clocale>
 #include <new>
 
-#include "Application.h"
-#include "WorkArea.h"
+#include "platform/framework/Application.h"
+#include "platform/framework/WorkArea.h"
 
 PseudoMain::PseudoMain() = default;
 

@@ -1,4 +1,4 @@
-#include "RequestReader.h"
+#include "platform/framework/RequestReader.h"
 
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "LogStatement.h"
+#include "platform/log/LogStatement.h"
 
 namespace {
 

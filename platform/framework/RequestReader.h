@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "FdGuard.h"
-#include "PendingRequest.h"
+#include "platform/framework/FdGuard.h"
+#include "platform/framework/PendingRequest.h"
 
 class DoorService;
 

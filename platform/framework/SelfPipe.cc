@@ -1,4 +1,4 @@
-#include "SelfPipe.h"
+#include "platform/framework/SelfPipe.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "FdIo.h"
+#include "platform/io/FdIo.h"
 
 SelfPipe::SelfPipe()
 {

@@ -2,7 +2,7 @@
 // from a signal handler; each byte written is one note for the loop.
 #pragma once
 
-#include "FdGuard.h"
+#include "platform/framework/FdGuard.h"
 
 class SelfPipe {
 public:

@@ -1,4 +1,4 @@
-#include "ShutdownSignal.h"
+#include "platform/framework/ShutdownSignal.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <mutex>
 
-#include "FdGuard.h"
-#include "FdIo.h"
+#include "platform/framework/FdGuard.h"
+#include "platform/io/FdIo.h"
 
 namespace orv::framework {
 

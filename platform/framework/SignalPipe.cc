@@ -1,4 +1,4 @@
-#include "SignalPipe.h"
+#include "platform/framework/SignalPipe.h"
 
 #include <atomic>
 #include <cerrno>

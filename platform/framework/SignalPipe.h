@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "SelfPipe.h"
+#include "platform/framework/SelfPipe.h"
 
 class SignalPipe {
 public:

@@ -1,4 +1,4 @@
-#include "SocketIo.h"
+#include "platform/framework/SocketIo.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <optional>
 
-#include "FdIo.h"
+#include "platform/io/FdIo.h"
 
 namespace {
 

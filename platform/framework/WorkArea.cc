@@ -1,4 +1,4 @@
-#include "WorkArea.h"
+#include "platform/framework/WorkArea.h"
 
 WorkArea::WorkArea(const char* name)
     : m_name(name != nullptr ? name : "")

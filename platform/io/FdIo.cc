@@ -1,4 +1,4 @@
-#include "FdIo.h"
+#include "platform/io/FdIo.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "Log.h"
+#include "platform/log/Log.h"
 
 #include <sys/time.h>
 #include <time.h>
@@ -11,11 +11,11 @@
 #include <cstring>
 #include <string>
 
-#include "EnvInteger.h"
-#include "LogFiles.h"
-#include "LogLine.h"
-#include "LogWatch.h"
-#include "MessageCatalog.h"
+#include "platform/text/EnvInteger.h"
+#include "platform/log/LogFiles.h"
+#include "platform/log/LogLine.h"
+#include "platform/log/LogWatch.h"
+#include "platform/log/MessageCatalog.h"
 
 MsgParts msgParts {};
 pthread_mutex_t msgPartsMutex = PTHREAD_MUTEX_INITIALIZER;

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "MessageIds.h"
+#include "platform/log/MessageIds.h"
 
 using hrtime_t = int64_t;
 

@@ -1,4 +1,4 @@
-#include "LogFiles.h"
+#include "platform/log/LogFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "FdIo.h"
+#include "platform/io/FdIo.h"
 
 namespace {
 

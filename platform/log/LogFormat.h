@@ -8,7 +8,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "MessageCatalog.h"
+#include "platform/log/MessageCatalog.h"
 
 namespace logformat {
 

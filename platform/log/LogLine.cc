@@ -1,4 +1,4 @@
-#include "LogLine.h"
+#include "platform/log/LogLine.h"
 
 #include <time.h>
 
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "Utf8.h"
+#include "platform/text/Utf8.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "LogStatement.h"
+#include "platform/log/LogStatement.h"
 
 namespace logdetail {
 

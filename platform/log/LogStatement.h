@@ -21,8 +21,8 @@
 #include <string>
 #include <type_traits>
 
-#include "Log.h"
-#include "LogFormat.h"
+#include "platform/log/Log.h"
+#include "platform/log/LogFormat.h"
 
 class LogDest {
 public:

@@ -1,4 +1,4 @@
-#include "LogWatch.h"
+#include "platform/log/LogWatch.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "MessageCatalog.h"
+#include "platform/log/MessageCatalog.h"
 
 #include <libintl.h>
 

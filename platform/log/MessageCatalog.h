@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <iterator>
 
-#include "MessageIds.h"
+#include "platform/log/MessageIds.h"
 
 struct CatalogEntry {
     int id;

@@ -1,6 +1,6 @@
-#include "FrameDecoder.h"
+#include "platform/qob/FrameDecoder.h"
 
-#include "QobFrame.h"
+#include "platform/qob/QobFrame.h"
 
 namespace qob {
 

@@ -1,8 +1,8 @@
-#include "ProxySocket.h"
+#include "platform/qob/ProxySocket.h"
 
 #include <cstdlib>
 
-#include "qobimapi.h"
+#include "platform/qob/qobimapi.h"
 
 namespace qob {
 

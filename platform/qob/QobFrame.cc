@@ -1,8 +1,8 @@
-#include "QobFrame.h"
+#include "platform/qob/QobFrame.h"
 
 #include <cstdint>
 
-#include "SocketIo.h"
+#include "platform/framework/SocketIo.h"
 
 namespace qob {
 

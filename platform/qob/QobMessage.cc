@@ -1,7 +1,7 @@
-#include "QobMessage.h"
+#include "platform/qob/QobMessage.h"
 
-#include "Base64.h"
-#include "JsonText.h"
+#include "platform/text/Base64.h"
+#include "platform/text/JsonText.h"
 
 namespace qob {
 

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "qobimapi.h"
+#include "platform/qob/qobimapi.h"
 
 namespace qob {
 

@@ -1,4 +1,4 @@
-#include "QobRegistry.h"
+#include "platform/qob/QobRegistry.h"
 
 namespace qob {
 

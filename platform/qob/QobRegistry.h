@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "QobSession.h"
-#include "qobimapi.h"
+#include "platform/qob/QobSession.h"
+#include "platform/qob/qobimapi.h"
 
 namespace qob {
 

@@ -1,4 +1,4 @@
-#include "QobSession.h"
+#include "platform/qob/QobSession.h"
 
 #include <sys/socket.h>
 
@@ -6,11 +6,11 @@
 #include <condition_variable>
 #include <thread>
 
-#include "PeerIo.h"
-#include "ProxySocket.h"
-#include "QobFrame.h"
-#include "SocketIo.h"
-#include "qobimapi.h"
+#include "platform/framework/PeerIo.h"
+#include "platform/qob/ProxySocket.h"
+#include "platform/qob/QobFrame.h"
+#include "platform/framework/SocketIo.h"
+#include "platform/qob/qobimapi.h"
 
 namespace qob {
 

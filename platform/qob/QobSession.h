@@ -17,8 +17,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Deadline.h"
-#include "FdGuard.h"
+#include "platform/framework/Deadline.h"
+#include "platform/framework/FdGuard.h"
 
 namespace qob {
 

@@ -1,12 +1,12 @@
 // The library's C entry points. No exception may cross them: anything
 // thrown below becomes a return code.
-#include "qobimapi.h"
+#include "platform/qob/qobimapi.h"
 
 #include <new>
 
-#include "QobMessage.h"
-#include "QobRegistry.h"
-#include "QobSession.h"
+#include "platform/qob/QobMessage.h"
+#include "platform/qob/QobRegistry.h"
+#include "platform/qob/QobSession.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "OrvEventFrame.h"
+#include "platform/sendevent/OrvEventFrame.h"
 
 #include <nlohmann/json.hpp>
 
-#include "JsonText.h"
+#include "platform/text/JsonText.h"
 
 int OrvEventFrame::setEventSource(Source source)
 {

@@ -1,10 +1,10 @@
-#include "OrvSendEvent.h"
+#include "platform/sendevent/OrvSendEvent.h"
 
 #include <cerrno>
 
-#include "Deadline.h"
-#include "DoorClient.h"
-#include "OrvEventFrame.h"
+#include "platform/framework/Deadline.h"
+#include "platform/framework/DoorClient.h"
+#include "platform/sendevent/OrvEventFrame.h"
 
 OrvSendEvent::OrvSendEvent(const char* doorName, unsigned, unsigned)
     : m_doorName(doorName ? doorName : "")

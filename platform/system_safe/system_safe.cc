@@ -1,4 +1,4 @@
-#include "system_safe.h"
+#include "platform/system_safe/system_safe.h"
 
 #include <errno.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "Base64.h"
+#include "platform/text/Base64.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "EnvInteger.h"
+#include "platform/text/EnvInteger.h"
 
 #include <cstdlib>
 

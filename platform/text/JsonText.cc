@@ -1,9 +1,9 @@
-#include "JsonText.h"
+#include "platform/text/JsonText.h"
 
 #include <stdexcept>
 
-#include "Base64.h"
-#include "Utf8.h"
+#include "platform/text/Base64.h"
+#include "platform/text/Utf8.h"
 
 namespace orv::text {
 

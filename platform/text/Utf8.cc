@@ -1,4 +1,4 @@
-#include "Utf8.h"
+#include "platform/text/Utf8.h"
 
 namespace orv::text {
 

@@ -11,9 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Base64.h"
-#include "DaemonSandbox.h"
-#include "EventCodec.h"
+#include "platform/text/Base64.h"
+#include "tests/e2e/DaemonSandbox.h"
+#include "platform/event/EventCodec.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "Deadline.h"
-#include "DoorClient.h"
-#include "DoorTestEnv.h"
-#include "ShutdownSignal.h"
+#include "platform/framework/Deadline.h"
+#include "platform/framework/DoorClient.h"
+#include "tests/door/DoorTestEnv.h"
+#include "platform/framework/ShutdownSignal.h"
 
 using namespace std::chrono_literals;
 

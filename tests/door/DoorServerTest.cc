@@ -11,10 +11,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "DoorApplication.h"
-#include "DoorClient.h"
-#include "DoorService.h"
-#include "DoorTestEnv.h"
+#include "platform/framework/DoorApplication.h"
+#include "platform/framework/DoorClient.h"
+#include "platform/framework/DoorService.h"
+#include "tests/door/DoorTestEnv.h"
 
 using namespace std::chrono_literals;
 

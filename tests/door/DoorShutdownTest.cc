@@ -8,8 +8,8 @@
 #include <sstream>
 #include <thread>
 
-#include "DoorClient.h"
-#include "DoorTestEnv.h"
+#include "platform/framework/DoorClient.h"
+#include "tests/door/DoorTestEnv.h"
 
 using namespace std::chrono_literals;
 

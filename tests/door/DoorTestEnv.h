@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
-#include "DoorProtocol.h"
-#include "FdGuard.h"
-#include "SocketIo.h"
+#include "platform/framework/DoorProtocol.h"
+#include "platform/framework/FdGuard.h"
+#include "platform/framework/SocketIo.h"
 
 class DoorTestEnv : public ::testing::Test {
 protected:

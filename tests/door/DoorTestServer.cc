@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "DoorApplication.h"
-#include "DoorService.h"
-#include "PseudoMain.h"
-#include "ShutdownSignal.h"
-#include "WorkArea.h"
+#include "platform/framework/DoorApplication.h"
+#include "platform/framework/DoorService.h"
+#include "platform/framework/PseudoMain.h"
+#include "platform/framework/ShutdownSignal.h"
+#include "platform/framework/WorkArea.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "DaemonSandbox.h"
+#include "tests/e2e/DaemonSandbox.h"
 
 #include <signal.h>
 #include <sys/stat.h>

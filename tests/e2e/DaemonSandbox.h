@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "DoorClient.h"
-#include "Process.h"
+#include "platform/framework/DoorClient.h"
+#include "tests/support/Process.h"
 
 // The daemon's configuration folder and mail spool, as seen in the sandbox.
 inline const std::string sandboxConfigDir = "/etc/opt/KTRXORV/ORV/config/";

@@ -15,7 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DaemonSandbox.h"
+#include "tests/e2e/DaemonSandbox.h"
 
 using nlohmann::json;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "LogCapture.h"
-#include "MailRecipient.h"
-#include "TempDir.h"
+#include "tests/email/LogCapture.h"
+#include "cmd/kav/email/MailRecipient.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "EdString.h"
-#include "RegexCache.h"
+#include "cmd/kav/email/EdString.h"
+#include "cmd/kav/email/RegexCache.h"
 
 using List = std::vector<std::string>;
 

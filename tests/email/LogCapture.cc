@@ -1,4 +1,4 @@
-#include "LogCapture.h"
+#include "tests/email/LogCapture.h"
 
 #include <stdlib.h>
 
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

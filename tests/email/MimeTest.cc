@@ -5,10 +5,10 @@
 #include <map>
 #include <sstream>
 
-#include "LogCapture.h"
-#include "MimeEmail.h"
-#include "OutputFile.h"
-#include "TempDir.h"
+#include "tests/email/LogCapture.h"
+#include "cmd/kav/email/MimeEmail.h"
+#include "cmd/kav/email/OutputFile.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

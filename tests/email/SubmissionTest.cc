@@ -9,10 +9,10 @@
 #include <chrono>
 #include <signal.h>
 
-#include "EditTemplate.h"
-#include "EmailReportingService.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "cmd/kav/email/EditTemplate.h"
+#include "cmd/kav/email/EmailReportingService.h"
+#include "tests/email/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "EmailReportingService.h"
-#include "EventCodec.h"
-#include "LogCapture.h"
-#include "TagReplacement.h"
+#include "cmd/kav/email/EmailReportingService.h"
+#include "platform/event/EventCodec.h"
+#include "tests/email/LogCapture.h"
+#include "cmd/kav/email/TagReplacement.h"
 
 using orv::event::Member;
 using List = std::vector<std::string>;

@@ -4,9 +4,9 @@
 
 #include <chrono>
 
-#include "EditTemplate.h"
-#include "LogCapture.h"
-#include "TempDir.h"
+#include "cmd/kav/email/EditTemplate.h"
+#include "tests/email/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

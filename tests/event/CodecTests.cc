@@ -3,9 +3,9 @@
 #include <random>
 #include <stdexcept>
 
-#include "EventCodec.h"
-#include "EventTestData.h"
-#include "RandomMembers.h"
+#include "platform/event/EventCodec.h"
+#include "tests/event/EventTestData.h"
+#include "tests/event/RandomMembers.h"
 
 using namespace orv::event;
 

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "DXAEvent.h"
-#include "EventTestData.h"
+#include "platform/event/DXAEvent.h"
+#include "tests/event/EventTestData.h"
 
 TEST(DXAEvent, ReadsEveryMemberOfTheFullEvent)
 {

@@ -11,9 +11,9 @@
 #include <thread>
 #include <type_traits>
 
-#include "DXAEvent.h"
-#include "EventDB.h"
-#include "EventTestData.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/event/EventDB.h"
+#include "tests/event/EventTestData.h"
 
 namespace {
 

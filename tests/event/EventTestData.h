@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "DXAEvent.h"
-#include "EventCodec.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/event/EventCodec.h"
 
 inline std::vector<char> readVector(const std::string& name)
 {

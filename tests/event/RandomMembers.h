@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "EventCodec.h"
+#include "platform/event/EventCodec.h"
 
 class RandomMembers {
 public:

@@ -18,11 +18,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DaemonSandbox.h"
-#include "DoorProtocol.h"
-#include "EventCodec.h"
-#include "FdGuard.h"
-#include "SocketIo.h"
+#include "tests/e2e/DaemonSandbox.h"
+#include "platform/framework/DoorProtocol.h"
+#include "platform/event/EventCodec.h"
+#include "platform/framework/FdGuard.h"
+#include "platform/framework/SocketIo.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;

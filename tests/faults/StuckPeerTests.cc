@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DaemonSandbox.h"
+#include "tests/e2e/DaemonSandbox.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "DaemonSandbox.h"
-#include "StagedInstall.h"
-#include "TempDir.h"
+#include "tests/e2e/DaemonSandbox.h"
+#include "tests/install/StagedInstall.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 

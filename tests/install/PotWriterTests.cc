@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "PotWriter.h"
+#include "packaging/potgen/PotWriter.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "StagedInstall.h"
+#include "tests/install/StagedInstall.h"
 
 #include <signal.h>
 

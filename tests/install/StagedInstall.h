@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "DaemonSandbox.h"
-#include "Process.h"
+#include "tests/e2e/DaemonSandbox.h"
+#include "tests/support/Process.h"
 
 class StagedInstall {
 public:

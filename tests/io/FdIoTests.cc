@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FdIo.h"
-#include "TempDir.h"
+#include "platform/io/FdIo.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

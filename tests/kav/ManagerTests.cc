@@ -8,18 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "DXAEvent.h"
-#include "DoorApplication.h"
-#include "EmailReportingService.h"
-#include "EventCodec.h"
-#include "EventDB.h"
-#include "KAVManager.h"
-#include "KAVWorkArea.h"
-#include "Log.h"
-#include "MessageReportingService.h"
-#include "OrvEventReportingService.h"
-#include "RemoteReportingService.h"
-#include "TempDir.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/framework/DoorApplication.h"
+#include "cmd/kav/email/EmailReportingService.h"
+#include "platform/event/EventCodec.h"
+#include "platform/event/EventDB.h"
+#include "cmd/kav/KAVManager.h"
+#include "cmd/kav/KAVWorkArea.h"
+#include "platform/log/Log.h"
+#include "cmd/kav/message/MessageReportingService.h"
+#include "cmd/kav/frontend/OrvEventReportingService.h"
+#include "cmd/kav/remote/RemoteReportingService.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "DXAEvent.h"
-#include "EventCodec.h"
-#include "EventDB.h"
-#include "KAVManager.h"
-#include "Log.h"
-#include "TempDir.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/event/EventCodec.h"
+#include "platform/event/EventDB.h"
+#include "cmd/kav/KAVManager.h"
+#include "platform/log/Log.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

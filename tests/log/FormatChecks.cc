@@ -4,7 +4,7 @@
 // their mismatch and not for something else.
 #include <string>
 
-#include "LogStatement.h"
+#include "platform/log/LogStatement.h"
 
 void statements()
 {

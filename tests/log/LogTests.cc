@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "LogLine.h"
-#include "TempDir.h"
-#include "LogStatement.h"
+#include "platform/log/LogLine.h"
+#include "tests/support/TempDir.h"
+#include "platform/log/LogStatement.h"
 
 namespace fs = std::filesystem;
 

@@ -13,8 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DaemonSandbox.h"
-#include "EventCodec.h"
+#include "tests/e2e/DaemonSandbox.h"
+#include "platform/event/EventCodec.h"
 
 using nlohmann::json;
 

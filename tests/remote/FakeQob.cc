@@ -1,4 +1,4 @@
-#include "FakeQob.h"
+#include "tests/remote/FakeQob.h"
 
 #include <chrono>
 #include <thread>

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "qobimapi.h"
+#include "platform/qob/qobimapi.h"
 
 struct FakeQobSent {
     QOBHandle handle = 0;

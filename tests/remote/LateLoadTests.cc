@@ -2,8 +2,8 @@
 // the test's library folder starts empty and is filled while it runs.
 #include <filesystem>
 
-#include "RemoteReportingService.h"
-#include "RemoteTestSupport.h"
+#include "cmd/kav/remote/RemoteReportingService.h"
+#include "tests/remote/RemoteTestSupport.h"
 
 namespace fs = std::filesystem;
 

@@ -19,7 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "qobimapi.h"
+#include "platform/qob/qobimapi.h"
 
 extern char** environ;
 

@@ -4,9 +4,9 @@
 #include <set>
 #include <thread>
 
-#include "RemoteReportingService.h"
-#include "RemoteTestSupport.h"
-#include "VarnCallbacks.h"
+#include "cmd/kav/remote/RemoteReportingService.h"
+#include "tests/remote/RemoteTestSupport.h"
+#include "cmd/kav/remote/VarnCallbacks.h"
 
 class RemoteReportingServicePeer {
 public:

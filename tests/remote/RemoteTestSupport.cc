@@ -1,4 +1,4 @@
-#include "RemoteTestSupport.h"
+#include "tests/remote/RemoteTestSupport.h"
 
 #include <dlfcn.h>
 #include <stdlib.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Log.h"
+#include "platform/log/Log.h"
 
 namespace {
 

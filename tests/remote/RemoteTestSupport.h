@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "DXAEvent.h"
-#include "EventCodec.h"
-#include "EventDBEntry.h"
-#include "FakeQob.h"
+#include "platform/event/DXAEvent.h"
+#include "platform/event/EventCodec.h"
+#include "platform/event/EventDBEntry.h"
+#include "tests/remote/FakeQob.h"
 
 class RemoteTest : public ::testing::Test {
 protected:

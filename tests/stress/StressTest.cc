@@ -20,8 +20,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DaemonSandbox.h"
-#include "EventCodec.h"
+#include "tests/e2e/DaemonSandbox.h"
+#include "platform/event/EventCodec.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;

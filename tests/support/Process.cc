@@ -1,4 +1,4 @@
-#include "Process.h"
+#include "tests/support/Process.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "Base64.h"
-#include "JsonText.h"
-#include "Utf8.h"
+#include "platform/text/Base64.h"
+#include "platform/text/JsonText.h"
+#include "platform/text/Utf8.h"
 
 using namespace orv::text;
 

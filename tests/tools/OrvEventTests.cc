@@ -13,14 +13,14 @@
 #include <thread>
 #include <vector>
 
-#include "DoorApplication.h"
-#include "DoorPath.h"
-#include "DoorService.h"
-#include "EventCodec.h"
-#include "FdGuard.h"
-#include "Process.h"
-#include "RandomMembers.h"
-#include "TempDir.h"
+#include "platform/framework/DoorApplication.h"
+#include "platform/framework/DoorPath.h"
+#include "platform/framework/DoorService.h"
+#include "platform/event/EventCodec.h"
+#include "platform/framework/FdGuard.h"
+#include "tests/support/Process.h"
+#include "tests/event/RandomMembers.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "CapturedLog.h"
+#include "tools/orv-event/CapturedLog.h"
 
 #include <cstdlib>
 #include <utility>
 
-#include "Log.h"
-#include "LogFiles.h"
+#include "platform/log/Log.h"
+#include "platform/log/LogFiles.h"
 
 CapturedLog::CapturedLog()
 {

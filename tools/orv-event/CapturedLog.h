@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "LogWatch.h"
+#include "platform/log/LogWatch.h"
 
 class CapturedLog : public LogWatch {
 public:

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "CapturedLog.h"
-#include "EditTemplate.h"
-#include "EmailReportingService.h"
-#include "EventDB.h"
-#include "MailRecipient.h"
-#include "OperatorCommands.h"
-#include "RecipientInfo.h"
+#include "tools/orv-event/CapturedLog.h"
+#include "cmd/kav/email/EditTemplate.h"
+#include "cmd/kav/email/EmailReportingService.h"
+#include "platform/event/EventDB.h"
+#include "cmd/kav/email/MailRecipient.h"
+#include "tools/orv-event/OperatorCommands.h"
+#include "cmd/kav/email/RecipientInfo.h"
 
 namespace {
 

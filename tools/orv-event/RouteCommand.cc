@@ -14,20 +14,20 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CapturedLog.h"
-#include "DXAEvent.h"
-#include "EditTemplate.h"
-#include "EmailReportingService.h"
-#include "EventCodec.h"
-#include "EventDB.h"
-#include "EventDBEntry.h"
-#include "MailRecipient.h"
-#include "MessageReportingService.h"
-#include "OperatorCommands.h"
-#include "OrvEventFrame.h"
-#include "OrvEventReportingService.h"
-#include "RemoteReportingService.h"
-#include "TagReplacement.h"
+#include "tools/orv-event/CapturedLog.h"
+#include "platform/event/DXAEvent.h"
+#include "cmd/kav/email/EditTemplate.h"
+#include "cmd/kav/email/EmailReportingService.h"
+#include "platform/event/EventCodec.h"
+#include "platform/event/EventDB.h"
+#include "platform/event/EventDBEntry.h"
+#include "cmd/kav/email/MailRecipient.h"
+#include "cmd/kav/message/MessageReportingService.h"
+#include "tools/orv-event/OperatorCommands.h"
+#include "platform/sendevent/OrvEventFrame.h"
+#include "cmd/kav/frontend/OrvEventReportingService.h"
+#include "cmd/kav/remote/RemoteReportingService.h"
+#include "cmd/kav/email/TagReplacement.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DoorClient.h"
-#include "DoorPath.h"
-#include "OperatorCommands.h"
-#include "TimeoutOption.h"
+#include "platform/framework/DoorClient.h"
+#include "platform/framework/DoorPath.h"
+#include "tools/orv-event/OperatorCommands.h"
+#include "tools/orv-event/TimeoutOption.h"
 
 namespace {
 

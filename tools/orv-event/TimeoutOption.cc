@@ -1,4 +1,4 @@
-#include "TimeoutOption.h"
+#include "tools/orv-event/TimeoutOption.h"
 
 #include <chrono>
 #include <cmath>

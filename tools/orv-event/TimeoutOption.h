@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Deadline.h"
+#include "platform/framework/Deadline.h"
 
 namespace orvevent {
 

@@ -13,11 +13,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DoorClient.h"
-#include "DoorPath.h"
-#include "EventCodec.h"
-#include "OperatorCommands.h"
-#include "TimeoutOption.h"
+#include "platform/framework/DoorClient.h"
+#include "platform/framework/DoorPath.h"
+#include "platform/event/EventCodec.h"
+#include "tools/orv-event/OperatorCommands.h"
+#include "tools/orv-event/TimeoutOption.h"
 
 namespace {
 

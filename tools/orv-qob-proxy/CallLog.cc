@@ -1,4 +1,4 @@
-#include "CallLog.h"
+#include "tools/orv-qob-proxy/CallLog.h"
 
 CallLog::~CallLog()
 {

@@ -1,4 +1,4 @@
-#include "FailQueue.h"
+#include "tools/orv-qob-proxy/FailQueue.h"
 
 int FailQueue::take(const std::string& call)
 {

@@ -1,4 +1,4 @@
-#include "ProxyOptions.h"
+#include "tools/orv-qob-proxy/ProxyOptions.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "ProxySocket.h"
+#include "platform/qob/ProxySocket.h"
 
 namespace {
 

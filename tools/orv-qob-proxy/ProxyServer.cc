@@ -1,4 +1,4 @@
-#include "ProxyServer.h"
+#include "tools/orv-qob-proxy/ProxyServer.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "ProxySocket.h"
-#include "QobFrame.h"
-#include "SocketIo.h"
-#include "qobimapi.h"
+#include "platform/qob/ProxySocket.h"
+#include "platform/qob/QobFrame.h"
+#include "platform/framework/SocketIo.h"
+#include "platform/qob/qobimapi.h"
 
 namespace {
 

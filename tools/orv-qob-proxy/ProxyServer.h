@@ -12,11 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CallLog.h"
-#include "FailQueue.h"
-#include "FrameDecoder.h"
-#include "SignalPipe.h"
-#include "FdGuard.h"
+#include "tools/orv-qob-proxy/CallLog.h"
+#include "tools/orv-qob-proxy/FailQueue.h"
+#include "platform/qob/FrameDecoder.h"
+#include "platform/framework/SignalPipe.h"
+#include "platform/framework/FdGuard.h"
 
 class ProxyServer {
 public:

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "CallLog.h"
-#include "FailQueue.h"
-#include "ProxyOptions.h"
-#include "ProxyServer.h"
+#include "tools/orv-qob-proxy/CallLog.h"
+#include "tools/orv-qob-proxy/FailQueue.h"
+#include "tools/orv-qob-proxy/ProxyOptions.h"
+#include "tools/orv-qob-proxy/ProxyServer.h"
 
 int main(int argc, char** argv)
 {

@@ -18,13 +18,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DoorApplication.h"
-#include "DoorPath.h"
-#include "DoorService.h"
-#include "JsonText.h"
-#include "Log.h"
-#include "OrvEventFrame.h"
-#include "ShutdownSignal.h"
+#include "platform/framework/DoorApplication.h"
+#include "platform/framework/DoorPath.h"
+#include "platform/framework/DoorService.h"
+#include "platform/text/JsonText.h"
+#include "platform/log/Log.h"
+#include "platform/sendevent/OrvEventFrame.h"
+#include "platform/framework/ShutdownSignal.h"
 
 namespace {
 

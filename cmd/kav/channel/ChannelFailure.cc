@@ -1,0 +1,10 @@
+#include "cmd/kav/channel/ChannelFailure.h"
+
+#include "platform/log/LogStatement.h"
+
+void reportGetFailed(const std::string& eventClass, const char* item, const char* object, const char* channelWord)
+{
+    logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; get %s failed for %s object, %s reporting aborted.", eventClass,
+        item, object, channelWord);
+    logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channelWord);
+}

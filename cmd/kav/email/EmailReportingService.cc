@@ -1,0 +1,501 @@
+#include "cmd/kav/email/EmailReportingService.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <list>
+#include <sstream>
+#include <utility>
+
+#include "cmd/kav/email/EditTemplate.h"
+#include "platform/text/EnvInteger.h"
+#include "platform/io/FdIo.h"
+#include "cmd/kav/email/InputFile.h"
+#include "cmd/kav/email/HostName.h"
+#include "platform/log/LogStatement.h"
+#include "cmd/kav/email/MailRecipient.h"
+#include "platform/log/MessageIds.h"
+#include "cmd/kav/email/MimeEmail.h"
+#include "cmd/kav/email/OutputFile.h"
+#include "cmd/kav/email/RecipientInfo.h"
+#include "platform/framework/ShutdownSignal.h"
+#include "cmd/kav/email/TagReplacement.h"
+#include "platform/system_safe/system_safe.h"
+
+const std::string EmailReportingService::TEMPLATE_DIRECTORY = "/etc/opt/KTRXORV/ORV/config/templates/";
+const std::string EmailReportingService::SCRIPTS_DIRECTORY = "/etc/opt/KTRXORV/ORV/config/scripts/";
+const std::string EmailReportingService::ECF_PATH = "/etc/opt/KTRXORV/ORV/config/event_email.cf";
+const std::string EmailReportingService::SCRATCH_DIRECTORY = "/tmp/";
+
+namespace {
+
+const char* const severityPrefixes[] = {
+    "DXAEVENT_SEV_UNKNOWN <",
+    "DXAEVENT_SEV_OTHER <",
+    "DXAEVENT_SEV_INFO <",
+    "DXAEVENT_SEV_WARNING <",
+    "DXAEVENT_SEV_MINOR <",
+    "DXAEVENT_SEV_MAJOR <",
+    "DXAEVENT_SEV_CRITICAL <",
+    "DXAEVENT_SEV_FATAL <",
+};
+
+const char* const outOfRangeSeverityPrefix = "UNKNOW SEVERITY <";
+
+// Seconds a mail script may run when ORV_MAIL_SCRIPT_TIMEOUT does not say.
+constexpr int defaultScriptTimeout = 120;
+
+// Letters of the unguessable part of scratch names.
+constexpr int randomLetters = 8;
+
+// Removes one scratch file when the report is done with it, on every path.
+class ScratchFile {
+public:
+    explicit ScratchFile(std::string path)
+        : m_path(std::move(path))
+    {
+    }
+    ~ScratchFile() { unlink(m_path.c_str()); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// A regular file that can be opened for reading. Not blocking on the open
+// keeps a FIFO put in place of a template from hanging the report.
+// The descriptor, still at the file's start, or none.
+FdGuard openReadable(const std::string& path)
+{
+    FdGuard fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info { };
+    if (fd.valid() && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode))
+        return fd;
+    return FdGuard();
+}
+
+// Logs a missing file of the given kind ("template", "script"); the file
+// is kept open for a caller that reads it next.
+FdGuard openFound(const char* kind, const std::string& path)
+{
+    FdGuard fd = openReadable(path);
+    if (fd.valid())
+        return fd;
+    logStatement(2, LogDest::trace(), "EmailReportingService::verifyFilesExist can't find %s file \n", kind);
+    logStatement(2, LogDest::trace(), "%s path is %s\n", kind, path);
+    logStatement(4, LogDest::platform(), KAV_EMAIL_FILE_NOTFOUND, kind, path);
+    return fd;
+}
+
+bool found(const char* kind, const std::string& path)
+{
+    return openFound(kind, path).valid();
+}
+
+bool includesEvent(const MailRecipient& recipients, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        std::string templateName, sender, recipientList, scriptName;
+        bool includeEvent = false;
+        recipients.getRecipientInfo(i).splitRecipient(templateName, sender, recipientList, includeEvent, scriptName);
+        if (includeEvent)
+            return true;
+    }
+    return false;
+}
+
+std::string hostName()
+{
+    return systemHostName().value_or("UnknownHost");
+}
+
+std::string randomText()
+{
+    unsigned char bytes[randomLetters] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        // Still unique by pid and counter; only harder to guess is lost.
+        return std::to_string(getpid());
+    }
+    std::string text;
+    for (unsigned char byte : bytes)
+        text += static_cast<char>('a' + byte % 26);
+    return text;
+}
+
+}
+
+EmailReportingService::EmailReportingService() = default;
+
+EmailReportingService::~EmailReportingService() = default;
+
+int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entry)
+{
+    if (entry == nullptr) {
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail called without an event database entry\n");
+        return -1;
+    }
+    std::string domains;
+    if (int status = readEventData(event, domains); status != 0)
+        return status;
+    std::vector<std::string> faultClasses;
+    getFaultVector(event, faultClasses);
+
+    std::string attachmentPath;
+    if (int result = writeAttachment(event, attachmentPath); result != 0) {
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n", result);
+        return result;
+    }
+    const ScratchFile attachment(attachmentPath);
+
+    // A failing tag still sends the mail, with the tags read before it.
+    TagValues tags;
+    TagReplacement().getTags(event, tags);
+
+    orv::EventSeverity severity {};
+    if (int status = entry->getEventSeverity(severity); status != 0) {
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail fails in getEventSeverity() rc = <%d>\n", status);
+        logStatement(4, LogDest::platform(), KAV_EMAIL_DBEVENT_FAILED, "getEventSeverity", status);
+        return status;
+    }
+    std::vector<std::string> severityTag;
+    std::vector<std::string> severityText;
+    getSeverityTag(severity, severityTag, severityText);
+    tags.add(severityTag.front(), std::move(severityText.front()));
+    // The attachment is encoded from the event's bytes, which the file
+    // holds as well: the file is not read back twice.
+    char* payload = nullptr;
+    unsigned length = 0;
+    event.getPackedEventPayload(&payload, length);
+    const Mailing mailing { tags.tags, tags.values, attachmentPath, std::string_view(payload, length), {} };
+    return mailAll(mailing, faultClasses, domains);
+}
+
+// The class and code are not used here; reading them makes sure the event
+// is whole before anything is written for it.
+int EmailReportingService::readEventData(DXAEvent& event, std::string& domains)
+{
+    if (int status = event.getDomainsAffected(domains); status != 0)
+        return eventAccessorFailed("getDomainsAffected", status);
+    std::string unused;
+    if (int status = event.getEventClass(unused); status != 0)
+        return eventAccessorFailed("getEventClass", status);
+    if (int status = event.getEventCode(unused); status != 0)
+        return eventAccessorFailed("getEventCode", status);
+    return 0;
+}
+
+int EmailReportingService::eventAccessorFailed(const char* item, int status)
+{
+    logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in %s() rc = <%d>\n", item, status);
+    logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, item, status);
+    return status;
+}
+
+int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vector<std::string>& values,
+    std::string& attachmentPath, std::vector<std::string>& faultClasses, std::string& domains)
+{
+    std::vector<EdString::Pieces> pieces;
+    pieces.reserve(values.size());
+    for (const std::string& value : values)
+        pieces.push_back({ value });
+    return mailAll(Mailing { tags, pieces, attachmentPath, std::nullopt, {} }, faultClasses, domains);
+}
+
+int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains)
+{
+    MailRecipient recipients;
+    const std::string ecfPath = getECFPath();
+    if (recipients.openECF(ecfPath) < 0) {
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in mr.openECF()\n");
+        logStatement(2, LogDest::trace(), "ECF path is %s\n", ecfPath);
+        logStatement(4, LogDest::platform(), KAV_OPEN_ECF_FAILED, ecfPath);
+        return -1;
+    }
+    const int count = recipients.processECF(faultClasses, domains);
+    // One digest of the attachment for all the mails that carry it, worked
+    // out (for a large one on another thread) while they are made.
+    Mailing withDigest = mailing;
+    if (mailing.attachmentBytes && includesEvent(recipients, count))
+        withDigest.attachmentDigest = MimeEmail::digestOf(*mailing.attachmentBytes);
+    for (int i = 0; i < count; ++i) {
+        // A stopping daemon starts no further script.
+        if (orv::framework::shutdownRequested()) {
+            logStatement(2, LogDest::trace(),
+                "EmailReportingService::reportEmail cut short by shutdown, %d of %d recipients not mailed\n", count - i,
+                count);
+            break;
+        }
+        mailRecipient(recipients, i, withDigest);
+    }
+    return 0;
+}
+
+// One recipient's mail; whatever goes wrong here, the other recipients are
+// still served.
+void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, const Mailing& mailing)
+{
+    EditTemplate editor;
+    const std::string id = genID();
+    MimeEmail mime;
+    std::string templateName, sender, recipientList, scriptName;
+    bool includeEvent = false;
+    recipients.getRecipientInfo(index).splitRecipient(templateName, sender, recipientList, includeEvent, scriptName);
+
+    const std::string from = "From: " + sender + "\n";
+    const std::string templatePath = getTemplatePath(templateName);
+    const std::string scriptPath = getScriptPath(scriptName);
+    const std::string suffix = scratchSuffix();
+    const ScratchFile edited(getTmpPath("AVLEDIT" + id + suffix));
+    const ScratchFile mimeFile(getTmpPath("AVLMIME" + id + suffix));
+    // The template is read through the descriptor its check opened.
+    FdGuard templateFd;
+    if (verifyFilesExist(templatePath, scriptPath, templateFd) != 0)
+        return;
+    InputFile templateFile(std::move(templateFd));
+
+    // A file written whole holds exactly the editor's text, which is taken
+    // from memory; after a failed write only what the file holds is mailed,
+    // as ever.
+    std::string body;
+    if (editor.processTagValues(mailing.tags, mailing.values, templateFile, edited.path()) == 0) {
+        body = editor.takeEditedText();
+    } else if (!readScratchFile(edited.path(), body)) {
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>\n", edited.path());
+        return;
+    }
+    std::istringstream bodyStream(std::move(body));
+    sendMime(mime, id, mailing, includeEvent, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath,
+        recipientList);
+}
+
+// The message goes straight into its file, which the script reads once it
+// is complete and closed.
+int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent,
+    std::istream& body, const std::string& subject, const std::string& from, const std::string& mimePath,
+    const std::string& scriptPath, const std::string& recipients)
+{
+    FdGuard file = createScratchFile(mimePath);
+    if (!file.valid()) {
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail can't create <%s> errno <%d>\n", mimePath, errno);
+        return -1;
+    }
+    OutputFile message(std::move(file));
+    const bool fromMemory = includeEvent && mailing.attachmentBytes.has_value();
+    const std::string attachment = includeEvent ? mailing.attachmentPath : std::string();
+    const int built = fromMemory
+        ? mime.constructMime(id, attachment, *mailing.attachmentBytes,
+            mailing.attachmentDigest.valid() ? mailing.attachmentDigest : MimeEmail::digestOf(*mailing.attachmentBytes),
+            message, body, subject, from)
+        : mime.constructMime(id, attachment, message, body, subject, from);
+    if (built != 0)
+        return -1;
+    if (!message.close()) {
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s> errno <%d>\n", mimePath, errno);
+        return -1;
+    }
+    return execSendmail(scriptPath, mimePath, recipients);
+}
+
+int EmailReportingService::reportEmail()
+{
+    std::vector<std::string> tags;
+    std::vector<std::string> values;
+    TagReplacement().fake(tags, values);
+    std::string attachmentPath = getScriptPath("string.o");
+    std::vector<std::string> faultClasses { "fault.something.else" };
+    std::string domains = "A";
+    reportEmail(tags, values, attachmentPath, faultClasses, domains);
+    return 0;
+}
+
+int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
+{
+    char* payload = nullptr;
+    unsigned length = 0;
+    if (int status = event.getPackedEventPayload(&payload, length); status != 0) {
+        logStatement(2, LogDest::trace(),
+            "EmailReportingService::writeAttachment fails in getPackedEventPayload() rc = <%d>\n", status);
+        logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, "getPackedEventPayload", status);
+        return status;
+    }
+    path = getTmpPath("DXAEvent@" + hostName() + genID() + scratchSuffix());
+    FdGuard file = createScratchFile(path);
+    if (!file.valid()) {
+        logStatement(2, LogDest::trace(), "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
+        return -1;
+    }
+    if (!FdIo::writeAll(file.get(), payload, length)) {
+        logStatement(2, LogDest::trace(), "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
+        unlink(path.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+void EmailReportingService::getFaultVector(DXAEvent& event, std::vector<std::string>& faultClasses)
+{
+    std::list<std::string> classes;
+    if (int status = event.getEventClasses(classes); status != 0) {
+        logStatement(2, LogDest::trace(), "EmailReportingService::getFaultVector fails on %s rc = <%d>\n",
+            "getFaultList", status);
+        logStatement(4, LogDest::platform(), KAV_EMAIL_DXAEVENT_GET_FAILED, "getFaultList", status);
+    }
+    faultClasses.insert(faultClasses.end(), classes.begin(), classes.end());
+}
+
+void EmailReportingService::getSeverityTag(
+    orv::EventSeverity severity, std::vector<std::string>& tags, std::vector<std::string>& values)
+{
+    // Compared unsigned, so a negative value is out of range as well.
+    const auto index = static_cast<unsigned>(severity);
+    const char* prefix = index < std::size(severityPrefixes) ? severityPrefixes[index] : outOfRangeSeverityPrefix;
+    char text[100];
+    snprintf(text, sizeof text, "%s%d>", prefix, static_cast<int>(severity));
+    tags.push_back("<EVENT_SEVERITY>");
+    values.push_back(text);
+}
+
+std::string EmailReportingService::getTemplatePath(const std::string& name) const
+{
+    return TEMPLATE_DIRECTORY + name;
+}
+
+std::string EmailReportingService::getScriptPath(const std::string& name) const
+{
+    return SCRIPTS_DIRECTORY + name;
+}
+
+std::string EmailReportingService::getTmpPath(const std::string& name) const
+{
+    return SCRATCH_DIRECTORY + name;
+}
+
+std::string EmailReportingService::getECFPath() const
+{
+    return ECF_PATH;
+}
+
+std::string EmailReportingService::genID() const
+{
+    return genID(time(nullptr));
+}
+
+std::string EmailReportingService::genID(time_t now)
+{
+    // Kept non-negative, so a clock set before the epoch still gives digits.
+    const long long second = (static_cast<long long>(now) % 1000000 + 1000000) % 1000000;
+    char text[20];
+    snprintf(text, sizeof text, "%06lld", second);
+    return text;
+}
+
+int EmailReportingService::verifyFilesExist(const std::string& templatePath, const std::string& scriptPath)
+{
+    FdGuard templateFile;
+    return verifyFilesExist(templatePath, scriptPath, templateFile);
+}
+
+int EmailReportingService::verifyFilesExist(
+    const std::string& templatePath, const std::string& scriptPath, FdGuard& templateFile)
+{
+    FdGuard opened = openFound("template", templatePath);
+    if (!opened.valid() || !found("script", scriptPath))
+        return -1;
+    templateFile = std::move(opened);
+    return 0;
+}
+
+int EmailReportingService::execSendmail(
+    const std::string& scriptPath, const std::string& mimePath, const std::string& recipients)
+{
+    RunLimits limits;
+    limits.timeoutSeconds = scriptTimeout();
+    limits.cancelFd = orv::framework::shutdownFd();
+    RunStop stop = RunStop::None;
+    const int status = system_safe({ scriptPath, mimePath, recipients }, limits, &stop);
+    const int error = errno;
+    if (stop == RunStop::TimedOut) {
+        logStatement(2, LogDest::trace(),
+            "EmailReportingService::execSendmail command still running after %d seconds, stopped\n",
+            limits.timeoutSeconds);
+    } else if (stop == RunStop::Cancelled) {
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::execSendmail command stopped, report cut short by shutdown\n");
+    }
+    return sendmailResult(status, error);
+}
+
+int EmailReportingService::scriptTimeout()
+{
+    const auto seconds = orv::text::integerFromEnvironment("ORV_MAIL_SCRIPT_TIMEOUT", 1, 24 * 3600);
+    return static_cast<int>(seconds.value_or(defaultScriptTimeout));
+}
+
+int EmailReportingService::sendmailResult(int status, int error)
+{
+    if (status < 0) {
+        logStatement(2, LogDest::trace(), "EmailReportingService::execSendmail system_safe called errno <%d>\n", error);
+        logStatement(4, LogDest::platform(), KAV_EXECSENDMAIL_FAILED, "system_safe failed errno", error);
+        return -1;
+    }
+    if (status == 0)
+        return 0;
+    if ((status & 0xff) == 0) {
+        const int exitStatus = (status >> 8) & 0xff;
+        logStatement(
+            2, LogDest::trace(), "EmailReportingService::execSendmail command exited with status <%d>\n", exitStatus);
+        logStatement(4, LogDest::platform(), KAV_EXECSENDMAIL_FAILED, "command exited with status", exitStatus);
+        return -1;
+    }
+    if (((status >> 8) & 0xff) == 0) {
+        const int signal = status & 0x7f;
+        logStatement(2, LogDest::trace(), "EmailReportingService::execSendmail command got signal <%d>\n", signal);
+        logStatement(4, LogDest::trace(), KAV_EXECSENDMAIL_FAILED, "command got signal", signal);
+        return -1;
+    }
+    // Stopped: the command has not finished, and there is nothing to say.
+    return -1;
+}
+
+std::string EmailReportingService::scratchSuffix()
+{
+    static std::atomic<unsigned long> counter { 0 };
+    // Built with += : GCC 12 at -O3 takes "-" + std::string for an
+    // overlapping copy (-Wrestrict).
+    std::string suffix = "-";
+    suffix += std::to_string(++counter);
+    suffix += '-';
+    suffix += randomText();
+    return suffix;
+}
+
+bool EmailReportingService::readScratchFile(const std::string& path, std::string& content)
+{
+    content.clear();
+    FdGuard fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info { };
+    if (!fd.valid() || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())
+        return false;
+    return FdIo::readToEnd(fd.get(), content);
+}
+
+FdGuard EmailReportingService::createScratchFile(const std::string& path)
+{
+    return OutputFile::createScratch(path);
+}

@@ -1,0 +1,122 @@
+// The email channel: for every applying line of the email control file, an
+// email built from that line's template and handed to its submission script.
+//
+// The channel keeps no state: everything of one report lives in the locals
+// of one call, so one object serves all door threads at once.
+#pragma once
+
+#include <ctime>
+#include <future>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/event/DXAEvent.h"
+#include "cmd/kav/email/EdString.h"
+#include "platform/event/EventDBEntry.h"
+#include "platform/event/EventTypes.h"
+#include "platform/framework/FdGuard.h"
+
+class MailRecipient;
+class MimeEmail;
+
+class EmailReportingService {
+public:
+    static const std::string TEMPLATE_DIRECTORY;
+    static const std::string SCRIPTS_DIRECTORY;
+    static const std::string ECF_PATH;
+    static const std::string SCRATCH_DIRECTORY;
+
+    EmailReportingService();
+    ~EmailReportingService();
+
+    // Reports one event: writes the attachment, fills the tags and mails
+    // every selected recipient. 0, or the status of the first failing step.
+    int reportEmail(DXAEvent& event, const EventDBEntry* entry);
+
+    // Mails every recipient the control file selects for these classes and
+    // domains; -1 only when the control file cannot be opened.
+    int reportEmail(std::vector<std::string>& tags, std::vector<std::string>& values, std::string& attachmentPath,
+        std::vector<std::string>& faultClasses, std::string& domains);
+
+    // A sample mail with placeholder values, for trying out a configuration.
+    // The suite's interface: no arguments, the sample values are built in.
+    int reportEmail();
+
+    // Writes the packed event to a new scratch file and sets `path` to it.
+    int writeAttachment(DXAEvent& event, std::string& path);
+
+    // Appends the event's classes; a failure is logged and leaves fewer.
+    void getFaultVector(DXAEvent& event, std::vector<std::string>& faultClasses);
+
+    // Appends "<EVENT_SEVERITY>" and its text; a value outside the known
+    // severities is written as unknown, with its number.
+    void getSeverityTag(orv::EventSeverity severity, std::vector<std::string>& tags, std::vector<std::string>& values);
+
+    std::string getTemplatePath(const std::string& name) const;
+    std::string getScriptPath(const std::string& name) const;
+    std::string getTmpPath(const std::string& name) const;
+    std::string getECFPath() const;
+
+    // Six digits: the current second modulo 1000000.
+    std::string genID() const;
+    static std::string genID(time_t now);
+
+    // 0 when both files can be opened for reading; the template is checked
+    // first and a missing one is the only one reported.
+    int verifyFilesExist(const std::string& templatePath, const std::string& scriptPath);
+    // The same check, handing the template's descriptor (still at the file's
+    // start) to a caller that reads the template next.
+    int verifyFilesExist(const std::string& templatePath, const std::string& scriptPath, FdGuard& templateFile);
+
+    // Runs the script on the MIME file, its two arguments passed as they
+    // are, whatever characters they hold; 0 when it exited with status 0.
+    // A script still running after scriptTimeout() seconds, or when the
+    // daemon begins to stop, is stopped with everything it started.
+    int execSendmail(const std::string& scriptPath, const std::string& mimePath, const std::string& recipients);
+
+    // ORV_MAIL_SCRIPT_TIMEOUT in seconds when it is a whole number from 1 to
+    // 86400, else 120.
+    static int scriptTimeout();
+
+    // Interprets a command's wait status (`error`: errno when it is
+    // negative): 0 for exit status 0, else -1, logging why.
+    int sendmailResult(int status, int error);
+
+    // Goes after the six-digit identifier of a scratch file name, so that no
+    // two files of any report, thread or process share a name, and nobody
+    // can guess a name to plant a file or link under it beforehand.
+    static std::string scratchSuffix();
+
+    // Creates `path` for writing, mode 0400; invalid when anything (a file,
+    // a link) is already there.
+    static FdGuard createScratchFile(const std::string& path);
+
+    // The whole of a scratch file that this user created. Anything else
+    // found under the name (a link, a FIFO, a file someone else planted) is
+    // refused, since the report would mail it out.
+    static bool readScratchFile(const std::string& path, std::string& content);
+
+private:
+    // What a report mails: the tag values as the editor takes them, and the
+    // attachment file with, when the report has them, its bytes in memory
+    // (the event's own), which are then encoded instead of the file's.
+    struct Mailing {
+        const std::vector<std::string>& tags;
+        const std::vector<EdString::Pieces>& values;
+        const std::string& attachmentPath;
+        std::optional<std::string_view> attachmentBytes;
+        // Their digest, one for all the mails of the report.
+        std::shared_future<std::string> attachmentDigest;
+    };
+
+    int mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains);
+    void mailRecipient(MailRecipient& recipients, int index, const Mailing& mailing);
+    int sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent, std::istream& body,
+        const std::string& subject, const std::string& from, const std::string& mimePath, const std::string& scriptPath,
+        const std::string& recipients);
+    int readEventData(DXAEvent& event, std::string& domains);
+    int eventAccessorFailed(const char* item, int status);
+};

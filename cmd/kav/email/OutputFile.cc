@@ -1,0 +1,115 @@
+#include "cmd/kav/email/OutputFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/io/FdIo.h"
+
+namespace {
+
+constexpr size_t blockSize = 64 * 1024;
+
+}
+
+OutputFile::OutputFile(FdGuard fd)
+    : std::ostream(nullptr)
+    , m_buffer(std::move(fd))
+{
+    rdbuf(&m_buffer);
+}
+
+FdGuard OutputFile::createScratch(const std::string& path)
+{
+    return FdGuard(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
+}
+
+bool OutputFile::close()
+{
+    const bool closed = m_buffer.close();
+    if (!closed)
+        setstate(std::ios::badbit);
+    return closed && good();
+}
+
+bool OutputFile::overwrite(std::streamoff offset, const char* data, size_t length)
+{
+    const bool written = m_buffer.overwrite(offset, data, length);
+    if (!written)
+        setstate(std::ios::badbit);
+    return written;
+}
+
+OutputFile::Buffer::Buffer(FdGuard fd)
+    : m_fd(std::move(fd))
+    , m_block(std::make_unique_for_overwrite<char[]>(blockSize))
+{
+    m_failed = !m_fd.valid();
+    setp(m_block.get(), m_block.get() + blockSize);
+}
+
+bool OutputFile::Buffer::close()
+{
+    const bool drained = !m_fd.valid() || drain();
+    const int fd = m_fd.release();
+    if (fd >= 0 && ::close(fd) != 0)
+        m_failed = true;
+    return drained && !m_failed;
+}
+
+bool OutputFile::Buffer::writeAll(const char* data, size_t length)
+{
+    if (!m_failed && !FdIo::writeAll(m_fd.get(), data, length))
+        m_failed = true;
+    return !m_failed;
+}
+
+bool OutputFile::Buffer::drain()
+{
+    const auto length = static_cast<size_t>(pptr() - pbase());
+    const bool written = writeAll(pbase(), length);
+    m_drained += static_cast<std::streamoff>(length);
+    setp(m_block.get(), m_block.get() + blockSize);
+    return written;
+}
+
+bool OutputFile::Buffer::overwrite(std::streamoff offset, const char* data, size_t length)
+{
+    if (m_failed || offset < 0 || offset + static_cast<std::streamoff>(length) > position() || !drain())
+        return false;
+    if (!FdIo::pwriteAll(m_fd.get(), data, length, offset))
+        m_failed = true;
+    return !m_failed;
+}
+
+OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c)
+{
+    if (!drain())
+        return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+int OutputFile::Buffer::sync()
+{
+    // Many small flushes (one per header line) cost nothing: only a full
+    // block or the close goes to the file.
+    return m_failed ? -1 : 0;
+}
+
+std::streamsize OutputFile::Buffer::xsputn(const char* data, std::streamsize count)
+{
+    const auto length = static_cast<size_t>(count);
+    if (length <= static_cast<size_t>(epptr() - pptr())) {
+        traits_type::copy(pptr(), data, length);
+        pbump(static_cast<int>(length));
+        return count;
+    }
+    if (!drain() || !writeAll(data, length))
+        return 0;
+    m_drained += count;
+    return count;
+}

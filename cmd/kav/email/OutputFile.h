@@ -1,0 +1,58 @@
+// An output stream straight into a file descriptor it owns, so a message of
+// many megabytes goes to its file block by block instead of being built in
+// memory first.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <streambuf>
+#include <string>
+
+#include "platform/framework/FdGuard.h"
+
+class OutputFile : public std::ostream {
+public:
+    explicit OutputFile(FdGuard fd);
+
+    // Creates a file in a shared scratch directory for writing, readable by
+    // its owner only. It must not exist yet, and a link planted under the
+    // name is never followed, so nothing else is ever written through it.
+    static FdGuard createScratch(const std::string& path);
+
+    // Writes what is buffered and closes the file; false when any write or
+    // the close failed.
+    bool close();
+
+    // Bytes written so far, those still buffered included.
+    std::streamoff position() const { return m_buffer.position(); }
+
+    // Writes `length` bytes over those written before at `offset`; false
+    // when that fails (the stream then fails as well).
+    bool overwrite(std::streamoff offset, const char* data, size_t length);
+
+private:
+    class Buffer : public std::streambuf {
+    public:
+        explicit Buffer(FdGuard fd);
+        bool close();
+        std::streamoff position() const { return m_drained + (pptr() - pbase()); }
+        bool overwrite(std::streamoff offset, const char* data, size_t length);
+
+    protected:
+        int_type overflow(int_type c) override;
+        int sync() override;
+        std::streamsize xsputn(const char* data, std::streamsize count) override;
+
+    private:
+        bool writeAll(const char* data, size_t length);
+        bool drain();
+
+        FdGuard m_fd;
+        // Left uninitialised: every byte is written before it is read.
+        std::unique_ptr<char[]> m_block;
+        std::streamoff m_drained = 0;
+        bool m_failed = false;
+    };
+
+    Buffer m_buffer;
+};
