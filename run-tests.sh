@@ -66,5 +66,6 @@ cmake --build "$TSAN_BUILD_DIR" -j"$JOBS" --target $TSAN_TARGETS
 run_sanitized "$TSAN_BUILD_DIR" -R "$TSAN_TESTS" -E 'FaultTest\.FullTmp'
 
 # The fuzzers, each for FUZZ_SECONDS (60), in a clang build of their own
-# (build-fuzz); FUZZ=no skips them.
+# (build-fuzz), which also compiles every library and program for clang's
+# -Wthread-safety; FUZZ=no skips them.
 [ "${FUZZ:-yes}" = no ] || fuzz/run-fuzzers.sh

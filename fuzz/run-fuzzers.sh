@@ -1,5 +1,7 @@
 #!/bin/sh
-# Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-fuzz
+# Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-fuzz,
+# with every other library and program of ours beside them so that clang's
+# -Wthread-safety checks all the locking (warnings are errors here too),
 # and runs each for FUZZ_SECONDS (default 60) on a scratch copy of its
 # checked-in corpus, as many at once as there are cores. Any crash, leak,
 # timeout or broken property fails the run and names the input that caused
@@ -15,7 +17,7 @@ FUZZ_TARGETS=${FUZZ_TARGETS:-"event_codec door_request event_db control_file tem
 JOBS=$(nproc)
 
 CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD_DIR" -DKAV_FUZZ=ON -DKAV_WERROR=ON >/dev/null
-cmake --build "$FUZZ_BUILD_DIR" -j"$JOBS" --target fuzzers
+cmake --build "$FUZZ_BUILD_DIR" -j"$JOBS" --target fuzzers libraries_and_programs
 case $FUZZ_BUILD_DIR in
 /*) BIN=$FUZZ_BUILD_DIR/fuzz ;;
 *) BIN=$ROOT/$FUZZ_BUILD_DIR/fuzz ;;

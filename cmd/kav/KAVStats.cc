@@ -41,12 +41,10 @@ void KAVStats::channelReported(Channel channel)
 
 void KAVStats::channelFailed(Channel channel, const std::string& text)
 {
-    ChannelCounters& counters = m_channels[channel];
-    counters.failed.fetch_add(1, std::memory_order_relaxed);
+    m_channels[channel].failed.fetch_add(1, std::memory_order_relaxed);
     const time_t now = time(nullptr);
-    std::lock_guard lock(m_failureMutex);
-    counters.lastFailureTime = now;
-    counters.lastFailureText = text;
+    orv::base::MutexLock lock(m_failureMutex);
+    m_lastFailures[channel] = { now, text };
 }
 
 nlohmann::json KAVStats::snapshot() const
@@ -59,16 +57,16 @@ nlohmann::json KAVStats::snapshot() const
     result["unknownClass"] = m_unknownClass.load(std::memory_order_relaxed);
     result["badEvents"] = m_badEvents.load(std::memory_order_relaxed);
     nlohmann::json& channels = result["channels"];
-    std::lock_guard lock(m_failureMutex);
+    orv::base::MutexLock lock(m_failureMutex);
     for (int i = 0; i < ChannelCount; ++i) {
         const ChannelCounters& counters = m_channels[i];
+        const LastFailure& last = m_lastFailures[i];
         nlohmann::json& channel = channels[channelName(static_cast<Channel>(i))];
         channel["reported"] = counters.reported.load(std::memory_order_relaxed);
         channel["failed"] = counters.failed.load(std::memory_order_relaxed);
         channel["lastFailure"] = nullptr;
-        if (counters.lastFailureTime != 0)
-            channel["lastFailure"]
-                = { { "time", utcTime(counters.lastFailureTime) }, { "text", counters.lastFailureText } };
+        if (last.time != 0)
+            channel["lastFailure"] = { { "time", utcTime(last.time) }, { "text", last.text } };
     }
     return result;
 }

@@ -9,10 +9,11 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
-#include <mutex>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/base/Mutex.h"
 
 class KAVStats {
 public:
@@ -39,9 +40,10 @@ private:
     struct ChannelCounters {
         std::atomic<uint64_t> reported { 0 };
         std::atomic<uint64_t> failed { 0 };
-        // Guarded by m_failureMutex; lastFailureTime 0 means none yet.
-        time_t lastFailureTime = 0;
-        std::string lastFailureText;
+    };
+    struct LastFailure {
+        time_t time = 0; // 0: none yet
+        std::string text;
     };
 
     const std::chrono::steady_clock::time_point m_start;
@@ -49,5 +51,6 @@ private:
     std::atomic<uint64_t> m_unknownClass { 0 };
     std::atomic<uint64_t> m_badEvents { 0 };
     ChannelCounters m_channels[ChannelCount];
-    mutable std::mutex m_failureMutex;
+    mutable orv::base::Mutex m_failureMutex;
+    LastFailure m_lastFailures[ChannelCount] GUARDED_BY(m_failureMutex);
 };

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/framework/DoorEndpoint.h"
 #include "platform/framework/DoorService.h"
@@ -26,7 +27,7 @@ int DoorServer::registerObj(DoorService* service, int value)
 {
     if (service == nullptr)
         return EINVAL;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     if (m_shutDown)
         return EBUSY;
     if (m_services.count(value) != 0)
@@ -42,7 +43,7 @@ int DoorServer::doorCreate(const char* doorName, int value)
 {
     if (doorName == nullptr)
         return EINVAL;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     if (m_serving || m_shutDown)
         return EBUSY;
     auto service = m_services.find(value);
@@ -69,19 +70,19 @@ void DoorServer::doorInvocation()
 
 void DoorServer::setRequestTimeout(std::chrono::milliseconds timeout)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     m_requestTimeout = timeout;
 }
 
 void DoorServer::setDoorThreadCount(unsigned count)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     m_doorThreads = count;
 }
 
 void DoorServer::startServing()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     if (m_serving || m_shutDown)
         return;
     std::vector<RequestReader::Door> doors;
@@ -97,26 +98,36 @@ void DoorServer::startServing()
 
 void DoorServer::shutDown()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_shutDown)
-        return;
-    m_shutDown = true;
-    bool wasServing = m_serving;
-    lock.unlock();
+    std::unique_ptr<RequestReader> reader;
+    std::unique_ptr<DoorThreadPool> pool;
+    std::map<int, std::unique_ptr<DoorService>> services;
+    std::vector<Door> doors;
+    bool wasServing;
+    {
+        orv::base::MutexLock lock(m_mutex);
+        if (m_shutDown)
+            return;
+        m_shutDown = true;
+        wasServing = m_serving;
+        reader = std::move(m_reader);
+        pool = std::move(m_pool);
+        services = std::exchange(m_services, {});
+        doors = std::exchange(m_doors, {});
+    }
     // A call still running may use the server; the lock stays free for it.
-    if (m_reader)
-        m_reader->stop();
-    if (m_pool)
-        m_pool->finish();
-    m_pool.reset();
-    m_reader.reset();
-    for (Door& door : m_doors)
+    if (reader)
+        reader->stop();
+    if (pool)
+        pool->finish();
+    pool.reset();
+    reader.reset();
+    for (Door& door : doors)
         door.endpoint->stopListening();
-    while (!m_services.empty())
-        m_services.erase(m_services.begin());
-    for (Door& door : m_doors)
+    while (!services.empty())
+        services.erase(services.begin());
+    for (Door& door : doors)
         door.endpoint->remove();
-    m_doors.clear();
+    doors.clear();
     if (wasServing)
         logStatement(2, LogDest::trace(), "Door server: shut down.");
 }

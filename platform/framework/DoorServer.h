@@ -8,8 +8,9 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "platform/base/Mutex.h"
 
 class DoorEndpoint;
 class DoorService;
@@ -58,14 +59,16 @@ private:
     struct Door;
     void runCall(Invocation& call);
 
-    std::mutex m_mutex;
-    std::map<int, std::unique_ptr<DoorService>> m_services;
-    std::vector<Door> m_doors;
-    bool m_serving = false;
-    bool m_shutDown = false;
-    std::chrono::milliseconds m_requestTimeout = DEFAULT_REQUEST_TIMEOUT;
-    unsigned m_doorThreads = DEFAULT_DOOR_THREADS;
+    // shutDown() takes the services, doors, reader and pool out under the
+    // lock and ends them outside it, where a call still running may take it.
+    orv::base::Mutex m_mutex;
+    std::map<int, std::unique_ptr<DoorService>> m_services GUARDED_BY(m_mutex);
+    std::vector<Door> m_doors GUARDED_BY(m_mutex);
+    bool m_serving GUARDED_BY(m_mutex) = false;
+    bool m_shutDown GUARDED_BY(m_mutex) = false;
+    std::chrono::milliseconds m_requestTimeout GUARDED_BY(m_mutex) = DEFAULT_REQUEST_TIMEOUT;
+    unsigned m_doorThreads GUARDED_BY(m_mutex) = DEFAULT_DOOR_THREADS;
     std::atomic<unsigned> m_openConnections { 0 };
-    std::unique_ptr<DoorThreadPool> m_pool;
-    std::unique_ptr<RequestReader> m_reader;
+    std::unique_ptr<DoorThreadPool> m_pool GUARDED_BY(m_mutex);
+    std::unique_ptr<RequestReader> m_reader GUARDED_BY(m_mutex);
 };

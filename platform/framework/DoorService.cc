@@ -65,6 +65,6 @@ void DoorService::dispatch()
         methodDispatch();
         return;
     }
-    std::lock_guard<std::mutex> lock(m_oneAtATime);
+    orv::base::MutexLock lock(m_oneAtATime);
     methodDispatch();
 }

@@ -3,8 +3,9 @@
 // accessors below read the call that the calling thread is running.
 #pragma once
 
-#include <mutex>
 #include <vector>
+
+#include "platform/base/Mutex.h"
 
 class DoorService {
 public:
@@ -44,5 +45,6 @@ private:
     void dispatch();
 
     const bool m_concurrent;
-    std::mutex m_oneAtATime;
+    // Held through each call of an object that is not concurrent.
+    orv::base::Mutex m_oneAtATime;
 };

@@ -147,7 +147,7 @@ bool RequestReader::resume(uint64_t id, PendingRequest& request)
 {
     std::unique_ptr<PendingRequest> parked;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        orv::base::MutexLock lock(m_mutex);
         auto found = m_parked.find(id);
         // Dropped at its deadline meanwhile.
         if (found == m_parked.end())
@@ -176,7 +176,7 @@ bool RequestReader::resume(uint64_t id, PendingRequest& request)
 // that thread is done with it.
 void RequestReader::park(std::unique_ptr<PendingRequest> parked, uint64_t id)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     int op = id == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
     if (id == 0)
         id = ++m_lastId;
@@ -197,7 +197,7 @@ void RequestReader::timerFired()
     auto now = Clock::now();
     std::vector<std::unique_ptr<PendingRequest>> expired;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        orv::base::MutexLock lock(m_mutex);
         auto nextAt = Clock::time_point::max();
         for (auto it = m_parked.begin(); it != m_parked.end();) {
             if (it->second->deadline() <= now) {
@@ -223,8 +223,8 @@ void RequestReader::timerFired()
     }
 }
 
-// Called with m_mutex held. The timer is only ever brought forward here;
-// timerFired() sets it to the next deadline.
+// The timer is only ever brought forward here; timerFired() sets it to the
+// next deadline.
 void RequestReader::armTimer(Clock::time_point at)
 {
     if (at >= m_timerAt)
@@ -252,12 +252,11 @@ void RequestReader::watchDoor(size_t index)
 // timer looks again in a while.
 void RequestReader::pauseListening()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     m_listenPaused = true;
     armTimer(Clock::now() + CAP_RECHECK);
 }
 
-// Called with m_mutex held.
 void RequestReader::resumeListening()
 {
     m_listenPaused = false;

@@ -15,10 +15,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/base/Mutex.h"
 #include "platform/framework/FdGuard.h"
 #include "platform/framework/PendingRequest.h"
 
@@ -56,13 +56,13 @@ private:
 
     bool accept(size_t index, PendingRequest& request);
     bool settle(PendingRequest& request);
-    bool resume(uint64_t id, PendingRequest& request);
-    void park(std::unique_ptr<PendingRequest> parked, uint64_t id);
-    void timerFired();
-    void armTimer(Clock::time_point at);
+    bool resume(uint64_t id, PendingRequest& request) EXCLUDES(m_mutex);
+    void park(std::unique_ptr<PendingRequest> parked, uint64_t id) EXCLUDES(m_mutex);
+    void timerFired() EXCLUDES(m_mutex);
+    void armTimer(Clock::time_point at) REQUIRES(m_mutex);
     void watchDoor(size_t index);
-    void pauseListening();
-    void resumeListening();
+    void pauseListening() EXCLUDES(m_mutex);
+    void resumeListening() REQUIRES(m_mutex);
     bool admitting() const { return m_openCount.load(std::memory_order_relaxed) < MAX_CONNECTIONS; }
 
     std::vector<Door> m_doors;
@@ -73,10 +73,9 @@ private:
     FdGuard m_timer;
     std::atomic<bool> m_stop { false };
 
-    // Guards everything below.
-    std::mutex m_mutex;
-    std::map<uint64_t, std::unique_ptr<PendingRequest>> m_parked;
-    uint64_t m_lastId = 0;
-    Clock::time_point m_timerAt = Clock::time_point::max();
-    bool m_listenPaused = false;
+    orv::base::Mutex m_mutex;
+    std::map<uint64_t, std::unique_ptr<PendingRequest>> m_parked GUARDED_BY(m_mutex);
+    uint64_t m_lastId GUARDED_BY(m_mutex) = 0;
+    Clock::time_point m_timerAt GUARDED_BY(m_mutex) = Clock::time_point::max();
+    bool m_listenPaused GUARDED_BY(m_mutex) = false;
 };

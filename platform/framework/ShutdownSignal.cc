@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <mutex>
 
 #include "platform/framework/FdGuard.h"
 #include "platform/io/FdIo.h"

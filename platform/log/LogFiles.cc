@@ -41,7 +41,7 @@ std::string LogFiles::fileName(int index)
 
 void LogFiles::reopen()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     for (auto& slot : m_slots)
         slot = Slot {};
     m_dirKnown = false;
@@ -87,7 +87,7 @@ bool LogFiles::stillCurrent(int index, long long now)
 
 std::shared_ptr<LogFiles::OpenFile> LogFiles::fileFor(int index)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     if (m_slots[index].file && !stillCurrent(index, monotonicSeconds()))
         m_slots[index] = Slot {};
     if (!ensureOpen(index))

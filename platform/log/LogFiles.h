@@ -6,9 +6,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "platform/base/Mutex.h"
 
 class LogFiles {
 public:
@@ -52,12 +53,12 @@ private:
     };
 
     static std::string fileName(int index);
-    std::shared_ptr<OpenFile> fileFor(int index);
-    bool ensureOpen(int index);
-    bool stillCurrent(int index, long long now);
+    std::shared_ptr<OpenFile> fileFor(int index) EXCLUDES(m_mutex);
+    bool ensureOpen(int index) REQUIRES(m_mutex);
+    bool stillCurrent(int index, long long now) REQUIRES(m_mutex);
 
-    std::mutex m_mutex;
-    std::string m_dir;
-    bool m_dirKnown = false;
-    Slot m_slots[count];
+    orv::base::Mutex m_mutex;
+    std::string m_dir GUARDED_BY(m_mutex);
+    bool m_dirKnown GUARDED_BY(m_mutex) = false;
+    Slot m_slots[count] GUARDED_BY(m_mutex);
 };

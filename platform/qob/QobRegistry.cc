@@ -10,7 +10,7 @@ QobRegistry& QobRegistry::instance()
 
 QOBHandle QobRegistry::add(std::shared_ptr<QobSession> session)
 {
-    std::lock_guard lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     QOBHandle handle = ++m_lastHandle;
     m_sessions.emplace(handle, std::move(session));
     return handle;
@@ -18,14 +18,14 @@ QOBHandle QobRegistry::add(std::shared_ptr<QobSession> session)
 
 std::shared_ptr<QobSession> QobRegistry::find(QOBHandle handle)
 {
-    std::lock_guard lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     auto it = m_sessions.find(handle);
     return it == m_sessions.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<QobSession> QobRegistry::remove(QOBHandle handle)
 {
-    std::lock_guard lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     auto it = m_sessions.find(handle);
     if (it == m_sessions.end())
         return nullptr;
@@ -37,7 +37,7 @@ std::shared_ptr<QobSession> QobRegistry::remove(QOBHandle handle)
 std::vector<std::shared_ptr<QobSession>> QobRegistry::removeApp(const std::string& app)
 {
     std::vector<std::shared_ptr<QobSession>> removed;
-    std::lock_guard lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         if (it->second->app() == app) {
             removed.push_back(std::move(it->second));

@@ -4,10 +4,10 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/base/Mutex.h"
 #include "platform/qob/QobSession.h"
 #include "platform/qob/qobimapi.h"
 
@@ -30,9 +30,9 @@ public:
 private:
     QobRegistry() = default;
 
-    std::mutex m_mutex;
-    QOBHandle m_lastHandle = 0;
-    std::map<QOBHandle, std::shared_ptr<QobSession>> m_sessions;
+    orv::base::Mutex m_mutex;
+    QOBHandle m_lastHandle GUARDED_BY(m_mutex) = 0;
+    std::map<QOBHandle, std::shared_ptr<QobSession>> m_sessions GUARDED_BY(m_mutex);
 };
 
 }

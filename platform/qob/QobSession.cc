@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <thread>
 
 #include "platform/framework/PeerIo.h"
@@ -80,16 +79,18 @@ int exchange(int fd, const nlohmann::ordered_json& message, nlohmann::json& answ
 // registration that is never closed must not leave a thread to join, and
 // the thread outlives the session when a callback drops the last reference.
 struct QobSession::CommandChannel {
-    FdGuard fd; // closed by the thread as it ends, under `mutex`
+    // Closed by the thread as it ends, under `mutex`; the thread alone
+    // reads it without the lock, as nothing else changes it once it runs.
+    FdGuard fd;
     std::vector<std::pair<std::string, int (*)()>> callbacks;
     std::thread::id thread;
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool finished = false; // guarded by mutex
+    orv::base::Mutex mutex;
+    orv::base::CondVar ended;
+    bool finished GUARDED_BY(mutex) = false;
 
     void cut()
     {
-        std::lock_guard lock(mutex);
+        orv::base::MutexLock lock(mutex);
         if (fd.valid())
             ::shutdown(fd.get(), SHUT_RDWR);
     }
@@ -164,15 +165,15 @@ void QobSession::runCommands(std::shared_ptr<CommandChannel> channel)
                 callback.second();
         }
     }
-    std::lock_guard lock(channel->mutex);
+    orv::base::MutexLock lock(channel->mutex);
     channel->fd.reset();
     channel->finished = true;
-    channel->ended.notify_all();
+    channel->ended.notifyAll();
 }
 
 int QobSession::request(const nlohmann::ordered_json& message)
 {
-    std::lock_guard lock(m_requestMutex);
+    orv::base::MutexLock lock(m_requestMutex);
     if (m_broken)
         return QOB_PROXY_COMM_FAILURE;
     nlohmann::json answer;
@@ -185,7 +186,7 @@ int QobSession::request(const nlohmann::ordered_json& message)
 
 bool QobSession::broken()
 {
-    std::lock_guard lock(m_requestMutex);
+    orv::base::MutexLock lock(m_requestMutex);
     return m_broken;
 }
 
@@ -201,15 +202,16 @@ void QobSession::breakOff()
 void QobSession::stop()
 {
     {
-        std::lock_guard lock(m_requestMutex);
+        orv::base::MutexLock lock(m_requestMutex);
         if (m_requestFd.valid())
             ::shutdown(m_requestFd.get(), SHUT_RDWR);
     }
     m_channel->cut();
     if (m_channel->thread == std::this_thread::get_id())
         return;
-    std::unique_lock lock(m_channel->mutex);
-    m_channel->ended.wait(lock, [this] { return m_channel->finished; });
+    orv::base::MutexLock lock(m_channel->mutex);
+    while (!m_channel->finished)
+        m_channel->ended.wait(m_channel->mutex);
 }
 
 }

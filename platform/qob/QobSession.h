@@ -10,13 +10,13 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/base/Mutex.h"
 #include "platform/framework/Deadline.h"
 #include "platform/framework/FdGuard.h"
 
@@ -59,12 +59,12 @@ private:
 
     QobSession(std::string app, FdGuard requestFd, std::shared_ptr<CommandChannel> channel);
     static void runCommands(std::shared_ptr<CommandChannel> channel);
-    void breakOff(); // m_requestMutex held
+    void breakOff() REQUIRES(m_requestMutex);
 
     const std::string m_app;
-    std::mutex m_requestMutex;
-    FdGuard m_requestFd;
-    bool m_broken = false; // guarded by m_requestMutex
+    orv::base::Mutex m_requestMutex;
+    FdGuard m_requestFd GUARDED_BY(m_requestMutex);
+    bool m_broken GUARDED_BY(m_requestMutex) = false;
     std::shared_ptr<CommandChannel> m_channel;
 };
 

@@ -12,12 +12,12 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/base/Mutex.h"
 #include "platform/framework/DoorApplication.h"
 #include "platform/framework/DoorPath.h"
 #include "platform/framework/DoorService.h"
@@ -76,13 +76,14 @@ private:
             { "text", orv::text::toJsonText(frame.eventText()) },
         };
         std::string text = line.dump() + "\n";
-        std::lock_guard lock(m_mutex);
+        orv::base::MutexLock lock(m_mutex);
         fwrite(text.data(), 1, text.size(), m_out);
         fflush(m_out);
     }
 
-    std::mutex m_mutex;
-    FILE* m_out;
+    // Keeps each call's line whole in the file.
+    orv::base::Mutex m_mutex;
+    FILE* m_out PT_GUARDED_BY(m_mutex);
     int m_replyStatus;
     bool m_silent;
 };

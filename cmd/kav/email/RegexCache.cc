@@ -14,7 +14,7 @@ RegexCache::State& RegexCache::state()
 RegexCache::Expression RegexCache::compile(const std::string& pattern)
 {
     State& cache = state();
-    std::lock_guard<std::mutex> guard(cache.mutex);
+    orv::base::MutexLock guard(cache.mutex);
     if (auto found = cache.expressions.find(pattern); found != cache.expressions.end())
         return found->second;
     if (cache.expressions.size() >= CAPACITY)
@@ -29,7 +29,7 @@ RegexCache::Expression RegexCache::compile(const std::string& pattern)
 size_t RegexCache::size()
 {
     State& cache = state();
-    std::lock_guard<std::mutex> guard(cache.mutex);
+    orv::base::MutexLock guard(cache.mutex);
     return cache.expressions.size();
 }
 

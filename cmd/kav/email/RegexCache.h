@@ -8,9 +8,10 @@
 #include <regex.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
+
+#include "platform/base/Mutex.h"
 
 class RegexCache {
 public:
@@ -31,8 +32,8 @@ public:
 
 private:
     struct State {
-        std::mutex mutex;
-        std::unordered_map<std::string, Expression> expressions;
+        orv::base::Mutex mutex;
+        std::unordered_map<std::string, Expression> expressions GUARDED_BY(mutex);
     };
 
     static State& state();
