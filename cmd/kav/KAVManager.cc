@@ -4,6 +4,7 @@
 #include <new>
 
 #include "cmd/kav/ChannelOutcome.h"
+#include "cmd/kav/channel/ChannelFailure.h"
 #include "platform/event/DXAEvent.h"
 #include "cmd/kav/email/EmailReportingService.h"
 #include "platform/event/EventDB.h"
@@ -178,8 +179,7 @@ int KAVManager::receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string&
 {
     m_stats->eventReceived();
     if (event.getEventClass(eventClass) != 0) {
-        logStatement(4, LogDest::trace(), "getEventClass failed for DXAEvent object, reporting aborted.");
-        logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", "all");
+        reportClassUnreadable(nullptr);
         return -1;
     }
     logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; received for event reporting.", eventClass);

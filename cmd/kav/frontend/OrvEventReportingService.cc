@@ -40,8 +40,7 @@ void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntr
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
-        logStatement(4, LogDest::trace(), "getEventClass failed for DXAEvent object, ORV event reporting aborted.");
-        logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", channel);
+        reportClassUnreadable(channel);
         return;
     }
 

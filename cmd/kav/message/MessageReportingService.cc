@@ -37,8 +37,7 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
-        logStatement(4, LogDest::trace(), "getEventClass failed for DXAEvent object, message reporting aborted.");
-        logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, "unknown", channel);
+        reportClassUnreadable(channel);
         return;
     }
 

@@ -35,11 +35,6 @@ void abandon(const std::string& eventClass, LogFormat<> traceLine)
     failedAttempt(eventClass);
 }
 
-void classUnreadable()
-{
-    abandon("unknown", "getEventClass failed for DXAEvent object, remote reporting aborted.");
-}
-
 void entryItemUnreadable(const std::string& eventClass, const char* item)
 {
     reportGetFailed(eventClass, item, "EventDBEntry", channelWord);
@@ -256,7 +251,7 @@ void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEnt
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
-        classUnreadable();
+        reportClassUnreadable(channelWord);
         return;
     }
     if (proxySkipped(eventClass))
@@ -352,7 +347,7 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
-        classUnreadable();
+        reportClassUnreadable(channelWord);
         return;
     }
     msg->header.event = &msg->event;
@@ -429,7 +424,7 @@ void RemoteReportingService::buildData(DXAEvent& event, const EventDBEntry*, var
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
-        classUnreadable();
+        reportClassUnreadable(channelWord);
         return;
     }
     if (attachPayload(event, eventClass, msg))
