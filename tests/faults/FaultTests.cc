@@ -18,41 +18,28 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/e2e/DaemonSandbox.h"
+#include "tests/e2e/SandboxEvents.h"
 #include "platform/framework/DoorProtocol.h"
 #include "platform/event/EventCodec.h"
 #include "platform/framework/FdGuard.h"
 #include "platform/framework/SocketIo.h"
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-using namespace std::chrono_literals;
+using namespace sandbox;
 
 namespace {
 
-const std::string& config = sandboxConfigDir;
-const std::string& spool = sandboxSpoolDir;
 const std::string logDir = "/var/opt/KTRXORV/ORV/logs";
-const EnvChanges& withLibrary = withClientLibrary;
 
 const std::string badEventLine = "A DXAEvent object could not be created from the door call.";
 
-json entry(std::vector<std::string> channels)
+json entry(const std::vector<std::string>& channels)
 {
-    return { { "channels", channels }, { "severity", 5 }, { "priority", 1 }, { "reportingType", 0 },
-        { "reportingSubtype", "fault" }, { "messageNumber", 7001 }, { "args", { "{class}", "{code}" } } };
-}
-
-json event(const std::string& eventClass, const std::string& code)
-{
-    return { { "class", eventClass }, { "code", code }, { "type", "FAULT" }, { "timestamp", 1700000000 },
-        { "domainsAffected", "A" }, { "platformCSN", "0123" }, { "platformModel", "M15" }, { "diagEngName", "de" },
-        { "diagEngVersion", "1" }, { "classes", { eventClass } }, { "indictment", { "CPU0" } } };
+    return sampleEntry(channels, 5, 0, "fault");
 }
 
 std::vector<char> packed(const std::string& eventClass, const std::string& code)
 {
-    return orv::event::pack(orv::event::fromJson(event(eventClass, code)));
+    return packEvent(sampleEvent(eventClass, code));
 }
 
 FdGuard connectTo(const std::string& path)

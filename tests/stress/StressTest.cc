@@ -20,37 +20,25 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/e2e/DaemonSandbox.h"
-#include "platform/event/EventCodec.h"
+#include "tests/e2e/SandboxEvents.h"
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-using namespace std::chrono_literals;
+using namespace sandbox;
 
 namespace {
-
-const std::string& config = sandboxConfigDir;
-const std::string& spool = sandboxSpoolDir;
-const EnvChanges& withLibrary = withClientLibrary;
 
 constexpr int posters = 8;
 const std::vector<std::string> classes = { "stress.alarm", "stress.event", "stress.minor" };
 
 json entry(int reportingType, int severity)
 {
-    return { { "channels", { "message", "orvEvent", "remote", "email" } }, { "severity", severity }, { "priority", 1 },
-        { "reportingType", reportingType }, { "reportingSubtype", "stress" }, { "messageNumber", 7001 },
-        { "args", { "{class}", "{code}" } } };
+    return sampleEntry({ "message", "orvEvent", "remote", "email" }, severity, reportingType, "stress");
 }
 
 std::vector<char> packed(int number)
 {
     const std::string& eventClass = classes[static_cast<size_t>(number) % classes.size()];
-    json event = { { "class", eventClass }, { "code", "S" + std::to_string(number) }, { "type", "FAULT" },
-        { "timestamp", 1700000000 + number }, { "domainsAffected", number % 2 ? "AC" : "B" }, { "platformCSN", "0123" },
-        { "platformModel", "M15" }, { "diagEngName", "de" }, { "diagEngVersion", "1" }, { "classes", { eventClass } },
-        { "indictment", { "CPU0" } } };
-    return orv::event::pack(orv::event::fromJson(event));
+    return packEvent(
+        sampleEvent(eventClass, "S" + std::to_string(number), 1700000000 + number, number % 2 ? "AC" : "B"));
 }
 
 int streamLength()
