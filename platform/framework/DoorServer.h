@@ -11,11 +11,14 @@
 #include <mutex>
 #include <vector>
 
-class DoorEndpoint;
 class DoorService;
+
+namespace orv::framework {
+class DoorEndpoint;
 class DoorThreadPool;
 class Invocation;
 class RequestReader;
+}
 
 class DoorServer {
 public:
@@ -56,7 +59,7 @@ protected:
 
 private:
     struct Door;
-    void runCall(Invocation& call);
+    void runCall(orv::framework::Invocation& call);
 
     std::mutex m_mutex;
     std::map<int, std::unique_ptr<DoorService>> m_services;
@@ -66,6 +69,6 @@ private:
     std::chrono::milliseconds m_requestTimeout = DEFAULT_REQUEST_TIMEOUT;
     unsigned m_doorThreads = DEFAULT_DOOR_THREADS;
     std::atomic<unsigned> m_openConnections { 0 };
-    std::unique_ptr<DoorThreadPool> m_pool;
-    std::unique_ptr<RequestReader> m_reader;
+    std::unique_ptr<orv::framework::DoorThreadPool> m_pool;
+    std::unique_ptr<orv::framework::RequestReader> m_reader;
 };

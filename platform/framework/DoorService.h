@@ -6,6 +6,10 @@
 #include <mutex>
 #include <vector>
 
+namespace orv::framework {
+class Invocation;
+}
+
 class DoorService {
 public:
     // `concurrent`: the object may run several calls at once. When false,
@@ -40,7 +44,7 @@ public:
     bool concurrent() const { return m_concurrent; }
 
 private:
-    friend class Invocation;
+    friend class orv::framework::Invocation;
     void dispatch();
 
     const bool m_concurrent;

@@ -9,6 +9,11 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "platform/io/FdGuard.h"
+
+namespace orv::log {
 
 class LogFiles {
 public:
@@ -34,16 +39,13 @@ public:
 private:
     // Closed when the last writer using it is done.
     struct OpenFile {
-        OpenFile(int fd, long long inode)
-            : fd(fd)
+        OpenFile(io::FdGuard fd, long long inode)
+            : fd(std::move(fd))
             , inode(inode)
         {
         }
-        ~OpenFile();
-        OpenFile(const OpenFile&) = delete;
-        OpenFile& operator=(const OpenFile&) = delete;
 
-        int fd;
+        io::FdGuard fd;
         long long inode;
     };
     struct Slot {
@@ -61,3 +63,5 @@ private:
     bool m_dirKnown = false;
     Slot m_slots[count];
 };
+
+}

@@ -17,10 +17,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/framework/Deadline.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/Deadline.h"
+#include "platform/io/FdGuard.h"
 
-namespace qob {
+namespace orv::qob {
 
 struct Registration {
     std::string app;
@@ -57,13 +57,13 @@ public:
 private:
     struct CommandChannel;
 
-    QobSession(std::string app, FdGuard requestFd, std::shared_ptr<CommandChannel> channel);
+    QobSession(std::string app, io::FdGuard requestFd, std::shared_ptr<CommandChannel> channel);
     static void runCommands(std::shared_ptr<CommandChannel> channel);
     void breakOff(); // m_requestMutex held
 
     const std::string m_app;
     std::mutex m_requestMutex;
-    FdGuard m_requestFd;
+    io::FdGuard m_requestFd;
     bool m_broken = false; // guarded by m_requestMutex
     std::shared_ptr<CommandChannel> m_channel;
 };

@@ -23,6 +23,9 @@
 #include "tests/e2e/DaemonSandbox.h"
 #include "platform/event/EventCodec.h"
 
+using orv::framework::DoorClient;
+using orv::framework::DoorReply;
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 using namespace std::chrono_literals;

@@ -12,6 +12,8 @@
 #include <string>
 #include <unordered_map>
 
+namespace orv::email {
+
 class RegexCache {
 public:
     using Expression = std::shared_ptr<const regex_t>;
@@ -38,3 +40,5 @@ private:
     static State& state();
     static Expression compileNew(const std::string& pattern);
 };
+
+}
