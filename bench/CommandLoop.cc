@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     int failures = 0;
     auto began = std::chrono::steady_clock::now();
     for (int i = 0; i < runs; ++i)
-        if (system_safe(command, RunLimits {}) != 0)
+        if (system_safe(command, orv::process::RunLimits {}) != 0)
             ++failures;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     std::printf("runs=%d failures=%d mean_us=%.1f\n", runs, failures, seconds * 1e6 / runs);

@@ -23,6 +23,9 @@
 #include "platform/event/EventCodec.h"
 #include "bench/LatencySample.h"
 
+using orv::framework::DoorClient;
+using orv::framework::DoorReply;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -14,8 +14,13 @@
 
 #include "platform/framework/DoorPath.h"
 #include "platform/framework/DoorProtocol.h"
-#include "platform/framework/FdGuard.h"
-#include "platform/framework/SocketIo.h"
+#include "platform/io/FdGuard.h"
+#include "platform/io/SocketIo.h"
+
+using orv::framework::doorDirectory;
+using orv::framework::doorPath;
+using orv::framework::DoorProtocol;
+using orv::io::FdGuard;
 
 namespace {
 
@@ -31,14 +36,14 @@ void serveOne(int fd)
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
     DoorProtocol::RequestBytes header;
     DoorProtocol::Request request;
-    if (SocketIo::receiveAll(fd, header.data(), header.size()) != 0 || !DoorProtocol::decode(header, request)
+    if (orv::io::receiveAll(fd, header.data(), header.size()) != 0 || !DoorProtocol::decode(header, request)
         || request.length > DoorProtocol::MAX_PAYLOAD)
         return;
     std::vector<char> param(request.length);
-    if (SocketIo::receiveAll(fd, param.data(), param.size()) != 0)
+    if (orv::io::receiveAll(fd, param.data(), param.size()) != 0)
         return;
     auto reply = DoorProtocol::encode(DoorProtocol::Reply {});
-    SocketIo::sendAll(fd, reply.data(), reply.size());
+    orv::io::sendAll(fd, reply.data(), reply.size());
 }
 
 void acceptLoop(int listenFd)
@@ -60,7 +65,7 @@ int main()
     sockaddr_un address;
     FdGuard listenFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ::unlink(path.c_str());
-    if (SocketIo::unixAddress(path, address) != 0
+    if (orv::io::unixAddress(path, address) != 0
         || ::bind(listenFd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
         || ::listen(listenFd.get(), SOMAXCONN) != 0)
         return 1;

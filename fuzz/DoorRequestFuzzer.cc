@@ -22,10 +22,16 @@
 #include "platform/framework/DoorConnection.h"
 #include "platform/framework/DoorProtocol.h"
 #include "platform/framework/DoorService.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
 #include "fuzz/FuzzScratch.h"
 #include "platform/framework/Invocation.h"
 #include "platform/framework/PendingRequest.h"
+
+using orv::framework::DoorConnection;
+using orv::framework::DoorProtocol;
+using orv::framework::Invocation;
+using orv::framework::PendingRequest;
+using orv::io::FdGuard;
 
 namespace {
 

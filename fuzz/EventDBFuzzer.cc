@@ -19,6 +19,8 @@
 #include "fuzz/FuzzScratch.h"
 #include "fuzz/SampleEvent.h"
 
+using orv::event::SkippedEventDBEntry;
+
 namespace {
 
 void readEveryField(EventDBEntry& entry, DXAEvent& event)

@@ -9,7 +9,7 @@
 #include "cmd/kav/KAVStats.h"
 #include "platform/log/LogWatch.h"
 
-class ChannelOutcome : public LogWatch {
+class ChannelOutcome : public orv::log::LogWatch {
 public:
     static constexpr int failureLevel = 4;
 

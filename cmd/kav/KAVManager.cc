@@ -14,6 +14,8 @@
 #include "cmd/kav/frontend/OrvEventReportingService.h"
 #include "cmd/kav/remote/RemoteReportingService.h"
 
+using orv::event::SkippedEventDBEntry;
+
 namespace {
 
 constexpr unsigned reportEventMethod = 0;

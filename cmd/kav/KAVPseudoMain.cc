@@ -32,9 +32,9 @@ KAVPseudoMain::KAVPseudoMain()
 void KAVPseudoMain::setUpI18N()
 {
     setlocale(LC_ALL, "");
-    bindtextdomain(TEXT_DOMAIN_NAME, MESSAGE_DIR);
-    textdomain(TEXT_DOMAIN_NAME);
-    forgetTranslations();
+    bindtextdomain(orv::log::TEXT_DOMAIN_NAME, MESSAGE_DIR);
+    textdomain(orv::log::TEXT_DOMAIN_NAME);
+    orv::log::forgetTranslations();
 }
 
 Application* KAVPseudoMain::createApplicationObject()

@@ -10,6 +10,8 @@
 #include "cmd/kav/KAVStatsService.h"
 #include "platform/log/LogStatement.h"
 
+using orv::framework::KAV_STATS_DOOR;
+
 KAVWorkArea::KAVWorkArea()
     : WorkArea("KAVWorkArea")
 {

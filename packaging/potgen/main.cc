@@ -5,6 +5,10 @@
 #include "platform/log/MessageCatalog.h"
 #include "packaging/potgen/PotWriter.h"
 
+using orv::log::catalogBegin;
+using orv::log::catalogEnd;
+using orv::log::CatalogEntry;
+
 int main(int argc, char** argv)
 {
     if (argc != 2) {

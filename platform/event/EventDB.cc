@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/event/DXAEvent.h"
+#include "platform/io/FdGuard.h"
 #include "platform/io/FdIo.h"
 
 namespace {
@@ -54,13 +55,11 @@ std::string readFile(const std::string& path)
 {
     // Close-on-exec: a mail script started on another thread meanwhile
     // must not inherit the database file.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const orv::io::FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
         invalid(std::string("cannot open: ") + std::strerror(errno));
     std::string text;
-    const bool complete = FdIo::readToEnd(fd, text);
-    close(fd);
-    if (!complete)
+    if (!orv::io::readToEnd(fd.get(), text))
         invalid("cannot read");
     return text;
 }

@@ -12,12 +12,16 @@
 
 class DXAEvent;
 
+namespace orv::event {
+
 // An entry left out of the database, and why: the class as written in the
 // file and a short reason naming the key at fault.
 struct SkippedEventDBEntry {
     std::string eventClass;
     std::string reason;
 };
+
+}
 
 // Each entry is checked on its own: a faulty entry is left out (and listed
 // by skippedEntries()) while every other entry loads, so one typo cannot
@@ -41,9 +45,9 @@ public:
     int lookupEventDBEntry(DXAEvent& event, EventDBEntry*& entry);
 
     // The entries left out, in the order of their classes.
-    const std::vector<SkippedEventDBEntry>& skippedEntries() const { return m_skipped; }
+    const std::vector<orv::event::SkippedEventDBEntry>& skippedEntries() const { return m_skipped; }
 
 private:
     std::map<std::string, std::unique_ptr<EventDBEntry>> m_entries;
-    std::vector<SkippedEventDBEntry> m_skipped;
+    std::vector<orv::event::SkippedEventDBEntry> m_skipped;
 };

@@ -76,7 +76,7 @@ int EventDBEntry::getZEQArg(const unsigned index, DXAEvent& event, std::string& 
         return ENOENT;
     if (index >= m_fields.args->size())
         return EINVAL;
-    return ZEQArgTemplate::fill((*m_fields.args)[index], event, value);
+    return orv::event::ZEQArgTemplate::fill((*m_fields.args)[index], event, value);
 }
 
 int EventDBEntry::getEventSeverity(orv::EventSeverity& value) const

@@ -6,9 +6,9 @@
 #include "platform/event/DXAEvent.h"
 #include "platform/event/EventCodec.h"
 
-namespace {
+namespace orv::event {
 
-namespace key = orv::event::key;
+namespace {
 
 struct TextSource {
     const char* name;
@@ -100,4 +100,6 @@ int ZEQArgTemplate::fill(std::string_view text, DXAEvent& event, std::string& va
     }
     value = std::move(filled);
     return 0;
+}
+
 }

@@ -8,6 +8,8 @@
 
 class DXAEvent;
 
+namespace orv::event {
+
 class ZEQArgTemplate {
 public:
     // 0 and the filled text in `value`; ENOENT when the event lacks a member
@@ -19,3 +21,5 @@ private:
     // Lists are joined with single blanks, the timestamp is decimal seconds.
     static int memberText(const std::string& name, DXAEvent& event, std::string& text);
 };
+
+}

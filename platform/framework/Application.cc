@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "platform/log/LogStatement.h"
-#include "platform/framework/ShutdownSignal.h"
+#include "platform/io/ShutdownSignal.h"
 #include "platform/framework/SignalPipe.h"
 
 Application* theApplication = nullptr;
@@ -143,7 +143,7 @@ int Application::watchSignals()
     std::vector<int> signals { SIGTERM, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGHUP };
     signals.insert(signals.end(), m_extraSignals.begin(), m_extraSignals.end());
     try {
-        m_signals = std::make_unique<SignalPipe>(signals);
+        m_signals = std::make_unique<orv::framework::SignalPipe>(signals);
         return 0;
     } catch (const std::system_error& error) {
         logStatement(2, LogDest::trace(), "Event loop: signals not handled here: %s", error.what());
@@ -190,6 +190,6 @@ void Application::stopOnSignal(const char* name)
     logStatement(2, LogDest::trace(), "%s received: shutting down.", name);
     // Before the loop ends, so threads waiting on peers let go while the
     // door server drains.
-    orv::framework::requestShutdown();
+    orv::io::requestShutdown();
     terminateApplication();
 }

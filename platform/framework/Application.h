@@ -13,7 +13,9 @@
 
 #include "platform/framework/SelfPipe.h"
 
+namespace orv::framework {
 class SignalPipe;
+}
 
 class Application {
 public:
@@ -70,9 +72,9 @@ private:
     void ignoreSignal(const char* name);
     void stopOnSignal(const char* name);
 
-    SelfPipe m_stopPipe;
+    orv::framework::SelfPipe m_stopPipe;
     std::atomic<bool> m_stop { false };
-    std::unique_ptr<SignalPipe> m_signals;
+    std::unique_ptr<orv::framework::SignalPipe> m_signals;
     std::vector<int> m_extraSignals;
     std::string m_programName = "server";
     std::string m_commandArg;

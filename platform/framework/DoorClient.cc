@@ -5,9 +5,11 @@
 #include <cerrno>
 
 #include "platform/framework/DoorProtocol.h"
-#include "platform/framework/FdGuard.h"
-#include "platform/framework/PeerIo.h"
-#include "platform/framework/SocketIo.h"
+#include "platform/io/FdGuard.h"
+#include "platform/io/PeerIo.h"
+#include "platform/io/SocketIo.h"
+
+namespace orv::framework {
 
 DoorClient::DoorClient(std::string doorName)
     : m_path(doorPath(doorName))
@@ -15,7 +17,7 @@ DoorClient::DoorClient(std::string doorName)
 }
 
 int DoorClient::call(
-    unsigned methodId, const void* param, size_t length, DoorReply& reply, const Deadline& deadline) const
+    unsigned methodId, const void* param, size_t length, DoorReply& reply, const io::Deadline& deadline) const
 {
     reply = DoorReply {};
     if (length > DoorProtocol::MAX_PAYLOAD)
@@ -23,20 +25,20 @@ int DoorClient::call(
     if (param == nullptr && length > 0)
         return EINVAL;
     sockaddr_un address;
-    if (int rc = SocketIo::unixAddress(m_path, address))
+    if (int rc = io::unixAddress(m_path, address))
         return rc;
 
     // Non-blocking, so that every wait on the server can end at the deadline.
-    FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    io::FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid())
         return errno;
-    if (int rc = PeerIo::connect(fd.get(), address, deadline))
+    if (int rc = io::PeerIo::connect(fd.get(), address, deadline))
         return rc;
 
     auto header = DoorProtocol::encode(DoorProtocol::Request { methodId, static_cast<uint32_t>(length) });
-    int sent = PeerIo::sendAll(fd.get(), header.data(), header.size(), deadline);
+    int sent = io::PeerIo::sendAll(fd.get(), header.data(), header.size(), deadline);
     if (sent == 0 && length > 0)
-        sent = PeerIo::sendAll(fd.get(), param, length, deadline);
+        sent = io::PeerIo::sendAll(fd.get(), param, length, deadline);
     if (sent == ETIMEDOUT || sent == ECANCELED)
         return sent;
     // A server that refuses a call may close before taking all of it; its
@@ -47,10 +49,10 @@ int DoorClient::call(
     return received;
 }
 
-int DoorClient::receiveReply(int fd, DoorReply& reply, const Deadline& deadline) const
+int DoorClient::receiveReply(int fd, DoorReply& reply, const io::Deadline& deadline) const
 {
     DoorProtocol::ReplyBytes bytes;
-    if (int rc = PeerIo::receiveAll(fd, bytes.data(), bytes.size(), deadline))
+    if (int rc = io::PeerIo::receiveAll(fd, bytes.data(), bytes.size(), deadline))
         return rc;
     DoorProtocol::Reply header;
     if (!DoorProtocol::decode(bytes, header))
@@ -59,5 +61,7 @@ int DoorClient::receiveReply(int fd, DoorReply& reply, const Deadline& deadline)
         return header.outcome;
     reply.status = header.status;
     reply.data.resize(header.length);
-    return PeerIo::receiveAll(fd, reply.data.data(), reply.data.size(), deadline);
+    return io::PeerIo::receiveAll(fd, reply.data.data(), reply.data.size(), deadline);
+}
+
 }

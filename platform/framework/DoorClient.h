@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/framework/Deadline.h"
+#include "platform/io/Deadline.h"
 #include "platform/framework/DoorPath.h"
+
+namespace orv::framework {
 
 struct DoorReply {
     int status = 0; // what the service returned: 0 for doorReturn(), N for doorReturn(N)
@@ -25,12 +27,14 @@ public:
     // deadline, ECANCELED shutdown began, EPROTO garbled exchange, EIO the
     // service failed. The deadline covers the whole call, connect included.
     int call(unsigned methodId, const void* param, size_t length, DoorReply& reply,
-        const Deadline& deadline = Deadline()) const;
+        const io::Deadline& deadline = io::Deadline()) const;
 
     const std::string& path() const { return m_path; }
 
 private:
-    int receiveReply(int fd, DoorReply& reply, const Deadline& deadline) const;
+    int receiveReply(int fd, DoorReply& reply, const io::Deadline& deadline) const;
 
     std::string m_path;
 };
+
+}

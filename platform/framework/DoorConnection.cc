@@ -7,7 +7,9 @@
 #include <chrono>
 #include <utility>
 
-#include "platform/framework/SocketIo.h"
+#include "platform/io/SocketIo.h"
+
+namespace orv::framework {
 
 namespace {
 
@@ -72,7 +74,7 @@ void DoorConnection::refuse(int outcome) const
     DoorProtocol::Reply header;
     header.outcome = outcome;
     auto bytes = DoorProtocol::encode(header);
-    SocketIo::sendQuietly(m_fd.get(), bytes.data(), bytes.size());
+    io::sendQuietly(m_fd.get(), bytes.data(), bytes.size());
 }
 
 // The socket stays non-blocking: a reply that fits the socket buffer (all
@@ -82,5 +84,7 @@ int DoorConnection::reply(const DoorProtocol::Reply& header, const void* data) c
 {
     auto bytes = DoorProtocol::encode(header);
     iovec parts[2] = { { bytes.data(), bytes.size() }, { const_cast<void*>(data), header.length } };
-    return SocketIo::sendAllWithin(m_fd.get(), parts, header.length > 0 ? 2 : 1, REPLY_TIME);
+    return io::sendAllWithin(m_fd.get(), parts, header.length > 0 ? 2 : 1, REPLY_TIME);
+}
+
 }

@@ -9,7 +9,9 @@
 #include <atomic>
 
 #include "platform/framework/DoorProtocol.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
+
+namespace orv::framework {
 
 class DoorConnection {
 public:
@@ -38,6 +40,8 @@ public:
     int reply(const DoorProtocol::Reply& header, const void* data) const;
 
 private:
-    FdGuard m_fd;
+    io::FdGuard m_fd;
     std::atomic<unsigned>* m_openCount = nullptr;
 };
+
+}

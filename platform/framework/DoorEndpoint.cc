@@ -10,7 +10,9 @@
 
 #include "platform/framework/DoorPath.h"
 #include "platform/log/LogStatement.h"
-#include "platform/framework/SocketIo.h"
+#include "platform/io/SocketIo.h"
+
+namespace orv::framework {
 
 namespace {
 
@@ -42,7 +44,7 @@ int checkOwnership(const std::string& dir)
 }
 
 // Held while a door file is claimed or removed; the lock goes with the fd.
-int lockDirectory(const std::string& dir, FdGuard& lock)
+int lockDirectory(const std::string& dir, io::FdGuard& lock)
 {
     lock.reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!lock.valid())
@@ -57,11 +59,11 @@ int lockDirectory(const std::string& dir, FdGuard& lock)
 // ECONNREFUSED when nobody listens any more.
 int probe(const std::string& path)
 {
-    FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    io::FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid())
         return errno;
     sockaddr_un address;
-    SocketIo::unixAddress(path, address);
+    io::unixAddress(path, address);
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
         return 0;
     return errno == EINPROGRESS ? EAGAIN : errno;
@@ -93,7 +95,7 @@ int DoorEndpoint::open(const std::string& name)
 
 int DoorEndpoint::claim()
 {
-    FdGuard lock;
+    io::FdGuard lock;
     if (int rc = lockDirectory(m_dir, lock))
         return rc;
     if (int rc = clearStale())
@@ -121,11 +123,11 @@ int DoorEndpoint::clearStale() const
 
 int DoorEndpoint::listenAt()
 {
-    FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    io::FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid())
         return errno;
     sockaddr_un address;
-    SocketIo::unixAddress(m_path, address);
+    io::unixAddress(m_path, address);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return errno;
     struct stat st { };
@@ -147,9 +149,11 @@ void DoorEndpoint::remove()
     if (!m_bound)
         return;
     m_bound = false;
-    FdGuard lock;
+    io::FdGuard lock;
     lockDirectory(m_dir, lock);
     struct stat st { };
     if (::lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode)
         ::unlink(m_path.c_str());
+}
+
 }

@@ -10,7 +10,9 @@
 
 #include <string>
 
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
+
+namespace orv::framework {
 
 class DoorEndpoint {
 public:
@@ -36,7 +38,7 @@ private:
     int clearStale() const;
     int listenAt();
 
-    FdGuard m_listen;
+    io::FdGuard m_listen;
     std::string m_name;
     std::string m_dir;
     std::string m_path;
@@ -44,3 +46,5 @@ private:
     dev_t m_device = 0;
     ino_t m_inode = 0;
 };
+
+}

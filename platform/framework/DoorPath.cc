@@ -4,6 +4,9 @@
 
 const char* const KAV_DOOR = "kav";
 const char* const TEO_DOOR = "teo";
+
+namespace orv::framework {
+
 const char* const KAV_STATS_DOOR = "kav-stats";
 
 const char* const DEFAULT_DOOR_DIR = "/run/KTRXORV/doors";
@@ -26,4 +29,6 @@ bool validDoorName(const std::string& doorName)
     if (doorName.empty() || doorName == "." || doorName == "..")
         return false;
     return doorName.find('/') == std::string::npos;
+}
+
 }

@@ -8,6 +8,9 @@
 
 extern const char* const KAV_DOOR;
 extern const char* const TEO_DOOR;
+
+namespace orv::framework {
+
 // The daemon's counters, apart from its event door so that door stays as it is.
 extern const char* const KAV_STATS_DOOR;
 
@@ -18,3 +21,5 @@ std::string doorPath(const std::string& doorName);
 
 // A door name is one path component: not empty, no '/', not "." or "..".
 bool validDoorName(const std::string& doorName);
+
+}

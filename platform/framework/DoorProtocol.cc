@@ -1,5 +1,7 @@
 #include "platform/framework/DoorProtocol.h"
 
+namespace orv::framework {
+
 namespace {
 
 void put32(unsigned char* at, uint32_t value)
@@ -53,4 +55,6 @@ bool DoorProtocol::decode(const ReplyBytes& bytes, Reply& reply)
     reply.status = static_cast<int32_t>(get32(&bytes[8]));
     reply.length = get32(&bytes[12]);
     return reply.length <= MAX_PAYLOAD;
+}
+
 }

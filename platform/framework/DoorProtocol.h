@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace orv::framework {
+
 class DoorProtocol {
 public:
     static constexpr uint32_t REQUEST_MAGIC = 0x4b445251; // "KDRQ"
@@ -41,3 +43,5 @@ public:
     // False for a wrong magic or a length beyond MAX_PAYLOAD.
     static bool decode(const ReplyBytes& bytes, Reply& reply);
 };
+
+}

@@ -11,6 +11,11 @@
 #include "platform/log/LogStatement.h"
 #include "platform/framework/RequestReader.h"
 
+using orv::framework::DoorEndpoint;
+using orv::framework::DoorThreadPool;
+using orv::framework::Invocation;
+using orv::framework::RequestReader;
+
 struct DoorServer::Door {
     std::unique_ptr<DoorEndpoint> endpoint;
     DoorService* service;

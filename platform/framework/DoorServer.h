@@ -12,11 +12,14 @@
 
 #include "platform/base/Mutex.h"
 
-class DoorEndpoint;
 class DoorService;
+
+namespace orv::framework {
+class DoorEndpoint;
 class DoorThreadPool;
 class Invocation;
 class RequestReader;
+}
 
 class DoorServer {
 public:
@@ -57,7 +60,7 @@ protected:
 
 private:
     struct Door;
-    void runCall(Invocation& call);
+    void runCall(orv::framework::Invocation& call);
 
     // shutDown() takes the services, doors, reader and pool out under the
     // lock and ends them outside it, where a call still running may take it.
@@ -69,6 +72,6 @@ private:
     std::chrono::milliseconds m_requestTimeout GUARDED_BY(m_mutex) = DEFAULT_REQUEST_TIMEOUT;
     unsigned m_doorThreads GUARDED_BY(m_mutex) = DEFAULT_DOOR_THREADS;
     std::atomic<unsigned> m_openConnections { 0 };
-    std::unique_ptr<DoorThreadPool> m_pool GUARDED_BY(m_mutex);
-    std::unique_ptr<RequestReader> m_reader GUARDED_BY(m_mutex);
+    std::unique_ptr<orv::framework::DoorThreadPool> m_pool GUARDED_BY(m_mutex);
+    std::unique_ptr<orv::framework::RequestReader> m_reader GUARDED_BY(m_mutex);
 };

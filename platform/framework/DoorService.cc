@@ -5,6 +5,8 @@
 
 #include "platform/framework/Invocation.h"
 
+using orv::framework::Invocation;
+
 DoorService::DoorService(bool concurrent)
     : m_concurrent(concurrent)
 {

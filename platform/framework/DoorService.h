@@ -7,6 +7,10 @@
 
 #include "platform/base/Mutex.h"
 
+namespace orv::framework {
+class Invocation;
+}
+
 class DoorService {
 public:
     // `concurrent`: the object may run several calls at once. When false,
@@ -41,7 +45,7 @@ public:
     bool concurrent() const { return m_concurrent; }
 
 private:
-    friend class Invocation;
+    friend class orv::framework::Invocation;
     void dispatch();
 
     const bool m_concurrent;

@@ -6,6 +6,8 @@
 #include "platform/framework/PendingRequest.h"
 #include "platform/framework/RequestReader.h"
 
+namespace orv::framework {
+
 DoorThreadPool::DoorThreadPool(unsigned threads, RequestReader& reader, ThreadStart threadStart, Run run)
     : m_reader(reader)
     , m_threadStart(std::move(threadStart))
@@ -45,4 +47,6 @@ void DoorThreadPool::work()
         call.begin(request);
         m_run(call);
     }
+}
+
 }

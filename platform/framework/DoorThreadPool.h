@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+namespace orv::framework {
+
 class Invocation;
 class RequestReader;
 
@@ -32,3 +34,5 @@ private:
     Run m_run;
     std::vector<std::thread> m_threads;
 };
+
+}

@@ -8,6 +8,8 @@
 #include "platform/log/LogStatement.h"
 #include "platform/framework/PendingRequest.h"
 
+namespace orv::framework {
+
 namespace {
 
 thread_local Invocation* currentCall = nullptr;
@@ -114,4 +116,6 @@ void Invocation::answer()
     if (rc != 0)
         logStatement(
             2, LogDest::trace(), "Door call (method %u): reply not delivered: %s", m_method, std::strerror(rc));
+}
+
 }

@@ -9,6 +9,9 @@
 #include "platform/framework/DoorConnection.h"
 
 class DoorService;
+
+namespace orv::framework {
+
 class PendingRequest;
 
 class Invocation {
@@ -49,3 +52,5 @@ private:
     int m_status = 0;
     std::vector<char> m_reply;
 };
+
+}

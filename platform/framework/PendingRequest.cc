@@ -11,6 +11,8 @@
 #include "platform/io/FdIo.h"
 #include "platform/log/LogStatement.h"
 
+namespace orv::framework {
+
 namespace {
 
 // The parameter buffer grows by at most this much per read.
@@ -123,7 +125,7 @@ void PendingRequest::reserveWhole()
 
 PendingRequest::State PendingRequest::receive(void* at, size_t length, size_t& got)
 {
-    const ssize_t received = FdIo::retryInterrupted([&] { return ::recv(fd(), at, length, MSG_DONTWAIT); });
+    const ssize_t received = io::retryInterrupted([&] { return ::recv(fd(), at, length, MSG_DONTWAIT); });
     if (received > 0) {
         got = static_cast<size_t>(received);
         return State::Complete;
@@ -144,4 +146,6 @@ void PendingRequest::refuse(int outcome)
     if (outcome != 0)
         m_connection.refuse(outcome);
     m_connection.close();
+}
+
 }

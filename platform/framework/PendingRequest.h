@@ -14,6 +14,8 @@
 
 class DoorService;
 
+namespace orv::framework {
+
 class PendingRequest {
 public:
     using Clock = std::chrono::steady_clock;
@@ -65,3 +67,5 @@ private:
     size_t m_paramHave = 0;
     int m_dropOutcome = 0;
 };
+
+}

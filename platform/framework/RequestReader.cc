@@ -11,6 +11,8 @@
 
 #include "platform/log/LogStatement.h"
 
+namespace orv::framework {
+
 namespace {
 
 // While the connection cap holds accepting back, look again this often.
@@ -262,4 +264,6 @@ void RequestReader::resumeListening()
     m_listenPaused = false;
     for (size_t i = 0; i < m_doors.size(); ++i)
         watchDoor(i);
+}
+
 }

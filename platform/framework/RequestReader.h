@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "platform/base/Mutex.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
 #include "platform/framework/PendingRequest.h"
 
 class DoorService;
+
+namespace orv::framework {
 
 class RequestReader {
 public:
@@ -68,9 +70,9 @@ private:
     std::vector<Door> m_doors;
     std::chrono::milliseconds m_timeout;
     std::atomic<unsigned>& m_openCount;
-    FdGuard m_epoll;
-    FdGuard m_wake;
-    FdGuard m_timer;
+    io::FdGuard m_epoll;
+    io::FdGuard m_wake;
+    io::FdGuard m_timer;
     std::atomic<bool> m_stop { false };
 
     orv::base::Mutex m_mutex;
@@ -79,3 +81,5 @@ private:
     Clock::time_point m_timerAt GUARDED_BY(m_mutex) = Clock::time_point::max();
     bool m_listenPaused GUARDED_BY(m_mutex) = false;
 };
+
+}

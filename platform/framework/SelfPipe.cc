@@ -8,6 +8,8 @@
 
 #include "platform/io/FdIo.h"
 
+namespace orv::framework {
+
 SelfPipe::SelfPipe()
 {
     int fds[2];
@@ -27,11 +29,13 @@ void SelfPipe::postTo(int writeFd, unsigned char note)
 int SelfPipe::take() const
 {
     unsigned char note;
-    const ssize_t got = FdIo::retryInterrupted([&] { return ::read(m_read.get(), &note, 1); });
+    const ssize_t got = io::retryInterrupted([&] { return ::read(m_read.get(), &note, 1); });
     return got == 1 ? note : -1;
 }
 
 void SelfPipe::drain() const
 {
     while (take() >= 0) { }
+}
+
 }

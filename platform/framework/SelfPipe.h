@@ -2,7 +2,9 @@
 // from a signal handler; each byte written is one note for the loop.
 #pragma once
 
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
+
+namespace orv::framework {
 
 class SelfPipe {
 public:
@@ -22,6 +24,8 @@ public:
     void drain() const;
 
 private:
-    FdGuard m_read;
-    FdGuard m_write;
+    io::FdGuard m_read;
+    io::FdGuard m_write;
 };
+
+}

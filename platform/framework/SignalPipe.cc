@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <system_error>
 
+namespace orv::framework {
+
 namespace {
 
 std::atomic<int> writeFd { -1 };
@@ -48,4 +50,6 @@ void SignalPipe::restore()
         ::sigaction(saved.signal, &saved.action, nullptr);
     m_saved.clear();
     writeFd.store(-1);
+}
+
 }

@@ -9,6 +9,8 @@
 
 #include "platform/framework/SelfPipe.h"
 
+namespace orv::framework {
+
 class SignalPipe {
 public:
     // Throws std::system_error (EBUSY when another one is active).
@@ -31,3 +33,5 @@ private:
     SelfPipe m_pipe;
     std::vector<Saved> m_saved;
 };
+
+}

@@ -2,31 +2,37 @@
 
 #include <unistd.h>
 
+namespace orv::io {
+
+namespace {
+
 // A call that wrote nothing sets no errno; the caller is promised one.
-bool FdIo::succeeded(const Result& result)
+bool succeeded(const TransferResult& result)
 {
     if (result.error != 0)
         errno = result.error;
     return result.error == 0;
 }
 
-bool FdIo::writeAll(int fd, const void* data, size_t length)
+}
+
+bool writeAll(int fd, const void* data, size_t length)
 {
     const auto* bytes = static_cast<const char*>(data);
-    const Result result
+    const TransferResult result
         = transferAll(length, [&](size_t done, size_t left) { return ::write(fd, bytes + done, left); });
     return succeeded(result);
 }
 
-bool FdIo::pwriteAll(int fd, const void* data, size_t length, off_t offset)
+bool pwriteAll(int fd, const void* data, size_t length, off_t offset)
 {
     const auto* bytes = static_cast<const char*>(data);
-    const Result result = transferAll(length,
+    const TransferResult result = transferAll(length,
         [&](size_t done, size_t left) { return ::pwrite(fd, bytes + done, left, offset + static_cast<off_t>(done)); });
     return succeeded(result);
 }
 
-bool FdIo::readToEnd(int fd, std::string& text)
+bool readToEnd(int fd, std::string& text)
 {
     char block[16384];
     for (;;) {
@@ -37,4 +43,6 @@ bool FdIo::readToEnd(int fd, std::string& text)
             return true;
         text.append(block, static_cast<size_t>(n));
     }
+}
+
 }

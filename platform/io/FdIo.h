@@ -9,50 +9,48 @@
 #include <cstddef>
 #include <string>
 
-class FdIo {
-public:
-    struct Result {
-        size_t moved = 0;
-        // 0 once every byte moved; the errno value of a call that failed;
-        // ENODATA when a call moved nothing (end of file, a closed peer).
-        int error = 0;
-    };
+namespace orv::io {
 
-    // Repeats `call` while a signal interrupts it; the last call's result,
-    // with errno as that call left it.
-    template <typename Call> static auto retryInterrupted(Call call) -> decltype(call())
-    {
-        decltype(call()) result;
-        do
-            result = call();
-        while (result < 0 && errno == EINTR);
-        return result;
-    }
-
-    // Moves `length` bytes through `call(done, left)`, which moves at most
-    // `left` bytes starting `done` bytes in and returns what read(2) or
-    // write(2) would.
-    template <typename Call> static Result transferAll(size_t length, Call call)
-    {
-        Result result;
-        while (result.moved < length) {
-            const ssize_t n = retryInterrupted([&] { return call(result.moved, length - result.moved); });
-            if (n <= 0) {
-                result.error = n < 0 ? errno : ENODATA;
-                break;
-            }
-            result.moved += static_cast<size_t>(n);
-        }
-        return result;
-    }
-
-    // Each true once every byte is written; otherwise errno says why.
-    static bool writeAll(int fd, const void* data, size_t length);
-    static bool pwriteAll(int fd, const void* data, size_t length, off_t offset);
-    // Appends what is left of `fd`, up to its end, to `text`; false on a read
-    // error (errno says which).
-    static bool readToEnd(int fd, std::string& text);
-
-private:
-    static bool succeeded(const Result& result);
+struct TransferResult {
+    size_t moved = 0;
+    // 0 once every byte moved; the errno value of a call that failed;
+    // ENODATA when a call moved nothing (end of file, a closed peer).
+    int error = 0;
 };
+
+// Repeats `call` while a signal interrupts it; the last call's result,
+// with errno as that call left it.
+template <typename Call> auto retryInterrupted(Call call) -> decltype(call())
+{
+    decltype(call()) result;
+    do
+        result = call();
+    while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// Moves `length` bytes through `call(done, left)`, which moves at most
+// `left` bytes starting `done` bytes in and returns what read(2) or
+// write(2) would.
+template <typename Call> TransferResult transferAll(size_t length, Call call)
+{
+    TransferResult result;
+    while (result.moved < length) {
+        const ssize_t n = retryInterrupted([&] { return call(result.moved, length - result.moved); });
+        if (n <= 0) {
+            result.error = n < 0 ? errno : ENODATA;
+            break;
+        }
+        result.moved += static_cast<size_t>(n);
+    }
+    return result;
+}
+
+// Each true once every byte is written; otherwise errno says why.
+bool writeAll(int fd, const void* data, size_t length);
+bool pwriteAll(int fd, const void* data, size_t length, off_t offset);
+// Appends what is left of `fd`, up to its end, to `text`; false on a read
+// error (errno says which).
+bool readToEnd(int fd, std::string& text);
+
+}

@@ -17,6 +17,11 @@
 #include "platform/log/LogWatch.h"
 #include "platform/log/MessageCatalog.h"
 
+using orv::log::CatalogEntry;
+using orv::log::LogFiles;
+using orv::log::LogLine;
+using orv::log::LogWatch;
+
 MsgParts msgParts {};
 pthread_mutex_t msgPartsMutex = PTHREAD_MUTEX_INITIALIZER;
 int msgAction = 0;
@@ -95,12 +100,12 @@ std::string messageText(int id, va_list args)
         const char* format = va_arg(args, const char*);
         return format ? formatV(format, args) : std::string();
     }
-    const CatalogEntry* entry = catalogEntry(id);
+    const CatalogEntry* entry = orv::log::catalogEntry(id);
     if (!entry)
         return eventMessageWithoutEntry(id, args);
     std::string text = entry->name;
     text += ": ";
-    text += formatV(translatedText(*entry), args);
+    text += formatV(orv::log::translatedText(*entry), args);
     return text;
 }
 

@@ -12,6 +12,8 @@
 
 #include "platform/io/FdIo.h"
 
+namespace orv::log {
+
 namespace {
 
 constexpr const char* defaultLogDir = "/var/opt/KTRXORV/ORV/logs";
@@ -23,11 +25,6 @@ long long monotonicSeconds()
     return now.tv_sec;
 }
 
-}
-
-LogFiles::OpenFile::~OpenFile()
-{
-    close(fd);
 }
 
 std::string LogFiles::fileName(int index)
@@ -60,12 +57,12 @@ bool LogFiles::ensureOpen(int index)
     if (slot.file)
         return true;
     std::string path = m_dir + "/" + fileName(index);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640);
-    if (fd < 0)
+    io::FdGuard fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640));
+    if (!fd.valid())
         return false;
     struct stat st { };
-    fstat(fd, &st);
-    slot.file = std::make_shared<OpenFile>(fd, static_cast<long long>(st.st_ino));
+    fstat(fd.get(), &st);
+    slot.file = std::make_shared<OpenFile>(std::move(fd), static_cast<long long>(st.st_ino));
     slot.lastCheck = monotonicSeconds();
     return true;
 }
@@ -103,5 +100,7 @@ void LogFiles::append(int index, std::string_view line)
     if (!file)
         return;
     // A line that cannot be written is lost: there is nowhere to say so.
-    FdIo::writeAll(file->fd, line.data(), line.size());
+    io::writeAll(file->fd.get(), line.data(), line.size());
+}
+
 }

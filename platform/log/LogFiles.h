@@ -8,8 +8,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/base/Mutex.h"
+#include "platform/io/FdGuard.h"
+
+namespace orv::log {
 
 class LogFiles {
 public:
@@ -35,16 +39,13 @@ public:
 private:
     // Closed when the last writer using it is done.
     struct OpenFile {
-        OpenFile(int fd, long long inode)
-            : fd(fd)
+        OpenFile(io::FdGuard fd, long long inode)
+            : fd(std::move(fd))
             , inode(inode)
         {
         }
-        ~OpenFile();
-        OpenFile(const OpenFile&) = delete;
-        OpenFile& operator=(const OpenFile&) = delete;
 
-        int fd;
+        io::FdGuard fd;
         long long inode;
     };
     struct Slot {
@@ -62,3 +63,5 @@ private:
     bool m_dirKnown GUARDED_BY(m_mutex) = false;
     Slot m_slots[count] GUARDED_BY(m_mutex);
 };
+
+}

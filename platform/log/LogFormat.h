@@ -10,7 +10,7 @@
 
 #include "platform/log/MessageCatalog.h"
 
-namespace logformat {
+namespace orv::log::format {
 
 // What a printf conversion reads from the argument list, after the default
 // promotions (so char, short and bool arrive as int).
@@ -145,8 +145,8 @@ public:
     consteval LogFormat(const char (&text)[N])
         : m_text(text)
     {
-        if (!logformat::formatFits<Args...>(std::string_view(text, N - 1)))
-            logformat::logFormatDoesNotFitItsArguments();
+        if (!orv::log::format::formatFits<Args...>(std::string_view(text, N - 1)))
+            orv::log::format::logFormatDoesNotFitItsArguments();
     }
     constexpr const char* text() const { return m_text; }
 
@@ -161,11 +161,11 @@ public:
     consteval LogMessageId(int id)
         : m_id(id)
     {
-        const int index = catalogIndex(id);
+        const int index = orv::log::catalogIndex(id);
         if (index < 0)
-            logformat::logMessageIdentifierNotInTheCatalogue();
-        else if (!logformat::formatFits<Args...>(catalogdetail::messageCatalog[index].text))
-            logformat::logFormatDoesNotFitItsArguments();
+            orv::log::format::logMessageIdentifierNotInTheCatalogue();
+        else if (!orv::log::format::formatFits<Args...>(orv::log::detail::messageCatalog[index].text))
+            orv::log::format::logFormatDoesNotFitItsArguments();
     }
     constexpr int id() const { return m_id; }
 

@@ -9,6 +9,8 @@
 
 #include "platform/text/Utf8.h"
 
+namespace orv::log {
+
 namespace {
 
 void appendHex(std::string& out, unsigned char byte)
@@ -150,4 +152,6 @@ std::string LogLine::format(std::string_view text) const
     appendEscaped(line, text);
     line += '\n';
     return line;
+}
+
 }

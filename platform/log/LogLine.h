@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace orv::log {
+
 struct LogLine {
     timeval time;
     std::string_view tag;
@@ -24,3 +26,5 @@ struct LogLine {
 
 // `text` with control characters written as \n, \r, \t or \xHH.
 std::string escapeControlCharacters(std::string_view text);
+
+}

@@ -1,6 +1,6 @@
 #include "platform/log/LogStatement.h"
 
-namespace logdetail {
+namespace orv::log::detail {
 
 void stage(const LogSite& site)
 {

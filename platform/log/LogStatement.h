@@ -96,7 +96,7 @@ struct LogSite {
     SourcePosition where;
 };
 
-namespace logdetail {
+namespace orv::log::detail {
 
 template <typename T> auto vararg(const T& value)
 {
@@ -126,14 +126,14 @@ template <typename... Args> void emit(const LogSite& site, LogDest dest, int id,
 template <typename... Args>
 void logStatement(LogSite site, LogDest dest, LogFormat<std::type_identity_t<Args>...> format, const Args&... args)
 {
-    logdetail::emit(site, dest, 0, format.text(), args...);
+    orv::log::detail::emit(site, dest, 0, format.text(), args...);
 }
 
 // A catalogued message and the arguments its text takes.
 template <typename... Args>
 void logStatement(LogSite site, LogDest dest, LogMessageId<std::type_identity_t<Args>...> id, const Args&... args)
 {
-    logdetail::emit(site, dest, id.id(), args...);
+    orv::log::detail::emit(site, dest, id.id(), args...);
 }
 
 // An event message: the number the event database gives and its twenty texts.
@@ -141,5 +141,5 @@ template <typename... Args>
 void logStatement(LogSite site, LogDest dest, EventMessageNumber number, const Args&... args)
 {
     static_assert(sizeof...(Args) == 20, "an event message takes twenty texts");
-    logdetail::emit(site, dest, number.number, args...);
+    orv::log::detail::emit(site, dest, number.number, args...);
 }

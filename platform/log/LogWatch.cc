@@ -1,5 +1,7 @@
 #include "platform/log/LogWatch.h"
 
+namespace orv::log {
+
 namespace {
 
 thread_local LogWatch* threadWatch = nullptr;
@@ -36,4 +38,6 @@ LogWatch::EventOutput::EventOutput()
 LogWatch::EventOutput::~EventOutput()
 {
     threadEventOutput = m_wasEventOutput;
+}
+
 }

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace orv::log {
+
 class LogWatch {
 public:
     struct Line {
@@ -48,3 +50,5 @@ public:
 private:
     LogWatch* m_previous;
 };
+
+}

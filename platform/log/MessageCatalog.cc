@@ -5,9 +5,11 @@
 #include <atomic>
 #include <iterator>
 
+namespace orv::log {
+
 namespace {
 
-constexpr const auto& catalog = catalogdetail::messageCatalog;
+constexpr const auto& catalog = detail::messageCatalog;
 
 // dgettext looks at the environment and takes a lock on every call; a
 // running daemon's locale does not change, so each text is looked up once.
@@ -39,4 +41,6 @@ const CatalogEntry* catalogBegin()
 const CatalogEntry* catalogEnd()
 {
     return std::end(catalog);
+}
+
 }

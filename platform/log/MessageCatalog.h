@@ -7,13 +7,15 @@
 
 #include "platform/log/MessageIds.h"
 
+namespace orv::log {
+
 struct CatalogEntry {
     int id;
     const char* name;
     const char* text; // untranslated; looked up with dgettext at run time
 };
 
-namespace catalogdetail {
+namespace detail {
 
 #define ENTRY(id, text)                                                                                                \
     {                                                                                                                  \
@@ -76,7 +78,7 @@ static_assert(std::is_sorted(std::begin(messageCatalog), std::end(messageCatalog
 // pointers in a constant expression.
 constexpr int catalogIndex(int id)
 {
-    const auto& catalog = catalogdetail::messageCatalog;
+    const auto& catalog = detail::messageCatalog;
     size_t low = 0;
     size_t high = std::size(catalog);
     while (low < high) {
@@ -93,7 +95,7 @@ constexpr int catalogIndex(int id)
 inline const CatalogEntry* catalogEntry(int id)
 {
     const int index = catalogIndex(id);
-    return index < 0 ? nullptr : &catalogdetail::messageCatalog[index];
+    return index < 0 ? nullptr : &detail::messageCatalog[index];
 }
 
 // The entry's text in the current message locale. Looked up once and then
@@ -107,3 +109,5 @@ const CatalogEntry* catalogBegin();
 const CatalogEntry* catalogEnd();
 
 inline constexpr const char* TEXT_DOMAIN_NAME = "KTRX_VOTRA_CMD";
+
+}

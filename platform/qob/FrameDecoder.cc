@@ -2,7 +2,7 @@
 
 #include "platform/qob/QobFrame.h"
 
-namespace qob {
+namespace orv::qob {
 
 void FrameDecoder::append(const char* data, size_t length)
 {

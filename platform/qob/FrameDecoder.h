@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace qob {
+namespace orv::qob {
 
 class FrameDecoder {
 public:

@@ -4,7 +4,7 @@
 
 #include "platform/qob/qobimapi.h"
 
-namespace qob {
+namespace orv::qob {
 
 std::string proxySocketPath()
 {

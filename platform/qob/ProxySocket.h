@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace qob {
+namespace orv::qob {
 
 // $QOB_PROXY_SOCKET, or the default path when it is unset or empty.
 std::string proxySocketPath();

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "platform/framework/SocketIo.h"
+#include "platform/io/SocketIo.h"
 
-namespace qob {
+namespace orv::qob {
 
 std::string encodeFrame(std::string_view payload)
 {
@@ -28,19 +28,19 @@ bool writeFrame(int fd, std::string_view payload)
     if (payload.size() > maxFrameBytes)
         return false;
     std::string frame = encodeFrame(payload);
-    return SocketIo::sendAll(fd, frame.data(), frame.size()) == 0;
+    return io::sendAll(fd, frame.data(), frame.size()) == 0;
 }
 
 bool readFrame(int fd, std::string& payload)
 {
     unsigned char header[4];
-    if (SocketIo::receiveAll(fd, header, sizeof header) != 0)
+    if (io::receiveAll(fd, header, sizeof header) != 0)
         return false;
     size_t length = frameLength(header);
     if (length > maxFrameBytes)
         return false;
     payload.assign(length, '\0');
-    return SocketIo::receiveAll(fd, payload.data(), length) == 0;
+    return io::receiveAll(fd, payload.data(), length) == 0;
 }
 
 }

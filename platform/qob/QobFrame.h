@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace qob {
+namespace orv::qob {
 
 // Larger frames are refused: a corrupt or hostile length must not make the
 // reader allocate without bound.

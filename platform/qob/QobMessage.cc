@@ -3,7 +3,7 @@
 #include "platform/text/Base64.h"
 #include "platform/text/JsonText.h"
 
-namespace qob {
+namespace orv::qob {
 
 namespace {
 

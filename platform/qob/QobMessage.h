@@ -7,7 +7,7 @@
 
 #include "platform/qob/qobimapi.h"
 
-namespace qob {
+namespace orv::qob {
 
 int senddataRequest(const char* target, const QOB_Msg_Data* msg, nlohmann::ordered_json& request);
 int sendstatusRequest(const QOBComponentStatus* status, int count, nlohmann::ordered_json& request);

@@ -1,6 +1,6 @@
 #include "platform/qob/QobRegistry.h"
 
-namespace qob {
+namespace orv::qob {
 
 QobRegistry& QobRegistry::instance()
 {

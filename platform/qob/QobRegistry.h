@@ -11,7 +11,7 @@
 #include "platform/qob/QobSession.h"
 #include "platform/qob/qobimapi.h"
 
-namespace qob {
+namespace orv::qob {
 
 class QobRegistry {
 public:

@@ -5,13 +5,13 @@
 #include <cerrno>
 #include <thread>
 
-#include "platform/framework/PeerIo.h"
+#include "platform/io/PeerIo.h"
 #include "platform/qob/ProxySocket.h"
 #include "platform/qob/QobFrame.h"
-#include "platform/framework/SocketIo.h"
+#include "platform/io/SocketIo.h"
 #include "platform/qob/qobimapi.h"
 
-namespace qob {
+namespace orv::qob {
 
 namespace {
 
@@ -22,38 +22,38 @@ int failureCode(int error)
 }
 
 // Non-blocking, so that every wait on the proxy can end at its deadline.
-int connectToProxy(FdGuard& fd)
+int connectToProxy(io::FdGuard& fd)
 {
     sockaddr_un address {};
-    if (SocketIo::unixAddress(proxySocketPath(), address) != 0)
+    if (io::unixAddress(proxySocketPath(), address) != 0)
         return ENAMETOOLONG;
     fd.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid())
         return errno;
-    int rc = PeerIo::connect(fd.get(), address, Deadline(QobSession::stepTimeout()));
+    int rc = io::PeerIo::connect(fd.get(), address, io::Deadline(QobSession::stepTimeout()));
     if (rc != 0)
         fd.reset();
     return rc;
 }
 
-int writeFrame(int fd, const std::string& payload, const Deadline& deadline)
+int writeFrame(int fd, const std::string& payload, const io::Deadline& deadline)
 {
     if (payload.size() > maxFrameBytes)
         return EMSGSIZE;
     std::string frame = encodeFrame(payload);
-    return PeerIo::sendAll(fd, frame.data(), frame.size(), deadline);
+    return io::PeerIo::sendAll(fd, frame.data(), frame.size(), deadline);
 }
 
-int readFrame(int fd, std::string& payload, const Deadline& deadline)
+int readFrame(int fd, std::string& payload, const io::Deadline& deadline)
 {
     unsigned char header[4];
-    if (int rc = PeerIo::receiveAll(fd, header, sizeof header, deadline))
+    if (int rc = io::PeerIo::receiveAll(fd, header, sizeof header, deadline))
         return rc;
     size_t length = frameLength(header);
     if (length > maxFrameBytes)
         return EMSGSIZE;
     payload.assign(length, '\0');
-    return PeerIo::receiveAll(fd, payload.data(), length, deadline);
+    return io::PeerIo::receiveAll(fd, payload.data(), length, deadline);
 }
 
 // One request and its answer within one deadline: 0, or the errno value of
@@ -61,7 +61,7 @@ int readFrame(int fd, std::string& payload, const Deadline& deadline)
 // integer "rc").
 int exchange(int fd, const nlohmann::ordered_json& message, nlohmann::json& answer)
 {
-    const Deadline deadline(QobSession::stepTimeout());
+    const io::Deadline deadline(QobSession::stepTimeout());
     std::string text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     if (int rc = writeFrame(fd, text, deadline))
         return rc;
@@ -81,7 +81,7 @@ int exchange(int fd, const nlohmann::ordered_json& message, nlohmann::json& answ
 struct QobSession::CommandChannel {
     // Closed by the thread as it ends, under `mutex`; the thread alone
     // reads it without the lock, as nothing else changes it once it runs.
-    FdGuard fd;
+    io::FdGuard fd;
     std::vector<std::pair<std::string, int (*)()>> callbacks;
     std::thread::id thread;
     orv::base::Mutex mutex;
@@ -98,12 +98,12 @@ struct QobSession::CommandChannel {
 
 std::chrono::milliseconds QobSession::stepTimeout()
 {
-    return Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10));
+    return io::Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10));
 }
 
 int QobSession::open(const Registration& registration, std::shared_ptr<QobSession>& session)
 {
-    FdGuard requestFd;
+    io::FdGuard requestFd;
     if (int error = connectToProxy(requestFd))
         return failureCode(error);
 
@@ -135,7 +135,7 @@ int QobSession::open(const Registration& registration, std::shared_ptr<QobSessio
     return rc;
 }
 
-QobSession::QobSession(std::string app, FdGuard requestFd, std::shared_ptr<CommandChannel> channel)
+QobSession::QobSession(std::string app, io::FdGuard requestFd, std::shared_ptr<CommandChannel> channel)
     : m_app(std::move(app))
     , m_requestFd(std::move(requestFd))
     , m_channel(std::move(channel))
@@ -155,7 +155,7 @@ void QobSession::runCommands(std::shared_ptr<CommandChannel> channel)
     std::string text;
     // Commands come when the proxy likes: no deadline here. stop() ends the
     // wait by cutting the connection.
-    while (readFrame(channel->fd.get(), text, Deadline()) == 0) {
+    while (readFrame(channel->fd.get(), text, io::Deadline()) == 0) {
         nlohmann::json command = nlohmann::json::parse(text, nullptr, false);
         if (!command.is_object() || command.value("op", "") != "command")
             continue;

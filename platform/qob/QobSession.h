@@ -17,10 +17,10 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/base/Mutex.h"
-#include "platform/framework/Deadline.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/Deadline.h"
+#include "platform/io/FdGuard.h"
 
-namespace qob {
+namespace orv::qob {
 
 struct Registration {
     std::string app;
@@ -57,13 +57,13 @@ public:
 private:
     struct CommandChannel;
 
-    QobSession(std::string app, FdGuard requestFd, std::shared_ptr<CommandChannel> channel);
+    QobSession(std::string app, io::FdGuard requestFd, std::shared_ptr<CommandChannel> channel);
     static void runCommands(std::shared_ptr<CommandChannel> channel);
     void breakOff() REQUIRES(m_requestMutex);
 
     const std::string m_app;
     orv::base::Mutex m_requestMutex;
-    FdGuard m_requestFd GUARDED_BY(m_requestMutex);
+    io::FdGuard m_requestFd GUARDED_BY(m_requestMutex);
     bool m_broken GUARDED_BY(m_requestMutex) = false;
     std::shared_ptr<CommandChannel> m_channel;
 };

@@ -23,7 +23,7 @@ template <typename Body> int guarded(Body body)
     }
 }
 
-int checkCallbacks(const QOBCallback* callbacks, int count, qob::Registration& registration)
+int checkCallbacks(const QOBCallback* callbacks, int count, orv::qob::Registration& registration)
 {
     if (count < 0 || (count > 0 && !callbacks))
         return QOB_INVALID_CALLBACK;
@@ -41,24 +41,24 @@ int registerApplication(const char* appName, const char* appVersion, QOBHandle* 
     if (!appName || !*appName || !appVersion || !handle || options != 0 || reserved != 0
         || protocolVersion != supportedProtocol)
         return QOB_INVALID_PARAMETER;
-    qob::Registration registration { appName, appVersion, {} };
+    orv::qob::Registration registration { appName, appVersion, {} };
     if (int rc = checkCallbacks(callbacks, callbackCount, registration); rc != QOB_SUCCESS)
         return rc;
-    std::shared_ptr<qob::QobSession> session;
-    int rc = qob::QobSession::open(registration, session);
+    std::shared_ptr<orv::qob::QobSession> session;
+    int rc = orv::qob::QobSession::open(registration, session);
     if (!session)
         return rc;
     // The replaced registrations are stopped here, outside the registry's
     // lock: stopping waits for their command threads.
-    auto replaced = qob::QobRegistry::instance().removeApp(appName);
-    *handle = qob::QobRegistry::instance().add(std::move(session));
+    auto replaced = orv::qob::QobRegistry::instance().removeApp(appName);
+    *handle = orv::qob::QobRegistry::instance().add(std::move(session));
     return rc;
 }
 
 // Looks the registration up, then builds the request and sends it.
 template <typename Build> int sendRequest(QOBHandle handle, Build build)
 {
-    auto session = qob::QobRegistry::instance().find(handle);
+    auto session = orv::qob::QobRegistry::instance().find(handle);
     if (!session)
         return QOB_IM_NOT_REGISTERED;
     nlohmann::ordered_json request;
@@ -69,7 +69,7 @@ template <typename Build> int sendRequest(QOBHandle handle, Build build)
     // connections and thread, rather than when the caller gets round to
     // closing it (which it may never do).
     if (session->broken())
-        qob::QobRegistry::instance().remove(handle);
+        orv::qob::QobRegistry::instance().remove(handle);
     return rc;
 }
 
@@ -89,21 +89,21 @@ QOBReturnValues qob_register(const char* appName, const char* appVersion, QOBHan
 QOBReturnValues qob_senddata(QOBHandle handle, const char* target, QOB_Msg_Data* msg)
 {
     return static_cast<QOBReturnValues>(guarded([&] {
-        return sendRequest(handle, [&](auto& request) { return qob::senddataRequest(target, msg, request); });
+        return sendRequest(handle, [&](auto& request) { return orv::qob::senddataRequest(target, msg, request); });
     }));
 }
 
 int qob_sendstatus(QOBHandle handle, QOBComponentStatus* status, int count)
 {
     return guarded([&] {
-        return sendRequest(handle, [&](auto& request) { return qob::sendstatusRequest(status, count, request); });
+        return sendRequest(handle, [&](auto& request) { return orv::qob::sendstatusRequest(status, count, request); });
     });
 }
 
 QOBReturnValues qob_close(QOBHandle handle)
 {
     return static_cast<QOBReturnValues>(guarded([&] {
-        auto session = qob::QobRegistry::instance().remove(handle);
+        auto session = orv::qob::QobRegistry::instance().remove(handle);
         if (!session)
             return static_cast<int>(QOB_IM_NOT_REGISTERED);
         int rc = session->request({ { "op", "close" } });

@@ -2,9 +2,13 @@
 
 #include <cerrno>
 
-#include "platform/framework/Deadline.h"
+#include "platform/io/Deadline.h"
 #include "platform/framework/DoorClient.h"
 #include "platform/sendevent/OrvEventFrame.h"
+
+using orv::framework::DoorClient;
+using orv::framework::DoorReply;
+using orv::io::Deadline;
 
 OrvSendEvent::OrvSendEvent(const char* doorName, unsigned, unsigned)
     : m_doorName(doorName ? doorName : "")

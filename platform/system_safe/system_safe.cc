@@ -10,7 +10,12 @@
 
 #include <chrono>
 
+#include "platform/io/FdGuard.h"
+
 extern char** environ;
+
+using orv::process::RunLimits;
+using orv::process::RunStop;
 
 namespace {
 
@@ -95,26 +100,11 @@ private:
     int m_status;
 };
 
-// Owns a process descriptor, or nothing.
-class ProcessFd {
-public:
-    explicit ProcessFd(pid_t pid)
-        : m_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)))
-    {
-    }
-    ~ProcessFd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    ProcessFd(const ProcessFd&) = delete;
-    ProcessFd& operator=(const ProcessFd&) = delete;
-
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+// A descriptor of the process `pid`, or none (an old kernel).
+orv::io::FdGuard openProcess(pid_t pid)
+{
+    return orv::io::FdGuard(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+}
 
 int spawn(pid_t& child, const std::vector<std::string>& args)
 {
@@ -134,8 +124,8 @@ int spawn(pid_t& child, const std::vector<std::string>& args)
 
 // True once the child has ended (not reaped, so its process group cannot be
 // reused meanwhile), false at `deadline` or when `cancelFd` turned readable.
-bool waitForEnd(
-    pid_t child, const ProcessFd& process, Clock::time_point deadline, bool limited, int cancelFd, bool& cancelled)
+bool waitForEnd(pid_t child, const orv::io::FdGuard& process, Clock::time_point deadline, bool limited, int cancelFd,
+    bool& cancelled)
 {
     for (;;) {
         siginfo_t info {};
@@ -170,7 +160,7 @@ int reap(pid_t child)
 
 // SIGTERM to the whole group, SIGKILL to whatever is left once the leader
 // has ended or the grace time is over; the wait status the stop gave.
-int stopGroup(pid_t child, const ProcessFd& process, int graceMilliseconds)
+int stopGroup(pid_t child, const orv::io::FdGuard& process, int graceMilliseconds)
 {
     kill(-child, SIGTERM);
     bool unused = false;
@@ -207,7 +197,7 @@ int system_safe(const std::vector<std::string>& argv, const RunLimits& limits, R
         errno = status;
         return -1;
     }
-    const ProcessFd process(child);
+    const orv::io::FdGuard process = openProcess(child);
     bool cancelled = false;
     const bool limited = limits.timeoutSeconds > 0;
     if (waitForEnd(child, process, started + std::chrono::seconds(limits.timeoutSeconds), limited, limits.cancelFd,

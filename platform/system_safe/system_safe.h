@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace orv::process {
+
 // Why a run was stopped before the command ended by itself.
 enum class RunStop {
     None,
@@ -20,6 +22,8 @@ struct RunLimits {
     int graceMilliseconds = 2000;
 };
 
+}
+
 // Starts argv[0] directly with `argv` as its arguments (no shell in between;
 // a file without "#!" is run by /bin/sh, as the shell would) in a process
 // group of its own, with only descriptors 0, 1 and 2, default signal
@@ -31,4 +35,5 @@ struct RunLimits {
 //
 // The command's wait status (0 when it exited with status 0), or a negative
 // value with errno set when it could not be started or waited for.
-int system_safe(const std::vector<std::string>& argv, const RunLimits& limits, RunStop* stop = nullptr);
+int system_safe(
+    const std::vector<std::string>& argv, const orv::process::RunLimits& limits, orv::process::RunStop* stop = nullptr);

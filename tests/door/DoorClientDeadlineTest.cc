@@ -11,12 +11,17 @@
 #include <thread>
 #include <vector>
 
-#include "platform/framework/Deadline.h"
+#include "platform/io/Deadline.h"
 #include "platform/framework/DoorClient.h"
 #include "tests/door/DoorTestEnv.h"
-#include "platform/framework/ShutdownSignal.h"
+#include "platform/io/ShutdownSignal.h"
 
 using namespace std::chrono_literals;
+using orv::framework::DoorClient;
+using orv::framework::doorPath;
+using orv::framework::DoorReply;
+using orv::io::Deadline;
+using orv::io::FdGuard;
 
 namespace {
 
@@ -26,7 +31,7 @@ FdGuard silentDoor(const std::string& path, int backlog)
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address;
-    SocketIo::unixAddress(path, address);
+    orv::io::unixAddress(path, address);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
         || ::listen(fd.get(), backlog) != 0)
         fd.reset();
@@ -38,7 +43,7 @@ std::vector<FdGuard> fillQueue(const std::string& path)
 {
     std::vector<FdGuard> queued;
     sockaddr_un address;
-    SocketIo::unixAddress(path, address);
+    orv::io::unixAddress(path, address);
     for (int i = 0; i < 64; ++i) {
         FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
@@ -96,7 +101,7 @@ TEST_F(DoorClientDeadlineTest, ShutdownEndsACallWithoutDeadlineAtOnce)
     if (child == 0) {
         std::thread stopper([] {
             std::this_thread::sleep_for(200ms);
-            orv::framework::requestShutdown();
+            orv::io::requestShutdown();
         });
         Timed call = timedCall(Deadline());
         stopper.join();

@@ -17,6 +17,11 @@
 #include "tests/door/DoorTestEnv.h"
 
 using namespace std::chrono_literals;
+using orv::framework::DoorClient;
+using orv::framework::doorPath;
+using orv::framework::DoorProtocol;
+using orv::framework::DoorReply;
+using orv::io::FdGuard;
 
 namespace {
 
@@ -231,11 +236,11 @@ TEST_F(DoorServerTest, RequestsInPiecesAndLargeOnesAreServedWhole)
         std::this_thread::sleep_for(20ms);
     }
     DoorProtocol::ReplyBytes bytes;
-    ASSERT_EQ(SocketIo::receiveAll(caller.get(), bytes.data(), bytes.size()), 0);
+    ASSERT_EQ(orv::io::receiveAll(caller.get(), bytes.data(), bytes.size()), 0);
     DoorProtocol::Reply reply;
     ASSERT_TRUE(DoorProtocol::decode(bytes, reply));
     std::string echoed(reply.length, '\0');
-    ASSERT_EQ(SocketIo::receiveAll(caller.get(), echoed.data(), echoed.size()), 0);
+    ASSERT_EQ(orv::io::receiveAll(caller.get(), echoed.data(), echoed.size()), 0);
     EXPECT_EQ(echoed, param);
 
     std::string large(3 << 20, '\0');
@@ -298,7 +303,7 @@ TEST_F(DoorServerTest, DoorIsNotStolenFromALiveServerButTakenFromADeadOne)
     {
         FdGuard dead(::socket(AF_UNIX, SOCK_STREAM, 0));
         sockaddr_un address;
-        SocketIo::unixAddress(doorPath("stale"), address);
+        orv::io::unixAddress(doorPath("stale"), address);
         ASSERT_EQ(::bind(dead.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     }
     EXPECT_EQ(second.doorCreate("stale", 0), 0);
@@ -333,7 +338,7 @@ TEST_F(DoorServerTest, ClientTellsWhyACallFailed)
     std::filesystem::create_directory(doors);
     FdGuard listener(::socket(AF_UNIX, SOCK_STREAM, 0));
     sockaddr_un address;
-    SocketIo::unixAddress(doorPath("fake"), address);
+    orv::io::unixAddress(doorPath("fake"), address);
     ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(listener.get(), 2), 0);
     std::thread fake([&] {
@@ -342,8 +347,8 @@ TEST_F(DoorServerTest, ClientTellsWhyACallFailed)
         for (size_t length : { size_t(6), bytes.size() }) {
             FdGuard caller(::accept(listener.get(), nullptr, nullptr));
             char request[13];
-            SocketIo::receiveAll(caller.get(), request, sizeof request);
-            SocketIo::sendAll(caller.get(), bytes.data(), length);
+            orv::io::receiveAll(caller.get(), request, sizeof request);
+            orv::io::sendAll(caller.get(), bytes.data(), length);
         }
     });
     EXPECT_EQ(DoorClient("fake").call(ECHO, "x", 1, reply), EPROTO);

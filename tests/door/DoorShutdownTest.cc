@@ -12,6 +12,9 @@
 #include "tests/door/DoorTestEnv.h"
 
 using namespace std::chrono_literals;
+using orv::framework::DoorClient;
+using orv::framework::doorPath;
+using orv::framework::DoorReply;
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/framework/DoorProtocol.h"
-#include "platform/framework/FdGuard.h"
-#include "platform/framework/SocketIo.h"
+#include "platform/io/FdGuard.h"
+#include "platform/io/SocketIo.h"
 
 class DoorTestEnv : public ::testing::Test {
 protected:
@@ -27,11 +27,11 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(root); }
 
-    static FdGuard rawConnect(const std::string& path)
+    static orv::io::FdGuard rawConnect(const std::string& path)
     {
-        FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        orv::io::FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_un address;
-        SocketIo::unixAddress(path, address);
+        orv::io::unixAddress(path, address);
         if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             fd.reset();
         return fd;
@@ -40,7 +40,7 @@ protected:
     // The outcome in the server's reply, or -1 when it closed without one.
     static int readOutcome(int fd)
     {
-        DoorProtocol::ReplyBytes bytes;
+        orv::framework::DoorProtocol::ReplyBytes bytes;
         size_t have = 0;
         while (have < bytes.size()) {
             ssize_t got = ::recv(fd, bytes.data() + have, bytes.size() - have, 0);
@@ -48,8 +48,8 @@ protected:
                 return -1;
             have += static_cast<size_t>(got);
         }
-        DoorProtocol::Reply reply;
-        return DoorProtocol::decode(bytes, reply) ? reply.outcome : -1;
+        orv::framework::DoorProtocol::Reply reply;
+        return orv::framework::DoorProtocol::decode(bytes, reply) ? reply.outcome : -1;
     }
 
     std::string root;

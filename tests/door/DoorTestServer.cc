@@ -15,7 +15,7 @@
 #include "platform/framework/DoorApplication.h"
 #include "platform/framework/DoorService.h"
 #include "platform/framework/PseudoMain.h"
-#include "platform/framework/ShutdownSignal.h"
+#include "platform/io/ShutdownSignal.h"
 #include "platform/framework/WorkArea.h"
 
 namespace {
@@ -62,8 +62,8 @@ private:
     static bool waitForShutdown()
     {
         announceStart();
-        pollfd fd { orv::framework::shutdownFd(), POLLIN, 0 };
-        return ::poll(&fd, 1, 60000) == 1 && orv::framework::shutdownRequested();
+        pollfd fd { orv::io::shutdownFd(), POLLIN, 0 };
+        return ::poll(&fd, 1, 60000) == 1 && orv::io::shutdownRequested();
     }
 };
 

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <stdexcept>
 
+using orv::framework::DoorClient;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -60,7 +60,7 @@ public:
     long kavRssKiB() const;
     // A client of the daemon's door, for calls from this process. Sets
     // ORV_DOOR_DIR in this process: make clients before starting threads.
-    DoorClient kavClient() const;
+    orv::framework::DoorClient kavClient() const;
 
     // The front-end stand-in, outside the sandbox but on its door folder.
     bool startSink(const std::vector<std::string>& extraArgs = {});

@@ -9,6 +9,7 @@
 #include "cmd/kav/email/RegexCache.h"
 
 using List = std::vector<std::string>;
+using orv::email::RegexCache;
 
 TEST(EdString, ReplacesEveryOccurrenceAndMatchesAnywhere)
 {

@@ -10,6 +10,9 @@
 #include "cmd/kav/email/OutputFile.h"
 #include "tests/support/TempDir.h"
 
+using orv::email::OutputFile;
+using orv::io::FdGuard;
+
 namespace {
 
 std::string bytes(size_t count)

@@ -14,6 +14,8 @@
 #include "tests/email/LogCapture.h"
 #include "tests/support/TempDir.h"
 
+using orv::io::FdGuard;
+
 namespace {
 
 // A script in `dir` with the given shell body; returns its path.

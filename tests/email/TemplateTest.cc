@@ -8,6 +8,9 @@
 #include "tests/email/LogCapture.h"
 #include "tests/support/TempDir.h"
 
+using orv::email::InputFile;
+using orv::io::FdGuard;
+
 namespace {
 
 // The subject and the edited file of `text` filled with these tags.

@@ -15,6 +15,8 @@
 #include "platform/event/EventDB.h"
 #include "tests/event/EventTestData.h"
 
+using orv::event::SkippedEventDBEntry;
+
 namespace {
 
 // A database file that removes itself.

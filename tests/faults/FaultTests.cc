@@ -21,8 +21,13 @@
 #include "tests/e2e/SandboxEvents.h"
 #include "platform/framework/DoorProtocol.h"
 #include "platform/event/EventCodec.h"
-#include "platform/framework/FdGuard.h"
-#include "platform/framework/SocketIo.h"
+#include "platform/io/FdGuard.h"
+#include "platform/io/SocketIo.h"
+
+using orv::framework::DoorClient;
+using orv::framework::DoorProtocol;
+using orv::framework::DoorReply;
+using orv::io::FdGuard;
 
 using namespace sandbox;
 
@@ -46,7 +51,7 @@ FdGuard connectTo(const std::string& path)
 {
     FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address {};
-    if (!fd.valid() || SocketIo::unixAddress(path, address) != 0
+    if (!fd.valid() || orv::io::unixAddress(path, address) != 0
         || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return FdGuard();
     return fd;
@@ -76,9 +81,9 @@ FdGuard sendRaw(const std::string& door, unsigned method, uint32_t claimed, cons
     FdGuard fd = connectTo(door);
     DoorProtocol::RequestBytes header = DoorProtocol::encode(DoorProtocol::Request { method, claimed });
     if (fd.valid())
-        SocketIo::sendAll(fd.get(), header.data(), header.size());
+        orv::io::sendAll(fd.get(), header.data(), header.size());
     if (fd.valid() && !param.empty())
-        SocketIo::sendAll(fd.get(), param.data(), param.size());
+        orv::io::sendAll(fd.get(), param.data(), param.size());
     return fd;
 }
 
@@ -184,7 +189,7 @@ TEST_F(FaultTest, IdleAndHalfSentCallersAreDroppedWithoutStarvingEvents)
         ASSERT_TRUE(idle.back().valid());
         // Half of them send part of a header, or a header and part of the parameter.
         if (i % 2)
-            SocketIo::sendAll(idle.back().get(), header.data(), i % 4 == 1 ? 5 : header.size());
+            orv::io::sendAll(idle.back().get(), header.data(), i % 4 == 1 ? 5 : header.size());
     }
 
     // Real events from eight callers are served at once, though every
@@ -234,7 +239,7 @@ TEST_F(FaultTest, HostileDoorParametersAreRefusedAndServingGoesOn)
     EXPECT_TRUE(closedByServer(oversized.get(), 5s));
     // Not a door request at all.
     FdGuard garbled = connectTo(kavDoor());
-    SocketIo::sendAll(garbled.get(), "GET / HTTP/1.0\r\n\r\n", 18);
+    orv::io::sendAll(garbled.get(), "GET / HTTP/1.0\r\n\r\n", 18);
     EXPECT_TRUE(closedByServer(garbled.get(), 5s));
 
     // A flipped byte may leave an event that unpacks (a changed name or

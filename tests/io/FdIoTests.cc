@@ -67,7 +67,7 @@ TEST(FdIoTest, CarriesOnThroughInterruptionsAndShortTransfers)
 {
     const std::string source = "a line of text that takes many calls";
     std::string sink;
-    const FdIo::Result result = FdIo::transferAll(source.size(), ChoppyCall { sink, source });
+    const orv::io::TransferResult result = orv::io::transferAll(source.size(), ChoppyCall { sink, source });
     EXPECT_EQ(result.error, 0);
     EXPECT_EQ(result.moved, source.size());
     EXPECT_EQ(sink, source);
@@ -80,11 +80,11 @@ TEST(FdIoTest, StopsAtAFailureOrAnEndAndSaysHowFarItGot)
         errno = ENOSPC;
         return ++calls == 1 ? 4 : -1;
     };
-    FdIo::Result result = FdIo::transferAll(10, failsSecond);
+    orv::io::TransferResult result = orv::io::transferAll(10, failsSecond);
     EXPECT_EQ(result.moved, 4U);
     EXPECT_EQ(result.error, ENOSPC);
 
-    result = FdIo::transferAll(10, [](size_t done, size_t) -> ssize_t { return done == 0 ? 6 : 0; });
+    result = orv::io::transferAll(10, [](size_t done, size_t) -> ssize_t { return done == 0 ? 6 : 0; });
     EXPECT_EQ(result.moved, 6U);
     EXPECT_EQ(result.error, ENODATA);
 }
@@ -102,10 +102,10 @@ TEST(FdIoTest, PipeTransfersSurviveASignalStorm)
     {
         Interrupter storm;
         std::thread writer([&] {
-            written = FdIo::writeAll(fds[1], sent.data(), sent.size());
+            written = orv::io::writeAll(fds[1], sent.data(), sent.size());
             close(fds[1]);
         });
-        read = FdIo::readToEnd(fds[0], received);
+        read = orv::io::readToEnd(fds[0], received);
         writer.join();
     }
     close(fds[0]);
@@ -120,14 +120,14 @@ TEST(FdIoTest, PositionedWriteLandsAtItsOffsetAndReadToEndAppends)
     const std::string path = dir.path("file");
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(FdIo::writeAll(fd, "0123456789", 10));
-    ASSERT_TRUE(FdIo::pwriteAll(fd, "abc", 3, 4));
+    ASSERT_TRUE(orv::io::writeAll(fd, "0123456789", 10));
+    ASSERT_TRUE(orv::io::pwriteAll(fd, "abc", 3, 4));
     ASSERT_EQ(lseek(fd, 2, SEEK_SET), 2);
     std::string text = "<";
-    EXPECT_TRUE(FdIo::readToEnd(fd, text));
+    EXPECT_TRUE(orv::io::readToEnd(fd, text));
     EXPECT_EQ(text, "<23abc789");
     close(fd);
 
-    EXPECT_FALSE(FdIo::readToEnd(-1, text));
+    EXPECT_FALSE(orv::io::readToEnd(-1, text));
     EXPECT_EQ(errno, EBADF);
 }

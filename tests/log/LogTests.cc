@@ -18,6 +18,9 @@
 #include "tests/support/TempDir.h"
 #include "platform/log/LogStatement.h"
 
+using orv::log::escapeControlCharacters;
+using orv::log::LogLine;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -23,6 +23,8 @@
 #include "tests/e2e/SandboxEvents.h"
 
 using namespace sandbox;
+using orv::framework::DoorClient;
+using orv::framework::DoorReply;
 
 namespace {
 

@@ -17,10 +17,13 @@
 #include "platform/framework/DoorPath.h"
 #include "platform/framework/DoorService.h"
 #include "platform/event/EventCodec.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
 #include "tests/support/Process.h"
 #include "tests/event/RandomMembers.h"
 #include "tests/support/TempDir.h"
+
+using orv::framework::doorPath;
+using orv::io::FdGuard;
 
 namespace {
 

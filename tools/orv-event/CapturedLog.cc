@@ -6,6 +6,8 @@
 #include "platform/log/Log.h"
 #include "platform/log/LogFiles.h"
 
+using orv::log::LogFiles;
+
 CapturedLog::CapturedLog()
 {
     setenv("ORV_LOG_LEVEL", "0", 1);

@@ -8,7 +8,7 @@
 
 #include "platform/log/LogWatch.h"
 
-class CapturedLog : public LogWatch {
+class CapturedLog : public orv::log::LogWatch {
 public:
     struct Entry {
         int level;

@@ -20,6 +20,8 @@
 #include "tools/orv-event/OperatorCommands.h"
 #include "cmd/kav/email/RecipientInfo.h"
 
+using orv::event::SkippedEventDBEntry;
+
 namespace {
 
 constexpr const char* usage = "usage: orv-event check-config [--eventdb FILE] [--control-file FILE]\n";

@@ -14,6 +14,10 @@
 #include "tools/orv-event/OperatorCommands.h"
 #include "tools/orv-event/TimeoutOption.h"
 
+using orv::framework::DoorClient;
+using orv::framework::DoorReply;
+using orv::framework::KAV_STATS_DOOR;
+
 namespace {
 
 using nlohmann::json;

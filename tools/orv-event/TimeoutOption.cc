@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+using orv::io::Deadline;
+
 namespace orvevent {
 
 namespace {

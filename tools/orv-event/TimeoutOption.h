@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/framework/Deadline.h"
+#include "platform/io/Deadline.h"
 
 namespace orvevent {
 
@@ -14,6 +14,6 @@ namespace orvevent {
 void takeTimeoutOption(std::vector<std::string>& args);
 
 // A deadline for one door call: the --timeout given, 30 seconds without one.
-Deadline callDeadline();
+orv::io::Deadline callDeadline();
 
 }

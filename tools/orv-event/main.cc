@@ -19,6 +19,10 @@
 #include "tools/orv-event/OperatorCommands.h"
 #include "tools/orv-event/TimeoutOption.h"
 
+using orv::framework::DoorClient;
+using orv::framework::doorPath;
+using orv::framework::DoorReply;
+
 namespace {
 
 constexpr const char* usageText = "usage: orv-event post FILE.json\n"

@@ -52,7 +52,7 @@ bool parseFailures(const std::string& list, std::vector<std::pair<std::string, i
 
 bool ProxyOptions::parse(int argc, char** argv, ProxyOptions& options, std::string& error)
 {
-    options.socketPath = qob::proxySocketPath();
+    options.socketPath = orv::qob::proxySocketPath();
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (i + 1 >= argc) {

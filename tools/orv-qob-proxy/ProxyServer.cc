@@ -15,8 +15,10 @@
 
 #include "platform/qob/ProxySocket.h"
 #include "platform/qob/QobFrame.h"
-#include "platform/framework/SocketIo.h"
+#include "platform/io/SocketIo.h"
 #include "platform/qob/qobimapi.h"
+
+using orv::io::FdGuard;
 
 namespace {
 
@@ -45,7 +47,7 @@ bool ProxyServer::listenOnSocket()
 {
     std::string bound = m_socketPath + ".new" + std::to_string(getpid());
     sockaddr_un address {};
-    if (SocketIo::unixAddress(bound, address) != 0) {
+    if (orv::io::unixAddress(bound, address) != 0) {
         fprintf(stderr, "orv-qob-proxy: socket path too long: %s\n", m_socketPath.c_str());
         return false;
     }
@@ -71,7 +73,7 @@ bool ProxyServer::listenOnSocket()
 int ProxyServer::run()
 {
     try {
-        m_signals = std::make_unique<SignalPipe>(std::vector<int> { SIGUSR1, SIGTERM, SIGINT });
+        m_signals = std::make_unique<orv::framework::SignalPipe>(std::vector<int> { SIGUSR1, SIGTERM, SIGINT });
     } catch (const std::system_error& error) {
         fprintf(stderr, "orv-qob-proxy: cannot catch signals: %s\n", error.what());
         return 1;
@@ -196,7 +198,7 @@ void ProxyServer::handleCall(Client& client, const nlohmann::ordered_json& reque
 
 void ProxyServer::reply(Client& client, const nlohmann::ordered_json& answer)
 {
-    if (!qob::writeFrame(client.fd.get(), answer.dump()))
+    if (!orv::qob::writeFrame(client.fd.get(), answer.dump()))
         client.closing = true;
 }
 
@@ -216,7 +218,7 @@ void ProxyServer::sendStatusCommand()
     std::string command = nlohmann::ordered_json { { "op", "command" }, { "name", statusCommand } }.dump();
     for (auto& client : m_clients) {
         if (client->attachedTo && !client->closing && sessionLive(client->attachedTo)
-            && !qob::writeFrame(client->fd.get(), command))
+            && !orv::qob::writeFrame(client->fd.get(), command))
             client->closing = true;
     }
 }

@@ -16,7 +16,7 @@
 #include "tools/orv-qob-proxy/FailQueue.h"
 #include "platform/qob/FrameDecoder.h"
 #include "platform/framework/SignalPipe.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
 
 class ProxyServer {
 public:
@@ -30,8 +30,8 @@ public:
 
 private:
     struct Client {
-        FdGuard fd;
-        qob::FrameDecoder decoder;
+        orv::io::FdGuard fd;
+        orv::qob::FrameDecoder decoder;
         long session = 0; // request connection: its registration
         long attachedTo = 0; // command connection: the registration it serves
         bool closing = false;
@@ -55,8 +55,8 @@ private:
     CallLog& m_log;
     FailQueue& m_failures;
     const std::string m_hang;
-    std::unique_ptr<SignalPipe> m_signals;
-    FdGuard m_listener;
+    std::unique_ptr<orv::framework::SignalPipe> m_signals;
+    orv::io::FdGuard m_listener;
     std::vector<std::unique_ptr<Client>> m_clients;
     long m_lastSession = 0;
 };

@@ -24,7 +24,9 @@
 #include "platform/text/JsonText.h"
 #include "platform/log/Log.h"
 #include "platform/sendevent/OrvEventFrame.h"
-#include "platform/framework/ShutdownSignal.h"
+#include "platform/io/ShutdownSignal.h"
+
+using orv::framework::doorPath;
 
 namespace {
 
@@ -61,7 +63,7 @@ private:
     // Holds the call (and the caller) until the sink is stopped.
     static void waitForStop()
     {
-        pollfd stop { orv::framework::shutdownFd(), POLLIN, 0 };
+        pollfd stop { orv::io::shutdownFd(), POLLIN, 0 };
         while (poll(&stop, 1, -1) <= 0) { }
     }
 

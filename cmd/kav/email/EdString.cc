@@ -38,7 +38,7 @@ int EdString::refer(const std::vector<std::string>& newPatterns, const std::vect
 int EdString::compile()
 {
     for (size_t i = expressions.size(); i < patterns.size(); ++i) {
-        RegexCache::Expression compiled = RegexCache::compile(patterns[i]);
+        orv::email::RegexCache::Expression compiled = orv::email::RegexCache::compile(patterns[i]);
         if (!compiled)
             return -1;
         expressions.push_back(std::move(compiled));

@@ -64,7 +64,7 @@ private:
     std::deque<std::string> m_owned;
     std::vector<Pieces> replacements;
     std::vector<size_t> m_replacementSizes;
-    std::vector<RegexCache::Expression> expressions;
+    std::vector<orv::email::RegexCache::Expression> expressions;
     // Per pattern: true when it is printable ASCII without any character
     // that has a meaning in an extended expression, so that whatever it
     // matches are exactly its own bytes.

@@ -4,11 +4,15 @@
 #include <cstring>
 
 #include "cmd/kav/email/EdString.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
 #include "platform/io/FdIo.h"
 #include "cmd/kav/email/InputFile.h"
 #include "platform/log/LogStatement.h"
 #include "cmd/kav/email/OutputFile.h"
+
+using orv::email::InputFile;
+using orv::email::OutputFile;
+using orv::io::FdGuard;
 
 EditTemplate::EditTemplate() = default;
 
@@ -100,7 +104,7 @@ int EditTemplate::writeLines(const std::string& path)
     FdGuard file = OutputFile::createScratch(path);
     if (!file.valid())
         return -1;
-    bool failed = !FdIo::writeAll(file.get(), m_edited.data(), m_edited.size());
+    bool failed = !orv::io::writeAll(file.get(), m_edited.data(), m_edited.size());
     failed = close(file.release()) != 0 || failed;
     return failed ? -1 : 0;
 }

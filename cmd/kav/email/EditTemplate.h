@@ -30,14 +30,14 @@ public:
         const std::string& templatePath, const std::string& outputPath);
     // The same from a template the caller opened already.
     int processTagValues(const std::vector<std::string>& tags, const std::vector<EdString::Pieces>& values,
-        InputFile& templateFile, const std::string& outputPath);
+        orv::email::InputFile& templateFile, const std::string& outputPath);
 
     // The complete "Subject: ...\n" header line, or "" when the template
     // had no kept line.
     std::string getSubject() const;
 
     int readLines(const std::string& path);
-    int readLines(InputFile& file);
+    int readLines(orv::email::InputFile& file);
     // The number of the template line that was too long and so ended the
     // reading, 0 when every line fitted. Reports drop the rest silently;
     // a configuration check points at the line.

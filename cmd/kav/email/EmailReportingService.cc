@@ -25,9 +25,13 @@
 #include "cmd/kav/email/MimeEmail.h"
 #include "cmd/kav/email/OutputFile.h"
 #include "cmd/kav/email/RecipientInfo.h"
-#include "platform/framework/ShutdownSignal.h"
+#include "platform/io/ShutdownSignal.h"
 #include "cmd/kav/email/TagReplacement.h"
 #include "platform/system_safe/system_safe.h"
+
+using orv::email::InputFile;
+using orv::email::OutputFile;
+using orv::io::FdGuard;
 
 const std::string EmailReportingService::TEMPLATE_DIRECTORY = "/etc/opt/KTRXORV/ORV/config/templates/";
 const std::string EmailReportingService::SCRIPTS_DIRECTORY = "/etc/opt/KTRXORV/ORV/config/scripts/";
@@ -116,7 +120,7 @@ bool includesEvent(const MailRecipient& recipients, int count)
 
 std::string hostName()
 {
-    return systemHostName().value_or("UnknownHost");
+    return orv::email::systemHostName().value_or("UnknownHost");
 }
 
 std::string randomText()
@@ -232,7 +236,7 @@ int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::stri
         withDigest.attachmentDigest = MimeEmail::digestOf(*mailing.attachmentBytes);
     for (int i = 0; i < count; ++i) {
         // A stopping daemon starts no further script.
-        if (orv::framework::shutdownRequested()) {
+        if (orv::io::shutdownRequested()) {
             logStatement(2, LogDest::trace(),
                 "EmailReportingService::reportEmail cut short by shutdown, %d of %d recipients not mailed\n", count - i,
                 count);
@@ -340,7 +344,7 @@ int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
         logStatement(2, LogDest::trace(), "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
         return -1;
     }
-    if (!FdIo::writeAll(file.get(), payload, length)) {
+    if (!orv::io::writeAll(file.get(), payload, length)) {
         logStatement(2, LogDest::trace(), "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
         unlink(path.c_str());
         return -1;
@@ -424,17 +428,17 @@ int EmailReportingService::verifyFilesExist(
 int EmailReportingService::execSendmail(
     const std::string& scriptPath, const std::string& mimePath, const std::string& recipients)
 {
-    RunLimits limits;
+    orv::process::RunLimits limits;
     limits.timeoutSeconds = scriptTimeout();
-    limits.cancelFd = orv::framework::shutdownFd();
-    RunStop stop = RunStop::None;
+    limits.cancelFd = orv::io::shutdownFd();
+    orv::process::RunStop stop = orv::process::RunStop::None;
     const int status = system_safe({ scriptPath, mimePath, recipients }, limits, &stop);
     const int error = errno;
-    if (stop == RunStop::TimedOut) {
+    if (stop == orv::process::RunStop::TimedOut) {
         logStatement(2, LogDest::trace(),
             "EmailReportingService::execSendmail command still running after %d seconds, stopped\n",
             limits.timeoutSeconds);
-    } else if (stop == RunStop::Cancelled) {
+    } else if (stop == orv::process::RunStop::Cancelled) {
         logStatement(
             2, LogDest::trace(), "EmailReportingService::execSendmail command stopped, report cut short by shutdown\n");
     }
@@ -492,7 +496,7 @@ bool EmailReportingService::readScratchFile(const std::string& path, std::string
     struct stat info { };
     if (!fd.valid() || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())
         return false;
-    return FdIo::readToEnd(fd.get(), content);
+    return orv::io::readToEnd(fd.get(), content);
 }
 
 FdGuard EmailReportingService::createScratchFile(const std::string& path)

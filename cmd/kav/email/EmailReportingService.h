@@ -17,7 +17,7 @@
 #include "cmd/kav/email/EdString.h"
 #include "platform/event/EventDBEntry.h"
 #include "platform/event/EventTypes.h"
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
 
 class MailRecipient;
 class MimeEmail;
@@ -69,7 +69,8 @@ public:
     int verifyFilesExist(const std::string& templatePath, const std::string& scriptPath);
     // The same check, handing the template's descriptor (still at the file's
     // start) to a caller that reads the template next.
-    int verifyFilesExist(const std::string& templatePath, const std::string& scriptPath, FdGuard& templateFile);
+    int verifyFilesExist(
+        const std::string& templatePath, const std::string& scriptPath, orv::io::FdGuard& templateFile);
 
     // Runs the script on the MIME file, its two arguments passed as they
     // are, whatever characters they hold; 0 when it exited with status 0.
@@ -92,7 +93,7 @@ public:
 
     // Creates `path` for writing, mode 0400; invalid when anything (a file,
     // a link) is already there.
-    static FdGuard createScratchFile(const std::string& path);
+    static orv::io::FdGuard createScratchFile(const std::string& path);
 
     // The whole of a scratch file that this user created. Anything else
     // found under the name (a link, a FIFO, a file someone else planted) is

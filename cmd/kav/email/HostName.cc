@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+namespace orv::email {
+
 std::optional<std::string> systemHostName()
 {
     // One byte more than gethostname may fill, so the name always ends.
@@ -9,4 +11,6 @@ std::optional<std::string> systemHostName()
     if (gethostname(name, sizeof name - 1) != 0)
         return std::nullopt;
     return std::string(name);
+}
+
 }

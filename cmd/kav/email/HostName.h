@@ -5,5 +5,9 @@
 #include <optional>
 #include <string>
 
+namespace orv::email {
+
 // The host name, or nothing when the system cannot give it.
 std::optional<std::string> systemHostName();
+
+}

@@ -6,6 +6,8 @@
 
 #include "platform/io/FdIo.h"
 
+namespace orv::email {
+
 namespace {
 
 // Large enough that a multi-megabyte attachment costs few system calls.
@@ -26,7 +28,7 @@ InputFile::InputFile(const std::string& path, int flags)
     open(path, flags);
 }
 
-InputFile::InputFile(FdGuard fd)
+InputFile::InputFile(io::FdGuard fd)
     : InputFile()
 {
     const int adopted = fd.release();
@@ -64,7 +66,7 @@ InputFile::Buffer::int_type InputFile::Buffer::underflow()
         return traits_type::to_int_type(*gptr());
     if (!m_fd.valid())
         return traits_type::eof();
-    const ssize_t n = FdIo::retryInterrupted([this] { return ::read(m_fd.get(), m_block.get(), blockSize); });
+    const ssize_t n = io::retryInterrupted([this] { return ::read(m_fd.get(), m_block.get(), blockSize); });
     if (n <= 0)
         return traits_type::eof();
     setg(m_block.get(), m_block.get(), m_block.get() + n);
@@ -93,4 +95,6 @@ InputFile::Buffer::pos_type InputFile::Buffer::seekoff(
 InputFile::Buffer::pos_type InputFile::Buffer::seekpos(pos_type position, std::ios_base::openmode mode)
 {
     return seekoff(off_type(position), std::ios_base::beg, mode);
+}
+
 }

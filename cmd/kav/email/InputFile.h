@@ -9,7 +9,9 @@
 #include <streambuf>
 #include <string>
 
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
+
+namespace orv::email {
 
 class InputFile : public std::istream {
 public:
@@ -22,7 +24,7 @@ public:
     // `flags` are added to O_RDONLY | O_CLOEXEC (O_NOFOLLOW, O_NONBLOCK).
     explicit InputFile(const std::string& path, int flags = 0);
     // Reads a file opened already (say, to check what it is) from its start.
-    explicit InputFile(FdGuard fd);
+    explicit InputFile(io::FdGuard fd);
 
     bool open(const std::string& path, int flags = 0);
     bool is_open() const { return m_buffer.fd() >= 0; }
@@ -41,10 +43,12 @@ private:
         pos_type seekpos(pos_type position, std::ios_base::openmode mode) override;
 
     private:
-        FdGuard m_fd;
+        io::FdGuard m_fd;
         // Left uninitialised: every byte is written before it is read.
         std::unique_ptr<char[]> m_block;
     };
 
     Buffer m_buffer;
 };
+
+}

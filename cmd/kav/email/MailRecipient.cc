@@ -52,8 +52,8 @@ RecipientInfo MailRecipient::getRecipientInfo(int index) const
 int MailRecipient::nextECFLine(std::string& line)
 {
     line.clear();
-    char buffer[InputFile::LINE_BUFFER_SIZE] = {};
-    ecfStream.getline(buffer, InputFile::LINE_BUFFER_SIZE);
+    char buffer[orv::email::InputFile::LINE_BUFFER_SIZE] = {};
+    ecfStream.getline(buffer, orv::email::InputFile::LINE_BUFFER_SIZE);
     const bool readOk = !ecfStream.fail();
     const auto consumed = static_cast<int>(ecfStream.gcount());
     if (notAscii(buffer, consumed)) {

@@ -56,6 +56,6 @@ private:
     // The suite's interface: these members' names.
     std::vector<RecipientInfo> recipientList;
     bool ecfOpened;
-    InputFile ecfStream;
+    orv::email::InputFile ecfStream;
     std::string ecfPath;
 };

@@ -23,6 +23,9 @@
 #include "platform/log/LogStatement.h"
 #include "platform/log/MessageIds.h"
 
+using orv::email::InputFile;
+using orv::email::OutputFile;
+
 const char MimeEmail::base64_chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 namespace {
@@ -81,7 +84,7 @@ std::string randomWord(size_t length)
 {
     static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::vector<unsigned char> bytes(length);
-    const size_t filled = FdIo::transferAll(length, [&](size_t done, size_t left) {
+    const size_t filled = orv::io::transferAll(length, [&](size_t done, size_t left) {
         return getrandom(bytes.data() + done, left, 0);
     }).moved;
     // Without the kernel's randomness, still distinct: the clock's nanoseconds.
@@ -101,7 +104,7 @@ std::string randomWord(size_t length)
 // name, else "localhost".
 std::string mailHostName()
 {
-    const std::optional<std::string> name = systemHostName();
+    const std::optional<std::string> name = orv::email::systemHostName();
     if (!name || name->empty())
         return "localhost";
     for (char c : *name) {

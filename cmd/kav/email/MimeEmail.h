@@ -16,7 +16,9 @@
 #include <string>
 #include <string_view>
 
+namespace orv::email {
 class OutputFile;
+}
 
 class MimeEmail {
 public:
@@ -34,13 +36,13 @@ public:
     // attachment is digested on a second thread while its base64 text is
     // written, the digest going into its header line afterwards.
     int constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
-        OutputFile& out, std::istream& body, const std::string& subject, const std::string& from);
+        orv::email::OutputFile& out, std::istream& body, const std::string& subject, const std::string& from);
 
     // The same with the digest of the bytes on its way (digestOf), so that
     // all the mails of one report share one.
     int constructMime(const std::string& id, const std::string& attachmentPath, std::string_view attachmentBytes,
-        std::shared_future<std::string> digest, OutputFile& out, std::istream& body, const std::string& subject,
-        const std::string& from);
+        std::shared_future<std::string> digest, orv::email::OutputFile& out, std::istream& body,
+        const std::string& subject, const std::string& from);
 
     // The base64 text of the MD5 digest of `bytes`: for a large attachment
     // worked out on another thread from now on, else once it is asked for.

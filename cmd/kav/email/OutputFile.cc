@@ -6,22 +6,24 @@
 
 #include "platform/io/FdIo.h"
 
+namespace orv::email {
+
 namespace {
 
 constexpr size_t blockSize = 64 * 1024;
 
 }
 
-OutputFile::OutputFile(FdGuard fd)
+OutputFile::OutputFile(io::FdGuard fd)
     : std::ostream(nullptr)
     , m_buffer(std::move(fd))
 {
     rdbuf(&m_buffer);
 }
 
-FdGuard OutputFile::createScratch(const std::string& path)
+io::FdGuard OutputFile::createScratch(const std::string& path)
 {
-    return FdGuard(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
+    return io::FdGuard(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
 }
 
 bool OutputFile::close()
@@ -40,7 +42,7 @@ bool OutputFile::overwrite(std::streamoff offset, const char* data, size_t lengt
     return written;
 }
 
-OutputFile::Buffer::Buffer(FdGuard fd)
+OutputFile::Buffer::Buffer(io::FdGuard fd)
     : m_fd(std::move(fd))
     , m_block(std::make_unique_for_overwrite<char[]>(blockSize))
 {
@@ -59,7 +61,7 @@ bool OutputFile::Buffer::close()
 
 bool OutputFile::Buffer::writeAll(const char* data, size_t length)
 {
-    if (!m_failed && !FdIo::writeAll(m_fd.get(), data, length))
+    if (!m_failed && !io::writeAll(m_fd.get(), data, length))
         m_failed = true;
     return !m_failed;
 }
@@ -77,7 +79,7 @@ bool OutputFile::Buffer::overwrite(std::streamoff offset, const char* data, size
 {
     if (m_failed || offset < 0 || offset + static_cast<std::streamoff>(length) > position() || !drain())
         return false;
-    if (!FdIo::pwriteAll(m_fd.get(), data, length, offset))
+    if (!io::pwriteAll(m_fd.get(), data, length, offset))
         m_failed = true;
     return !m_failed;
 }
@@ -112,4 +114,6 @@ std::streamsize OutputFile::Buffer::xsputn(const char* data, std::streamsize cou
         return 0;
     m_drained += count;
     return count;
+}
+
 }

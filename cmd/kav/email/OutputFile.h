@@ -8,16 +8,18 @@
 #include <streambuf>
 #include <string>
 
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
+
+namespace orv::email {
 
 class OutputFile : public std::ostream {
 public:
-    explicit OutputFile(FdGuard fd);
+    explicit OutputFile(io::FdGuard fd);
 
     // Creates a file in a shared scratch directory for writing, readable by
     // its owner only. It must not exist yet, and a link planted under the
     // name is never followed, so nothing else is ever written through it.
-    static FdGuard createScratch(const std::string& path);
+    static io::FdGuard createScratch(const std::string& path);
 
     // Writes what is buffered and closes the file; false when any write or
     // the close failed.
@@ -33,7 +35,7 @@ public:
 private:
     class Buffer : public std::streambuf {
     public:
-        explicit Buffer(FdGuard fd);
+        explicit Buffer(io::FdGuard fd);
         bool close();
         std::streamoff position() const { return m_drained + (pptr() - pbase()); }
         bool overwrite(std::streamoff offset, const char* data, size_t length);
@@ -47,7 +49,7 @@ private:
         bool writeAll(const char* data, size_t length);
         bool drain();
 
-        FdGuard m_fd;
+        io::FdGuard m_fd;
         // Left uninitialised: every byte is written before it is read.
         std::unique_ptr<char[]> m_block;
         std::streamoff m_drained = 0;
@@ -56,3 +58,5 @@ private:
 
     Buffer m_buffer;
 };
+
+}

@@ -2,6 +2,8 @@
 
 #include "cmd/kav/email/RegexCost.h"
 
+namespace orv::email {
+
 // Made on first use and never destroyed: the daemon starts from a static
 // object, and a report still running while the process exits must not find
 // the cache gone.
@@ -45,4 +47,6 @@ RegexCache::Expression RegexCache::compileNew(const std::string& pattern)
         regfree(const_cast<regex_t*>(expression));
         delete expression;
     });
+}
+
 }

@@ -13,6 +13,8 @@
 
 #include "platform/base/Mutex.h"
 
+namespace orv::email {
+
 class RegexCache {
 public:
     using Expression = std::shared_ptr<const regex_t>;
@@ -39,3 +41,5 @@ private:
     static State& state();
     static Expression compileNew(const std::string& pattern);
 };
+
+}

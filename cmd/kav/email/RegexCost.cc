@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace orv::email {
+
 namespace {
 
 constexpr size_t cap = RegexCost::LIMIT + 1;
@@ -229,4 +231,6 @@ bool RegexCost::hasBackReference(const std::string& pattern)
         }
     }
     return false;
+}
+
 }

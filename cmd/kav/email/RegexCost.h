@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <string>
 
+namespace orv::email {
+
 class RegexCost {
 public:
     // Far above any pattern a control-file line can sensibly hold (the
@@ -56,3 +58,5 @@ public:
         return cost.copies <= LIMIT && cost.empty <= EMPTY_LIMIT && cost.anchors <= ANCHOR_LIMIT;
     }
 };
+
+}

@@ -26,7 +26,7 @@ int levelOf(orv::EventSeverity severity)
 // Whatever its level, it is the report itself, not a failure of it.
 void writeEventMessage(int level, LogDest dest, unsigned number, const Args& a)
 {
-    const LogWatch::EventOutput report;
+    const orv::log::LogWatch::EventOutput report;
     logStatement(level, dest, EventMessageNumber { static_cast<int>(number) }, a[0], a[1], a[2], a[3], a[4], a[5], a[6],
         a[7], a[8], a[9], a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
 }

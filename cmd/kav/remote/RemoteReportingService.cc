@@ -8,10 +8,10 @@
 #include <cstring>
 
 #include "cmd/kav/channel/ChannelFailure.h"
-#include "platform/framework/Deadline.h"
+#include "platform/io/Deadline.h"
 #include "platform/log/LogStatement.h"
 #include "cmd/kav/remote/PosixMutexGuard.h"
-#include "platform/framework/ShutdownSignal.h"
+#include "platform/io/ShutdownSignal.h"
 #include "cmd/kav/remote/VarnCallbacks.h"
 
 namespace {
@@ -55,7 +55,7 @@ const char* loaderError()
 }
 
 RemoteReportingService::RemoteReportingService()
-    : m_skipWindow(Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10)))
+    : m_skipWindow(orv::io::Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10)))
 {
     int rc = pthread_mutex_init(&connectToVarnMutex, nullptr);
     if (rc != 0) {
@@ -205,7 +205,7 @@ void RemoteReportingService::noteTimeOut(QOBReturnValues rc)
 // proxy: the daemon is stopping, or the proxy timed out a moment ago.
 bool RemoteReportingService::proxySkipped(const std::string& eventClass) const
 {
-    if (orv::framework::shutdownRequested()) {
+    if (orv::io::shutdownRequested()) {
         logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; remote report cut short by shutdown.", eventClass);
         failedAttempt(eventClass);
         return true;

@@ -1,4 +1,4 @@
-#include "platform/framework/SocketIo.h"
+#include "platform/io/SocketIo.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -7,6 +7,8 @@
 #include <optional>
 
 #include "platform/io/FdIo.h"
+
+namespace orv::io {
 
 namespace {
 
@@ -43,7 +45,7 @@ int waitWritable(int fd, Clock::time_point deadline)
 
 }
 
-int SocketIo::unixAddress(const std::string& path, sockaddr_un& address)
+int unixAddress(const std::string& path, sockaddr_un& address)
 {
     address = sockaddr_un {};
     if (path.size() >= sizeof address.sun_path)
@@ -53,15 +55,15 @@ int SocketIo::unixAddress(const std::string& path, sockaddr_un& address)
     return 0;
 }
 
-int SocketIo::sendAll(int fd, const void* data, size_t length)
+int sendAll(int fd, const void* data, size_t length)
 {
     const auto* bytes = static_cast<const char*>(data);
-    return FdIo::transferAll(length, [&](size_t done, size_t left) {
+    return transferAll(length, [&](size_t done, size_t left) {
         return ::send(fd, bytes + done, left, MSG_NOSIGNAL);
     }).error;
 }
 
-int SocketIo::sendAllWithin(int fd, iovec* parts, int count, std::chrono::milliseconds limit)
+int sendAllWithin(int fd, iovec* parts, int count, std::chrono::milliseconds limit)
 {
     std::optional<Clock::time_point> deadline;
     while (count > 0) {
@@ -86,15 +88,17 @@ int SocketIo::sendAllWithin(int fd, iovec* parts, int count, std::chrono::millis
     return 0;
 }
 
-int SocketIo::receiveAll(int fd, void* data, size_t length)
+int receiveAll(int fd, void* data, size_t length)
 {
     auto* bytes = static_cast<char*>(data);
     const int error
-        = FdIo::transferAll(length, [&](size_t done, size_t left) { return ::recv(fd, bytes + done, left, 0); }).error;
+        = transferAll(length, [&](size_t done, size_t left) { return ::recv(fd, bytes + done, left, 0); }).error;
     return error == ENODATA ? EPROTO : error;
 }
 
-void SocketIo::sendQuietly(int fd, const void* data, size_t length)
+void sendQuietly(int fd, const void* data, size_t length)
 {
     (void)::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
 }

@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace orv::io {
+
 class FdGuard {
 public:
     FdGuard() = default;
@@ -43,3 +45,5 @@ public:
 private:
     int m_fd = -1;
 };
+
+}

@@ -1,8 +1,10 @@
-#include "platform/framework/Deadline.h"
+#include "platform/io/Deadline.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+
+namespace orv::io {
 
 namespace {
 
@@ -41,4 +43,6 @@ int Deadline::pollTimeout() const
     if (left <= 0)
         return 0;
     return left > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(left);
+}
+
 }

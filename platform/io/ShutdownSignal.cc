@@ -1,4 +1,4 @@
-#include "platform/framework/ShutdownSignal.h"
+#include "platform/io/ShutdownSignal.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,10 +6,10 @@
 #include <atomic>
 #include <cerrno>
 
-#include "platform/framework/FdGuard.h"
+#include "platform/io/FdGuard.h"
 #include "platform/io/FdIo.h"
 
-namespace orv::framework {
+namespace orv::io {
 
 namespace {
 
@@ -47,7 +47,7 @@ void requestShutdown()
     if (requested.exchange(true))
         return;
     const unsigned char note = 1;
-    FdIo::retryInterrupted([&] { return ::write(pipe.write.get(), &note, 1); });
+    retryInterrupted([&] { return ::write(pipe.write.get(), &note, 1); });
 }
 
 bool shutdownRequested()

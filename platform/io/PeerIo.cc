@@ -1,4 +1,4 @@
-#include "platform/framework/PeerIo.h"
+#include "platform/io/PeerIo.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/framework/ShutdownSignal.h"
+#include "platform/io/ShutdownSignal.h"
+
+namespace orv::io {
 
 namespace {
 
@@ -30,7 +32,7 @@ int connectError(int fd)
 // Sleeps up to `ms` unless shutdown begins meanwhile.
 int pause(int ms)
 {
-    pollfd stop { orv::framework::shutdownFd(), POLLIN, 0 };
+    pollfd stop { shutdownFd(), POLLIN, 0 };
     if (::poll(&stop, 1, ms) > 0)
         return ECANCELED;
     return 0;
@@ -41,7 +43,7 @@ int pause(int ms)
 int PeerIo::wait(int fd, short events, const Deadline& deadline)
 {
     for (;;) {
-        pollfd fds[] = { { fd, events, 0 }, { orv::framework::shutdownFd(), POLLIN, 0 } };
+        pollfd fds[] = { { fd, events, 0 }, { shutdownFd(), POLLIN, 0 } };
         const int ready = ::poll(fds, 2, deadline.pollTimeout());
         if (ready < 0 && errno == EINTR)
             continue;
@@ -56,7 +58,7 @@ int PeerIo::wait(int fd, short events, const Deadline& deadline)
 int PeerIo::connect(int fd, const sockaddr_un& address, const Deadline& deadline)
 {
     for (;;) {
-        if (orv::framework::shutdownRequested())
+        if (shutdownRequested())
             return ECANCELED;
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
             return 0;
@@ -118,4 +120,6 @@ int PeerIo::receiveAll(int fd, void* data, size_t length, const Deadline& deadli
         length -= static_cast<size_t>(got);
     }
     return 0;
+}
+
 }

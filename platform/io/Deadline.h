@@ -6,6 +6,8 @@
 #include <chrono>
 #include <optional>
 
+namespace orv::io {
+
 class Deadline {
 public:
     using Clock = std::chrono::steady_clock;
@@ -27,3 +29,5 @@ public:
 private:
     std::optional<Clock::time_point> m_end;
 };
+
+}

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 
-#include "platform/framework/Deadline.h"
+#include "platform/io/Deadline.h"
+
+namespace orv::io {
 
 class PeerIo {
 public:
@@ -22,3 +24,5 @@ public:
     // says how).
     static int wait(int fd, short events, const Deadline& deadline);
 };
+
+}

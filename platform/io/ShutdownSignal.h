@@ -4,7 +4,7 @@
 // holds the process past its stop.
 #pragma once
 
-namespace orv::framework {
+namespace orv::io {
 
 // Marks the process as shutting down; safe from any thread and to call more
 // than once. Not for use in a signal handler: the framework calls it from its
