@@ -153,8 +153,9 @@ ByteOrder packedByteOrder(const char* bytes, size_t length);
 // type, in packing order). Throws std::invalid_argument for anything else.
 std::vector<Member> fromJson(const nlohmann::json& event);
 
-// The event form of members that are all the event's own (text, integer or
-// array of texts each); throws std::invalid_argument for any other member.
+// The event form of members that are all the event's own (each name once,
+// with the type of its key); throws std::invalid_argument for any other
+// member.
 nlohmann::json toJson(const std::vector<Member>& members);
 
 // The typed form: {"byteOrder": ..., "members": [{"name", "type", "value"}...]}.

@@ -2,6 +2,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/event/EventCodec.h"
@@ -96,6 +97,23 @@ Value eventValue(const KeyRule& rule, const json& value)
     for (const json& item : value)
         items.push_back(eventText(rule.name, item));
     return items;
+}
+
+// The event-form value of a member that is the event's own by its name
+// and its type; nothing for any other.
+std::optional<json> eventJson(const KeyRule& rule, const Value& value)
+{
+    if (const auto* text = std::get_if<std::string>(&value); text && rule.kind == Kind::Text)
+        return json(toJsonText(*text));
+    if (const auto* number = std::get_if<int64_t>(&value); number && rule.kind == Kind::Integer)
+        return json(*number);
+    const auto* items = std::get_if<std::vector<std::string>>(&value);
+    if (!items || rule.kind != Kind::TextList)
+        return std::nullopt;
+    json array = json::array();
+    for (const std::string& item : *items)
+        array.push_back(json(toJsonText(item)));
+    return array;
 }
 
 std::vector<Member> fromEventForm(const json& event)
@@ -326,22 +344,17 @@ std::vector<Member> fromJson(const json& event)
     return isTypedForm(event) ? fromTypedForm(event) : fromEventForm(event);
 }
 
+// Only the event's own members, so that every key written is an event key
+// (one named like a typed-form key would turn the object into that form).
 json toJson(const std::vector<Member>& members)
 {
     json event = json::object();
     for (const Member& member : members) {
-        std::visit(Overloaded {
-                       [&](const std::string& text) { event[member.name] = json(toJsonText(text)); },
-                       [&](int64_t number) { event[member.name] = number; },
-                       [&](const std::vector<std::string>& items) {
-                           json array = json::array();
-                           for (const std::string& item : items)
-                               array.push_back(json(toJsonText(item)));
-                           event[member.name] = array;
-                       },
-                       [&](const auto&) { refuse("member \"" + member.name + "\" has no place in the event form"); },
-                   },
-            member.value);
+        const KeyRule* rule = findKey(member.name);
+        std::optional<json> value = rule ? eventJson(*rule, member.value) : std::nullopt;
+        if (!value || event.contains(member.name))
+            refuse("member \"" + member.name + "\" has no place in the event form");
+        event[member.name] = std::move(*value);
     }
     return event;
 }

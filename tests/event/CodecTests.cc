@@ -201,6 +201,11 @@ TEST(Codec, JsonConversion)
     EXPECT_EQ(fromJson(binary), binaryMembers);
     EXPECT_EQ(toJson(binaryMembers), binary);
     EXPECT_THROW(toJson(extraMembers()), std::invalid_argument);
+    // Only the event's own names with their own types: any other name could
+    // be a key of the typed form ("members" made the object read as one).
+    for (const std::vector<Member>& notOwn : { std::vector<Member> { { "members", std::vector<std::string> {} } },
+             { { "byteOrder", "big" } }, { { "class", int64_t { 1 } } }, { { "code", "a" }, { "code", "b" } } })
+        EXPECT_THROW(toJson(notOwn), std::invalid_argument) << notOwn[0].name;
 
     for (const char* bad : { R"([])", R"({"colour": "red"})", R"({"class": 5})", R"({"code": {"base64": "gA="}})",
              R"({"code": {"base64": "gA==", "x": 1}})", R"({"code": {}})", R"({"timestamp": "1700000000"})",
