@@ -48,15 +48,16 @@ void readEveryAccessor(const uint8_t* data, size_t size)
         fuzzFailure("the event does not hand back the bytes it was built from");
 }
 
-void checkTypedJsonRoundTrip(
-    const std::vector<Member>& members, orv::event::ByteOrder order, const std::vector<char>& bytes)
+void checkTypedJsonRoundTrip(const std::vector<Member>& members, const std::vector<char>& bytes)
 {
     // Through text, as orv-event unpack | orv-event pack takes it.
-    const std::string text = orv::event::toTypedJson(members, order).dump();
+    const std::string text = orv::event::toTypedJson(members, orv::event::packedByteOrder(bytes.data(), bytes.size()),
+        orv::event::packedListFlags(bytes.data(), bytes.size()))
+                                 .dump();
     const nlohmann::json json = nlohmann::json::parse(text);
     if (orv::event::fromJson(json) != members)
         fuzzFailure("typed JSON round trip changed the members");
-    if (orv::event::pack(orv::event::fromJson(json), orv::event::byteOrderOf(json)) != bytes)
+    if (orv::event::packJson(json) != bytes)
         fuzzFailure("typed JSON round trip changed the packed bytes");
 }
 
@@ -100,11 +101,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     readEveryAccessor(data, size);
 
-    const orv::event::ByteOrder order = orv::event::packedByteOrder(bytes, size);
     const std::vector<char> original(bytes, bytes + size);
-    if (orv::event::pack(members, order) != original)
+    if (orv::event::pack(members, orv::event::packedByteOrder(bytes, size), orv::event::packedListFlags(bytes, size))
+        != original)
         fuzzFailure("repacking changed the bytes");
-    checkTypedJsonRoundTrip(members, order, original);
+    checkTypedJsonRoundTrip(members, original);
     checkEventJsonRoundTrip(members);
     return 0;
 }

@@ -19,11 +19,14 @@ struct DXAEvent::Members {
     std::string_view shared(const std::string& text) const { return orv::event::sharedText(text, payload.data()); }
 
     // The value of the named member if the event carries it with type T.
+    // Found by name and type: a list whose names are unique per type may
+    // carry the name again with another type.
     template <class T> const T* find(const char* name) const
     {
         for (const orv::event::Member& member : members) {
-            if (member.name == name)
-                return std::get_if<T>(&member.value);
+            const T* value = std::get_if<T>(&member.value);
+            if (value && member.name == name)
+                return value;
         }
         return nullptr;
     }

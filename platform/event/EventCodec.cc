@@ -6,6 +6,7 @@
 
 #include "platform/event/ListReader.h"
 #include "platform/event/ListWriter.h"
+#include "platform/event/PairTypes.h"
 #include "platform/event/XdrReader.h"
 #include "platform/event/XdrWriter.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 constexpr char encodingXdr = 1;
 constexpr size_t headerSize = 4;
+constexpr size_t flagsOffset = headerSize + 4;
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -36,11 +38,17 @@ std::vector<Member> unpackOf(const char* bytes, size_t length, bool shareTexts)
         fail("no bytes");
     XdrReader in(bytes, length);
     readHeader(in);
-    std::vector<Member> members = ListReader(in, shareTexts).readList(0);
+    ListReader reader(in, shareTexts);
+    std::vector<Member> members = reader.readList(0).members;
     // The bytes are forwarded to the proxy and mailed as they are, so
-    // anything after the list is refused rather than carried along.
-    if (in.remaining() != 0)
-        fail(std::to_string(in.remaining()) + " bytes after the end of the list");
+    // anything after the list but the zero words its empty arrays leave
+    // there is refused rather than carried along.
+    const uint64_t left = unwrittenLengthWord * reader.emptyArrays();
+    if (in.remaining() != left)
+        fail(std::to_string(in.remaining()) + " bytes after the end of the list where its empty arrays leave "
+            + std::to_string(left));
+    if (in.getRaw(left).find_first_not_of('\0') != std::string::npos)
+        fail("nonzero bytes after the end of the list");
     return members;
 }
 
@@ -48,7 +56,7 @@ std::vector<Member> unpackOf(const char* bytes, size_t length, bool shareTexts)
 
 bool operator==(const Nested& a, const Nested& b)
 {
-    return a.members == b.members;
+    return a.members == b.members && a.flags == b.flags;
 }
 
 bool operator==(const NestedArray& a, const NestedArray& b)
@@ -61,14 +69,16 @@ ByteOrder hostByteOrder()
     return std::endian::native == std::endian::little ? ByteOrder::Little : ByteOrder::Big;
 }
 
-std::vector<char> pack(const std::vector<Member>& members, ByteOrder order)
+std::vector<char> pack(const std::vector<Member>& members, ByteOrder order, ListFlags flags)
 {
     XdrWriter out;
     // The second byte names the packing host's byte order; the XDR words
     // that follow are big-endian whatever it says.
     const char header[headerSize] = { encodingXdr, order == ByteOrder::Little ? '\1' : '\0', '\0', '\0' };
     out.putRaw(std::string_view(header, sizeof header));
-    ListWriter(out).writeList(members, 0);
+    ListWriter writer(out);
+    writer.writeList(members, flags, 0);
+    out.putRaw(std::string(unwrittenLengthWord * writer.emptyArrays(), '\0'));
     return out.take();
 }
 
@@ -102,6 +112,13 @@ std::string_view sharedText(const std::string& text, const char* bytes)
 ByteOrder packedByteOrder(const char* bytes, size_t length)
 {
     return length > 1 && bytes[1] == 1 ? ByteOrder::Little : ByteOrder::Big;
+}
+
+ListFlags packedListFlags(const char* bytes, size_t length)
+{
+    if (length < flagsOffset + 4)
+        return ListFlags::UniqueName;
+    return static_cast<ListFlags>(XdrReader(bytes + flagsOffset, 4).getU32());
 }
 
 }

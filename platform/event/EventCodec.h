@@ -1,5 +1,5 @@
-// The packed form of an event: a name/value list in XDR with unique names,
-// as the rest of the suite packs it. Doors, the remote proxy and email
+// The packed form of an event: a name/value list in XDR whose names are
+// unique (or unique per type), as the rest of the suite packs it. Doors, the remote proxy and email
 // attachments all carry these bytes. The event reads a few members of three
 // kinds (text, 64-bit integer, list of texts); other producers add members of
 // every other type the encoding has, and those are read, checked and carried
@@ -75,16 +75,27 @@ struct Flag {
 
 struct Member;
 
+// The flag word of a list: how its names are unique. A list with neither
+// flag cannot be looked up in, so no event is read from one.
+enum class ListFlags : uint32_t {
+    UniqueName = 1, // one member per name
+    UniqueNameType = 2, // one member per name and type: a name may come again with another type
+};
+
+// Lists may nest this many levels below the outermost one.
+inline constexpr unsigned maxNesting = 100;
+
 // A nested name/value list.
 struct Nested {
     std::vector<Member> members;
+    ListFlags flags = ListFlags::UniqueName;
 
     friend bool operator==(const Nested&, const Nested&);
 };
 
 // An array of nested name/value lists.
 struct NestedArray {
-    std::vector<std::vector<Member>> lists;
+    std::vector<Nested> lists;
 
     friend bool operator==(const NestedArray&, const NestedArray&);
 };
@@ -119,14 +130,19 @@ enum class ByteOrder { Big = 0, Little = 1 };
 
 ByteOrder hostByteOrder();
 
+// `flags`: the outermost list's flag word (nested lists carry their own).
 // Throws std::invalid_argument for an empty name, a name or text holding a
-// NUL byte, a repeated name within one list, a number outside its type's
-// range, a Number or Numbers whose type is not one of theirs, lists nested
-// too deep, or a size the 32-bit fields cannot express.
-std::vector<char> pack(const std::vector<Member>& members, ByteOrder order = hostByteOrder());
+// NUL byte, a repeated name (or name and type, as the list's flags say)
+// within one list, a number outside its type's range, a Number or Numbers
+// whose type is not one of theirs, lists nested too deep, or a size the
+// 32-bit fields cannot express.
+std::vector<char> pack(
+    const std::vector<Member>& members, ByteOrder order = hostByteOrder(), ListFlags flags = ListFlags::UniqueName);
 
 // Throws std::runtime_error for anything but one complete, well-formed list
-// that ends exactly at `length`; never reads outside [bytes, bytes + length).
+// followed by exactly the zero word each of its empty numeric arrays leaves
+// after it (their length words, counted but not written); never reads
+// outside [bytes, bytes + length).
 std::vector<Member> unpack(const char* bytes, size_t length);
 
 // As unpack, for a caller that keeps `bytes` as long as the members: a text
@@ -147,20 +163,36 @@ std::string sharedTextReference(size_t offset, size_t length);
 // The byte order named in the header of bytes that unpack accepts.
 ByteOrder packedByteOrder(const char* bytes, size_t length);
 
+// The outermost list's flag word in bytes that unpack accepts.
+ListFlags packedListFlags(const char* bytes, size_t length);
+
 // An event JSON object to members. Two forms are taken: the event form
 // (the event's own keys only, each with its type; packed in the event's key
 // order) and the typed form that toTypedJson writes (every member with its
-// type, in packing order). Throws std::invalid_argument for anything else.
+// type, in packing order), told apart by the typed form's own keys, which
+// no event key is. Throws std::invalid_argument for anything else.
 std::vector<Member> fromJson(const nlohmann::json& event);
 
-// The event form of members that are all the event's own (text, integer or
-// array of texts each); throws std::invalid_argument for any other member.
+// The event form of members that are all the event's own (each name once,
+// with the type of its key); throws std::invalid_argument for any other
+// member.
 nlohmann::json toJson(const std::vector<Member>& members);
 
-// The typed form: {"byteOrder": ..., "members": [{"name", "type", "value"}...]}.
-nlohmann::ordered_json toTypedJson(const std::vector<Member>& members, ByteOrder order);
+// The typed form: {"byteOrder": ..., "flags": ..., "members": [{"name",
+// "type", "value"}...]}, "flags" only for a list of other flags than
+// unique names.
+nlohmann::ordered_json toTypedJson(
+    const std::vector<Member>& members, ByteOrder order, ListFlags flags = ListFlags::UniqueName);
 
 // The byte order a typed-form object asks for (this host's when it names none).
 ByteOrder byteOrderOf(const nlohmann::json& event);
+
+// The outermost list's flags a JSON object asks for (unique names unless
+// the typed form names others).
+ListFlags listFlagsOf(const nlohmann::json& event);
+
+// An event JSON object of either form packed as it asks: fromJson's
+// members, with byteOrderOf's byte order and listFlagsOf's flags.
+std::vector<char> packJson(const nlohmann::json& event);
 
 }

@@ -1,7 +1,10 @@
 // The two JSON forms of an event (see EventCodec.h and docs/event.md).
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <initializer_list>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/event/EventCodec.h"
@@ -18,9 +21,17 @@ using nlohmann::ordered_json;
 using orv::text::fromJsonText;
 using orv::text::toJsonText;
 
+// The typed form's own keys. No event key is one of them: an object is
+// read in the typed form exactly when it holds one.
 constexpr char byteOrderKey[] = "byteOrder";
+constexpr char flagsKey[] = "flags";
 constexpr char membersKey[] = "members";
 constexpr char bitsKey[] = "bits";
+
+constexpr std::pair<ListFlags, const char*> flagNames[] = {
+    { ListFlags::UniqueName, "uniqueName" },
+    { ListFlags::UniqueNameType, "uniqueNameType" },
+};
 
 [[noreturn]] void refuse(const std::string& what)
 {
@@ -98,6 +109,23 @@ Value eventValue(const KeyRule& rule, const json& value)
     return items;
 }
 
+// The event-form value of a member that is the event's own by its name
+// and its type; nothing for any other.
+std::optional<json> eventJson(const KeyRule& rule, const Value& value)
+{
+    if (const auto* text = std::get_if<std::string>(&value); text && rule.kind == Kind::Text)
+        return json(toJsonText(*text));
+    if (const auto* number = std::get_if<int64_t>(&value); number && rule.kind == Kind::Integer)
+        return json(*number);
+    const auto* items = std::get_if<std::vector<std::string>>(&value);
+    if (!items || rule.kind != Kind::TextList)
+        return std::nullopt;
+    json array = json::array();
+    for (const std::string& item : *items)
+        array.push_back(json(toJsonText(item)));
+    return array;
+}
+
 std::vector<Member> fromEventForm(const json& event)
 {
     for (const auto& item : event.items()) {
@@ -115,7 +143,31 @@ std::vector<Member> fromEventForm(const json& event)
 
 // ---- the typed form, JSON to members
 
-std::vector<Member> typedList(const json& list);
+Nested typedList(const json& list, unsigned depth);
+
+// An object of the typed form: only `keys`, "members" among them.
+void checkListObject(const json& object, std::initializer_list<const char*> keys, const char* where)
+{
+    for (const auto& item : object.items()) {
+        if (std::find_if(keys.begin(), keys.end(), [&](const char* key) { return item.key() == key; }) == keys.end())
+            refuse("unknown key \"" + item.key() + "\" in " + where);
+    }
+    if (!object.contains(membersKey))
+        refuse(std::string(where) + " without \"members\"");
+}
+
+// The flags an object of the typed form names; unique names when it names none.
+ListFlags flagsOf(const json& object)
+{
+    auto it = object.find(flagsKey);
+    if (it == object.end())
+        return ListFlags::UniqueName;
+    for (const auto& [flags, name] : flagNames) {
+        if (*it == name)
+            return flags;
+    }
+    refuse("\"flags\" must be \"uniqueName\" or \"uniqueNameType\"");
+}
 
 uint64_t doubleBits(const json& value)
 {
@@ -170,7 +222,7 @@ const json& arrayOf(const json& value, const TypeInfo& info)
     return value;
 }
 
-Value typedValue(const TypeInfo& info, const json& value)
+Value typedValue(const TypeInfo& info, const json& value, unsigned depth)
 {
     switch (info.shape) {
     case Shape::Flag:
@@ -196,18 +248,18 @@ Value typedValue(const TypeInfo& info, const json& value)
         return items;
     }
     case Shape::List:
-        return Nested { typedList(value) };
+        return typedList(value, depth + 1);
     case Shape::ListArray: {
         NestedArray array;
         for (const json& list : arrayOf(value, info))
-            array.lists.push_back(typedList(list));
+            array.lists.push_back(typedList(list, depth + 1));
         return array;
     }
     }
     refuse("unknown member type");
 }
 
-Member typedMember(const json& member)
+Member typedMember(const json& member, unsigned depth)
 {
     if (!member.is_object() || !member.contains("name") || !member.contains("type") || !member["type"].is_string())
         refuse("a typed member must be an object with \"name\" and \"type\"");
@@ -220,38 +272,63 @@ Member typedMember(const json& member)
             + " and nothing else");
     Member result { fromJsonText(member["name"]), Flag {} };
     if (hasValue)
-        result.value = typedValue(*info, member["value"]);
+        result.value = typedValue(*info, member["value"], depth);
     return result;
 }
 
-std::vector<Member> typedList(const json& list)
+// An array of typed members (a list of unique names), or an object
+// {"flags": ..., "members": [...]}.
+Nested typedList(const json& list, unsigned depth)
 {
-    if (!list.is_array())
-        refuse("a list must be an array of typed members");
-    std::vector<Member> members;
-    for (const json& member : list)
-        members.push_back(typedMember(member));
-    return members;
+    if (depth > maxNesting)
+        refuse("lists nested deeper than " + std::to_string(maxNesting) + " levels");
+    Nested nested;
+    const json* members = &list;
+    if (list.is_object()) {
+        checkListObject(list, { flagsKey, membersKey }, "a list object");
+        nested.flags = flagsOf(list);
+        members = &list[membersKey];
+    }
+    if (!members->is_array())
+        refuse("a list must be an array of typed members or an object with \"members\"");
+    for (const json& member : *members)
+        nested.members.push_back(typedMember(member, depth));
+    return nested;
 }
 
 bool isTypedForm(const json& event)
 {
-    return event.contains(membersKey);
+    return event.contains(membersKey) || event.contains(byteOrderKey) || event.contains(flagsKey);
 }
 
 std::vector<Member> fromTypedForm(const json& event)
 {
-    for (const auto& item : event.items()) {
-        if (item.key() != membersKey && item.key() != byteOrderKey)
-            refuse("unknown key \"" + item.key() + "\" beside \"members\"");
-    }
+    checkListObject(event, { byteOrderKey, flagsKey, membersKey }, "a typed event");
     byteOrderOf(event);
-    return typedList(event[membersKey]);
+    flagsOf(event);
+    return typedList(event[membersKey], 0).members;
 }
 
 // ---- members to the typed form
 
-ordered_json typedList(const std::vector<Member>& members);
+ordered_json typedMembers(const std::vector<Member>& members);
+
+const char* flagName(ListFlags flags)
+{
+    for (const auto& [known, name] : flagNames) {
+        if (known == flags)
+            return name;
+    }
+    return "?";
+}
+
+// An array of members, or for other flags than unique names an object.
+ordered_json typedList(const Nested& list)
+{
+    if (list.flags == ListFlags::UniqueName)
+        return typedMembers(list.members);
+    return { { flagsKey, flagName(list.flags) }, { membersKey, typedMembers(list.members) } };
+}
 
 ordered_json numberJson(const TypeInfo& info, uint64_t bits)
 {
@@ -293,10 +370,10 @@ ordered_json typedValue(const Value& value)
                               return array;
                           },
                           [](const Flag&) { return ordered_json(); },
-                          [](const Nested& nested) { return typedList(nested.members); },
+                          [](const Nested& nested) { return typedList(nested); },
                           [](const NestedArray& nested) {
                               ordered_json array = ordered_json::array();
-                              for (const std::vector<Member>& list : nested.lists)
+                              for (const Nested& list : nested.lists)
                                   array.push_back(typedList(list));
                               return array;
                           },
@@ -304,7 +381,7 @@ ordered_json typedValue(const Value& value)
         value);
 }
 
-ordered_json typedList(const std::vector<Member>& members)
+ordered_json typedMembers(const std::vector<Member>& members)
 {
     ordered_json list = ordered_json::array();
     for (const Member& member : members) {
@@ -326,29 +403,28 @@ std::vector<Member> fromJson(const json& event)
     return isTypedForm(event) ? fromTypedForm(event) : fromEventForm(event);
 }
 
+// Only the event's own members, so that every key written is an event key
+// (one named like a typed-form key would turn the object into that form).
 json toJson(const std::vector<Member>& members)
 {
     json event = json::object();
     for (const Member& member : members) {
-        std::visit(Overloaded {
-                       [&](const std::string& text) { event[member.name] = json(toJsonText(text)); },
-                       [&](int64_t number) { event[member.name] = number; },
-                       [&](const std::vector<std::string>& items) {
-                           json array = json::array();
-                           for (const std::string& item : items)
-                               array.push_back(json(toJsonText(item)));
-                           event[member.name] = array;
-                       },
-                       [&](const auto&) { refuse("member \"" + member.name + "\" has no place in the event form"); },
-                   },
-            member.value);
+        const KeyRule* rule = findKey(member.name);
+        std::optional<json> value = rule ? eventJson(*rule, member.value) : std::nullopt;
+        if (!value || event.contains(member.name))
+            refuse("member \"" + member.name + "\" has no place in the event form");
+        event[member.name] = std::move(*value);
     }
     return event;
 }
 
-ordered_json toTypedJson(const std::vector<Member>& members, ByteOrder order)
+ordered_json toTypedJson(const std::vector<Member>& members, ByteOrder order, ListFlags flags)
 {
-    return { { byteOrderKey, order == ByteOrder::Little ? "little" : "big" }, { membersKey, typedList(members) } };
+    ordered_json event = { { byteOrderKey, order == ByteOrder::Little ? "little" : "big" } };
+    if (flags != ListFlags::UniqueName)
+        event[flagsKey] = flagName(flags);
+    event[membersKey] = typedMembers(members);
+    return event;
 }
 
 ByteOrder byteOrderOf(const json& event)
@@ -361,6 +437,16 @@ ByteOrder byteOrderOf(const json& event)
     if (*it == "big")
         return ByteOrder::Big;
     refuse("\"byteOrder\" must be \"little\" or \"big\"");
+}
+
+ListFlags listFlagsOf(const json& event)
+{
+    return event.is_object() && isTypedForm(event) ? flagsOf(event) : ListFlags::UniqueName;
+}
+
+std::vector<char> packJson(const json& event)
+{
+    return pack(fromJson(event), byteOrderOf(event), listFlagsOf(event));
 }
 
 }

@@ -11,8 +11,6 @@ namespace orv::event {
 
 namespace {
 
-constexpr uint32_t listVersion = 0;
-constexpr uint32_t uniqueNames = 1;
 // A nested list takes at least its version and flags words and its end marker.
 constexpr size_t smallestList = 16;
 
@@ -28,33 +26,35 @@ size_t wireBytes(const TypeInfo& info)
 
 }
 
-std::vector<Member> ListReader::readList(unsigned depth)
+Nested ListReader::readList(unsigned depth)
 {
     if (m_in.getU32() != listVersion)
         fail("unknown list version");
-    // Unique names let every member be found by its name alone, in nested
-    // lists as in the event itself.
-    if (m_in.getU32() != uniqueNames)
-        fail("list flags other than unique names");
-    std::vector<Member> members;
+    // Unique names (or names unique per type) let every member be found by
+    // its name and type, in nested lists as in the event itself; a list
+    // with neither flag answers no lookup.
+    const uint32_t flags = m_in.getU32();
+    if (!isListFlags(flags))
+        fail("list flags other than unique names or unique names per type");
+    Nested list { {}, static_cast<ListFlags>(flags) };
     while (std::optional<Member> member = readPair(depth))
-        members.push_back(std::move(*member));
-    requireUniqueNames(members);
-    return members;
+        list.members.push_back(std::move(*member));
+    requireUniqueNames(list);
+    return list;
 }
 
-// Sorted views of the names: no copies, and n log n for a hostile list of
-// many members.
-void ListReader::requireUniqueNames(const std::vector<Member>& members)
+// Sorted views of the names (and types): no copies, and n log n for a
+// hostile list of many members.
+void ListReader::requireUniqueNames(const Nested& list)
 {
-    std::vector<std::string_view> names;
-    names.reserve(members.size());
-    for (const Member& member : members)
-        names.emplace_back(member.name);
-    std::sort(names.begin(), names.end());
-    const auto twice = std::adjacent_find(names.begin(), names.end());
-    if (twice != names.end())
-        fail("pair \"" + std::string(*twice) + "\" given twice");
+    std::vector<std::pair<std::string_view, Type>> keys;
+    keys.reserve(list.members.size());
+    for (const Member& member : list.members)
+        keys.push_back(uniqueKey(member, list.flags));
+    std::sort(keys.begin(), keys.end());
+    const auto twice = std::adjacent_find(keys.begin(), keys.end());
+    if (twice != keys.end())
+        fail("pair \"" + std::string(twice->first) + "\" given twice");
 }
 
 // The next pair, or nothing at the end-of-list marker.
@@ -75,8 +75,9 @@ std::optional<Member> ListReader::readPair(unsigned depth)
     const uint32_t type = m_in.getU32();
     const uint32_t count = m_in.getU32();
     m_sharedBytes = 0;
+    const uint64_t emptyBefore = m_emptyArrays;
     member.value = readValue(type, count, depth);
-    if (m_in.offset() - start != encoded)
+    if (encodedSize(m_in.offset() - start, m_emptyArrays - emptyBefore) != encoded)
         fail("pair \"" + member.name + "\" size does not match its contents");
     if (decodedSize(member, std::exchange(m_sharedBytes, 0)) != decoded)
         fail("pair \"" + member.name + "\" memory size does not match its contents");
@@ -109,7 +110,7 @@ Value ListReader::readValue(uint32_t typeNumber, uint32_t count, unsigned depth)
     case Shape::List:
         if (depth >= maxNesting)
             fail("lists nested deeper than " + std::to_string(maxNesting) + " levels");
-        return Nested { readList(depth + 1) };
+        return readList(depth + 1);
     case Shape::ListArray:
         return readLists(count, depth);
     }
@@ -163,9 +164,14 @@ Number ListReader::readNumber(Type type)
     return Number { type, readElement(type) };
 }
 
-// Counted arrays repeat their element count in front of the elements.
+// Counted arrays repeat their element count in front of the elements,
+// unless there are none (see unwrittenLengthWord).
 Numbers ListReader::readNumbers(Type type, uint32_t count)
 {
+    if (count == 0) {
+        ++m_emptyArrays;
+        return Numbers { type, {} };
+    }
     if (m_in.getU32() != count)
         fail("array length word disagrees with the element count");
     const Type element = elementType(type);

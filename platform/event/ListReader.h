@@ -1,6 +1,8 @@
 // Reads one name/value list (and the lists nested in it) from XDR, checking
 // every size, count, padding and value word against what a packer writes
 // for it; throws std::runtime_error at the first thing that disagrees.
+// Nesting is bounded by maxNesting (EventCodec.h), which keeps a hostile
+// input from exhausting the stack.
 #pragma once
 
 #include <optional>
@@ -11,10 +13,6 @@
 #include "platform/event/XdrReader.h"
 
 namespace orv::event {
-
-// Lists may nest this many levels below the outermost one; the bound keeps
-// a hostile input from exhausting the stack.
-inline constexpr unsigned maxNesting = 20;
 
 class ListReader {
 public:
@@ -27,7 +25,12 @@ public:
     }
 
     // Version and flags words, the pairs and the end marker.
-    std::vector<Member> readList(unsigned depth);
+    Nested readList(unsigned depth);
+
+    // Numeric arrays without elements read so far: the packer counts a
+    // length word for each in the sizes without writing it, and leaves
+    // that many zero words after the outermost list.
+    uint64_t emptyArrays() const { return m_emptyArrays; }
 
 private:
     std::optional<Member> readPair(unsigned depth);
@@ -40,12 +43,13 @@ private:
     uint64_t readElement(Type type);
     NestedArray readLists(uint32_t count, unsigned depth);
     void requireRoom(uint32_t count, size_t bytesEach);
-    static void requireUniqueNames(const std::vector<Member>& members);
+    static void requireUniqueNames(const Nested& list);
 
     XdrReader& m_in;
     const bool m_shareTexts;
     // Text bytes of the pair being read that stay in the packed bytes.
     uint64_t m_sharedBytes = 0;
+    uint64_t m_emptyArrays = 0;
 };
 
 }

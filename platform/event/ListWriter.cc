@@ -1,18 +1,14 @@
 #include "platform/event/ListWriter.h"
 
+#include <set>
 #include <stdexcept>
-#include <unordered_set>
 
-#include "platform/event/ListReader.h"
 #include "platform/event/Overloaded.h"
 #include "platform/event/PairTypes.h"
 
 namespace orv::event {
 
 namespace {
-
-constexpr uint32_t listVersion = 0;
-constexpr uint32_t uniqueNames = 1;
 
 [[noreturn]] void refuse(const Member& member, const std::string& why)
 {
@@ -33,13 +29,15 @@ bool hasNul(const std::string& text)
 
 }
 
-void ListWriter::writeList(const std::vector<Member>& members, unsigned depth)
+void ListWriter::writeList(const std::vector<Member>& members, ListFlags flags, unsigned depth)
 {
+    if (!isListFlags(static_cast<uint32_t>(flags)))
+        throw std::invalid_argument("list flags other than unique names or unique names per type");
     m_out.putU32(listVersion);
-    m_out.putU32(uniqueNames);
-    std::unordered_set<std::string> names;
+    m_out.putU32(static_cast<uint32_t>(flags));
+    std::set<std::pair<std::string_view, Type>> keys;
     for (const Member& member : members) {
-        if (!names.insert(member.name).second)
+        if (!keys.insert(uniqueKey(member, flags)).second)
             refuse(member, "given twice");
         writePair(member, depth);
     }
@@ -52,13 +50,14 @@ void ListWriter::writePair(const Member& member, unsigned depth)
     if (member.name.empty() || hasNul(member.name))
         throw std::invalid_argument("member name empty or holding a NUL byte");
     const size_t start = m_out.size();
+    const uint64_t emptyBefore = m_emptyArrays;
     m_out.putU32(0); // both sizes are patched once the pair is written
     m_out.putU32(0);
     m_out.putString(member.name);
     m_out.putU32(static_cast<uint32_t>(typeOf(member.value)));
     m_out.putU32(sizeField(elementCount(member.value), member));
     writeValue(member, depth);
-    m_out.patchU32(start, sizeField(m_out.size() - start, member));
+    m_out.patchU32(start, sizeField(encodedSize(m_out.size() - start, m_emptyArrays - emptyBefore), member));
     m_out.patchU32(start + 4, sizeField(decodedSize(member), member));
 }
 
@@ -82,7 +81,7 @@ void ListWriter::writeValue(const Member& member, unsigned depth)
                    [&](const Nested& nested) {
                        if (depth >= maxNesting)
                            refuse(member, "nests lists too deep");
-                       writeList(nested.members, depth + 1);
+                       writeList(nested.members, nested.flags, depth + 1);
                    },
                    [&](const NestedArray& array) { writeLists(member, array.lists, depth); },
                },
@@ -123,17 +122,21 @@ void ListWriter::writeNumbers(const Member& member, const Numbers& numbers)
         m_out.putOpaque(bytes);
         return;
     }
+    if (numbers.bits.empty()) {
+        ++m_emptyArrays; // no length word (see unwrittenLengthWord)
+        return;
+    }
     m_out.putU32(sizeField(numbers.bits.size(), member));
     for (uint64_t bits : numbers.bits)
         writeNumber(member, element, bits);
 }
 
-void ListWriter::writeLists(const Member& member, const std::vector<std::vector<Member>>& lists, unsigned depth)
+void ListWriter::writeLists(const Member& member, const std::vector<Nested>& lists, unsigned depth)
 {
     if (depth >= maxNesting)
         refuse(member, "nests lists too deep");
-    for (const std::vector<Member>& list : lists)
-        writeList(list, depth + 1);
+    for (const Nested& list : lists)
+        writeList(list.members, list.flags, depth + 1);
 }
 
 }

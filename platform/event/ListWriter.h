@@ -18,7 +18,12 @@ public:
     }
 
     // Version and flags words, the pairs and the end marker.
-    void writeList(const std::vector<Member>& members, unsigned depth);
+    void writeList(const std::vector<Member>& members, ListFlags flags, unsigned depth);
+
+    // Numeric arrays without elements written so far: each is counted in
+    // the sizes with a length word it is written without, and the caller
+    // adds a zero word for it after the outermost list.
+    uint64_t emptyArrays() const { return m_emptyArrays; }
 
 private:
     void writePair(const Member& member, unsigned depth);
@@ -26,9 +31,10 @@ private:
     void writeNumber(const Member& member, Type type, uint64_t bits);
     void writeNumbers(const Member& member, const Numbers& numbers);
     void writeText(const Member& member, const std::string& text);
-    void writeLists(const Member& member, const std::vector<std::vector<Member>>& lists, unsigned depth);
+    void writeLists(const Member& member, const std::vector<Nested>& lists, unsigned depth);
 
     XdrWriter& m_out;
+    uint64_t m_emptyArrays = 0;
 };
 
 }

@@ -91,6 +91,17 @@ uint64_t valueSize(const Value& value)
 
 }
 
+bool isListFlags(uint32_t word)
+{
+    return word == static_cast<uint32_t>(ListFlags::UniqueName)
+        || word == static_cast<uint32_t>(ListFlags::UniqueNameType);
+}
+
+std::pair<std::string_view, Type> uniqueKey(const Member& member, ListFlags flags)
+{
+    return { member.name, flags == ListFlags::UniqueNameType ? typeOf(member.value) : Type {} };
+}
+
 const TypeInfo* typeInfo(Type type)
 {
     return typeInfo(static_cast<uint32_t>(type));

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "platform/event/EventCodec.h"
 
@@ -34,6 +36,29 @@ struct TypeInfo {
     // Value bits (8, 16, 32 or 64) of a number type, 0 for the others.
     unsigned width;
 };
+
+// The version word every list starts with.
+inline constexpr uint32_t listVersion = 0;
+
+// Whether a list's flag word is one of ListFlags.
+bool isListFlags(uint32_t word);
+
+// What has to be unique among the members of a list with these flags: the
+// name (the type then being left out), or the name and the type.
+std::pair<std::string_view, Type> uniqueKey(const Member& member, ListFlags flags);
+
+// An array of numbers (or booleans) without elements has no length word on
+// the wire, yet the packer counts one in the sizes: in its pair's encoded
+// size, in those of the pairs it is nested in, and in the buffer, which
+// ends with one zero word per such array after the outermost end marker.
+inline constexpr uint64_t unwrittenLengthWord = 4;
+
+// The encoded size of a pair of `written` bytes holding `emptyArrays` such
+// arrays (itself or nested in it).
+inline uint64_t encodedSize(uint64_t written, uint64_t emptyArrays)
+{
+    return written + unwrittenLengthWord * emptyArrays;
+}
 
 // Nothing for a type number the packed form does not have.
 const TypeInfo* typeInfo(Type type);

@@ -132,21 +132,50 @@ TEST_F(BytesE2E, TextsThatAreNotUtf8ArriveUnchanged)
     EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: test.bytes \\xff\\xfe12"), 1u);
 }
 
-TEST_F(BytesE2E, MembersOfOtherTypesTravelWithTheEvent)
+namespace {
+
+// Golden vectors from other producers: members of types the event does not
+// use, empty numeric arrays, names unique per type, lists nested 40 deep.
+struct Vector {
+    std::string file;
+    std::string eventClass;
+    std::string code;
+    std::string domain; // the first the event affects
+};
+
+void PrintTo(const Vector& vector, std::ostream* out)
 {
-    start("fault.memory.dimm", "B");
-    const std::string golden = fileText(KAV_TESTDATA_DIR "/event-extra-members.xdr");
-    ASSERT_EQ(golden.size(), 932u);
-    ProcessResult sent = m_box.orvEvent({ "send-raw", "0", KAV_TESTDATA_DIR "/event-extra-members.xdr" });
+    *out << vector.file;
+}
+
+class VectorE2E : public BytesE2E, public ::testing::WithParamInterface<Vector> { };
+
+}
+
+TEST_P(VectorE2E, ArrivesUnchangedAtEveryChannel)
+{
+    const Vector& vector = GetParam();
+    start(vector.eventClass, vector.domain);
+    const std::string path = KAV_TESTDATA_DIR "/" + vector.file;
+    const std::string golden = fileText(path);
+    ASSERT_FALSE(golden.empty()) << path;
+    ProcessResult sent = m_box.orvEvent({ "send-raw", "0", path });
     ASSERT_EQ(sent.exitStatus, 0) << sent.output;
     collect();
 
-    EXPECT_EQ(m_box.logTexts("domain-B"), std::vector<std::string> { "MSG7001: fault.memory.dimm M7" });
-    EXPECT_EQ(m_frame["text"], "fault.memory.dimm:M7:0123");
-    EXPECT_EQ(m_record["event"]["text"], "M7,0123-SEQ00000000");
-    EXPECT_EQ(m_record["data"]["length"], 932);
+    EXPECT_EQ(m_box.logTexts("domain-" + vector.domain),
+        std::vector<std::string> { "MSG7001: " + vector.eventClass + " " + vector.code });
+    EXPECT_EQ(m_frame["text"], vector.eventClass + ":" + vector.code + ":0123");
+    EXPECT_EQ(m_record["event"]["text"], vector.code + ",0123-SEQ00000000");
+    EXPECT_EQ(m_record["data"]["length"], golden.size());
     EXPECT_EQ(m_record["data"]["base64"], orv::text::base64Encode(golden));
     ASSERT_EQ(m_mail["parts"].size(), 2u);
     EXPECT_EQ(m_mail["parts"][1]["hex"], hexOf(golden));
     EXPECT_EQ(countContaining(m_box.logTexts("trace"), "KAV_OBJ_INSTANT_FAILED"), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(GoldenVectors, VectorE2E,
+    ::testing::Values(Vector { "event-extra-members.xdr", "fault.memory.dimm", "M7", "B" },
+        Vector { "event-empty-arrays.xdr", "fault.cpu.l2", "E1", "A" },
+        Vector { "event-unique-type.xdr", "fault.mem.ce", "C4", "A" },
+        Vector { "event-deep.xdr", "fault.board.path", "D1", "A" }));

@@ -60,13 +60,12 @@ std::vector<char> withHeader(std::vector<char> list)
 
 TEST(Codec, GoldenVectorsBothWays)
 {
-    for (const auto& [file, members] :
-        { std::pair { "event-full.xdr", fullMembers() }, std::pair { "event-minimal.xdr", minimalMembers() },
-            std::pair { "event-extra-members.xdr", extraMembers() } }) {
+    for (const auto& [file, members, flags] : goldenVectors()) {
         const std::vector<char> golden = readVector(file);
         ASSERT_FALSE(golden.empty()) << file;
-        EXPECT_EQ(pack(members), golden) << file;
+        EXPECT_EQ(pack(members, ByteOrder::Little, flags), golden) << file;
         EXPECT_EQ(unpack(golden.data(), golden.size()), members) << file;
+        EXPECT_EQ(packedListFlags(golden.data(), golden.size()), flags) << file;
     }
 }
 
@@ -74,22 +73,24 @@ TEST(Codec, RandomMembersOfEveryTypeRoundTrip)
 {
     RandomMembers random(7);
     for (int round = 0; round < 400; ++round) {
-        const std::vector<Member> members = random.list();
+        const ListFlags flags = random.flags();
+        const std::vector<Member> members = random.list(0, flags);
         const ByteOrder order = round % 2 ? ByteOrder::Big : ByteOrder::Little;
-        const std::vector<char> bytes = pack(members, order);
+        const std::vector<char> bytes = pack(members, order, flags);
         ASSERT_EQ(bytes.size() % 4, 0u);
         ASSERT_EQ(unpack(bytes.data(), bytes.size()), members);
         EXPECT_EQ(packedByteOrder(bytes.data(), bytes.size()), order);
-        const nlohmann::json typed = toTypedJson(members, order);
+        EXPECT_EQ(packedListFlags(bytes.data(), bytes.size()), flags);
+        const nlohmann::json typed = toTypedJson(members, order, flags);
         EXPECT_EQ(fromJson(typed), members) << typed.dump();
-        EXPECT_EQ(byteOrderOf(typed), order);
+        EXPECT_EQ(packJson(typed), bytes) << typed.dump();
     }
 }
 
 TEST(Codec, DamagedInputThrowsAndNeverCrashes)
 {
-    for (const char* file : { "event-full.xdr", "event-minimal.xdr", "event-extra-members.xdr" }) {
-        const std::vector<char> golden = readVector(file);
+    for (const GoldenVector& vector : goldenVectors()) {
+        const std::vector<char> golden = readVector(vector.file);
         for (size_t length = 0; length < golden.size(); ++length)
             expectMalformed(std::vector<char>(golden.begin(), golden.begin() + length));
         for (size_t bit = 0; bit < golden.size() * 8; ++bit) {
@@ -141,9 +142,9 @@ TEST(Codec, HostileFieldsAreRefused)
     expectMalformed(::patched(extra, 696, 0x100)); // uint8 element out of range
     expectMalformed(::patched(extra, 724, 1)); // a boolean with an element
 
-    const std::vector<char> deepest = withHeader(nestedList(20));
+    const std::vector<char> deepest = withHeader(nestedList(maxNesting));
     EXPECT_NO_THROW(unpack(deepest.data(), deepest.size()));
-    expectMalformed(withHeader(nestedList(21)));
+    expectMalformed(withHeader(nestedList(maxNesting + 1)));
     expectMalformed(withHeader(nestedList(1000)));
 
     std::vector<char> nul = golden;
@@ -158,6 +159,41 @@ TEST(Codec, HostileFieldsAreRefused)
     std::vector<char> trailing = golden;
     trailing.push_back('\0');
     expectMalformed(trailing);
+}
+
+TEST(Codec, EmptyArraysAndNamesUniquePerTypeAreReadOnlyAsPacked)
+{
+    // Offsets into event-empty-arrays.xdr: the int32 array "counts" from 472
+    // to 500, the end marker at 612, a zero word for each of the three
+    // empty arrays from 620.
+    const std::vector<char> empty = readVector("event-empty-arrays.xdr");
+    expectMalformed(::patched(empty, 472, 28)); // encoded size without the unwritten length word
+    std::vector<char> withLengthWord = empty;
+    withLengthWord.insert(withLengthWord.begin() + 500, 4, '\0');
+    withLengthWord.resize(empty.size());
+    expectMalformed(withLengthWord);
+    expectMalformed(std::vector<char>(empty.begin(), empty.end() - 4));
+    std::vector<char> trailing = empty;
+    trailing.insert(trailing.end(), 4, '\0');
+    expectMalformed(trailing);
+    trailing = empty;
+    trailing.back() = 1;
+    expectMalformed(trailing);
+
+    // Offsets into event-unique-type.xdr: flags at 8, the uint32 "rank" from
+    // 472 to 500 with its type at 488. The name again as an int32 is
+    // another member; again as a uint32, or in a list of unique names, it
+    // is refused.
+    const std::vector<char> unique = readVector("event-unique-type.xdr");
+    expectMalformed(::patched(unique, 8, 3));
+    std::vector<char> twice = unique;
+    twice.insert(twice.begin() + 500, unique.begin() + 472, unique.begin() + 500);
+    expectMalformed(twice);
+    twice = ::patched(twice, 500 + 16, static_cast<uint32_t>(Type::Int32));
+    const std::vector<Member> both = unpack(twice.data(), twice.size());
+    ASSERT_EQ(both.size(), 13u);
+    EXPECT_EQ(both[12], (Member { "rank", Number { Type::Int32, 3 } }));
+    expectMalformed(::patched(twice, 8, 1));
 }
 
 TEST(Codec, PackRefusesWhatCannotBeRepresented)
@@ -175,10 +211,18 @@ TEST(Codec, PackRefusesWhatCannotBeRepresented)
     EXPECT_THROW(pack({ { "a", Numbers { Type::ByteArray, { 256 } } } }), std::invalid_argument);
     EXPECT_THROW(pack({ { "a", Nested { { { "b", "x" }, { "b", "y" } } } } }), std::invalid_argument);
     Member deep { "n", Flag {} };
-    for (int level = 0; level < 20; ++level)
+    for (unsigned level = 0; level < maxNesting; ++level)
         deep = Member { "n", Nested { { deep } } };
     EXPECT_NO_THROW(pack({ deep }));
     EXPECT_THROW(pack({ Member { "n", Nested { { deep } } } }), std::invalid_argument);
+
+    const std::vector<Member> oneNameTwoTypes { { "a", "x" }, { "a", int64_t { 1 } } };
+    EXPECT_THROW(pack(oneNameTwoTypes), std::invalid_argument);
+    EXPECT_NO_THROW(pack(oneNameTwoTypes, ByteOrder::Little, ListFlags::UniqueNameType));
+    EXPECT_THROW(
+        pack({ { "a", "x" }, { "a", "y" } }, ByteOrder::Little, ListFlags::UniqueNameType), std::invalid_argument);
+    EXPECT_THROW(pack({ { "n", Nested { oneNameTwoTypes } } }), std::invalid_argument);
+    EXPECT_THROW(pack({}, ByteOrder::Little, ListFlags {}), std::invalid_argument);
 }
 
 TEST(Codec, JsonConversion)
@@ -201,6 +245,11 @@ TEST(Codec, JsonConversion)
     EXPECT_EQ(fromJson(binary), binaryMembers);
     EXPECT_EQ(toJson(binaryMembers), binary);
     EXPECT_THROW(toJson(extraMembers()), std::invalid_argument);
+    // Only the event's own names with their own types: any other name could
+    // be a key of the typed form ("members" made the object read as one).
+    for (const std::vector<Member>& notOwn : { std::vector<Member> { { "members", std::vector<std::string> {} } },
+             { { "byteOrder", "big" } }, { { "class", int64_t { 1 } } }, { { "code", "a" }, { "code", "b" } } })
+        EXPECT_THROW(toJson(notOwn), std::invalid_argument) << notOwn[0].name;
 
     for (const char* bad : { R"([])", R"({"colour": "red"})", R"({"class": 5})", R"({"code": {"base64": "gA="}})",
              R"({"code": {"base64": "gA==", "x": 1}})", R"({"code": {}})", R"({"timestamp": "1700000000"})",
@@ -231,6 +280,23 @@ TEST(Codec, TypedJsonOfTheExtraMembers)
         R"({"byteOrder":"big","members":[{"name":{"base64":"bv8="},"type":"double","value":{"bits":"7ff8000000000001"}},)"
         R"({"name":"d","type":"double","value":-0.0},{"name":"b","type":"boolean_array","value":[true,false]}]})");
 
+    // The flag word, of the event and of each nested list, when not unique names.
+    const std::vector<Member> perType {
+        { "n", Nested { { { "a", "x" }, { "a", int64_t { 1 } } }, ListFlags::UniqueNameType } },
+        { "l", NestedArray { { Nested {}, Nested { {}, ListFlags::UniqueNameType } } } }
+    };
+    const nlohmann::ordered_json flagged = toTypedJson(perType, ByteOrder::Big, ListFlags::UniqueNameType);
+    EXPECT_EQ(flagged.dump(),
+        R"({"byteOrder":"big","flags":"uniqueNameType","members":[{"name":"n","type":"nvlist","value":)"
+        R"({"flags":"uniqueNameType","members":[{"name":"a","type":"string","value":"x"},)"
+        R"({"name":"a","type":"int64","value":1}]}},)"
+        R"({"name":"l","type":"nvlist_array","value":[[],{"flags":"uniqueNameType","members":[]}]}]})");
+    EXPECT_EQ(fromJson(flagged), perType);
+    nlohmann::json tooDeep = nlohmann::json::array();
+    for (unsigned level = 0; level <= maxNesting; ++level)
+        tooDeep = nlohmann::json::array({ { { "name", "n" }, { "type", "nvlist" }, { "value", tooDeep } } });
+    EXPECT_THROW(fromJson({ { "members", tooDeep } }), std::invalid_argument);
+
     for (const char* bad :
         { R"({"members": 1})", R"({"members": [], "class": "a"})", R"({"members": [], "byteOrder": "middle"})",
             R"({"members": [{"name": "a", "type": "uint9", "value": 1}]})",
@@ -242,7 +308,9 @@ TEST(Codec, TypedJsonOfTheExtraMembers)
             R"({"members": [{"name": "a", "type": "boolean_value", "value": 1}]})",
             R"({"members": [{"name": "a", "type": "string"}]})",
             R"({"members": [{"name": "a", "type": "double", "value": {"bits": "7ff8"}}]})",
-            R"({"members": [{"name": "a", "type": "nvlist", "value": {}}]})",
+            R"({"members": [{"name": "a", "type": "nvlist", "value": {}}]})", R"({"byteOrder": "big"})",
+            R"({"members": [], "flags": 2})",
+            R"({"members": [{"name": "a", "type": "nvlist", "value": {"members": [], "byteOrder": "big"}}]})",
             R"({"members": [{"name": "a", "type": "uint8_array", "value": [1, "2"]}]})" })
         EXPECT_THROW(fromJson(nlohmann::json::parse(bad)), std::invalid_argument) << bad;
 }

@@ -121,9 +121,9 @@ TEST(DXAEvent, CarriesMembersOfOtherTypesUntouched)
 
     // The event's own names carried with other types count as absent.
     using namespace orv::event;
-    auto other
-        = eventOf({ { "class", Nested { { { "class", "fault.a" } } } }, { "timestamp", Number { Type::Uint64, 5 } },
-            { "code", Numbers { Type::ByteArray, { 'X' } } }, { "classes", NestedArray { { { { "a", "b" } } } } } });
+    auto other = eventOf({ { "class", Nested { { { "class", "fault.a" } } } },
+        { "timestamp", Number { Type::Uint64, 5 } }, { "code", Numbers { Type::ByteArray, { 'X' } } },
+        { "classes", NestedArray { { Nested { { { "a", "b" } } } } } } });
     text = "keep";
     seconds = 42;
     EXPECT_EQ(other->getEventClass(text), ENOENT);
@@ -132,6 +132,34 @@ TEST(DXAEvent, CarriesMembersOfOtherTypesUntouched)
     EXPECT_EQ(other->getEventClasses(items), ENOENT);
     EXPECT_EQ(text, "keep");
     EXPECT_EQ(seconds, 42);
+}
+
+// Where names are unique per type, an event name is looked up with the
+// type of its accessor: carried again with another type it is another
+// member, carried only so it is absent.
+TEST(DXAEvent, ReadsTheLaterVectorsAndLooksUpByNameAndType)
+{
+    for (const auto& [file, eventClass] :
+        { std::pair { "event-empty-arrays.xdr", "fault.cpu.l2" }, std::pair { "event-unique-type.xdr", "fault.mem.ce" },
+            std::pair { "event-deep.xdr", "fault.board.path" } }) {
+        std::vector<char> golden = readVector(file);
+        std::list<std::string> classes;
+        EXPECT_EQ(DXAEvent(golden.data(), static_cast<unsigned>(golden.size())).getEventClasses(classes), 0);
+        EXPECT_EQ(classes, std::list<std::string> { eventClass }) << file;
+    }
+
+    using namespace orv::event;
+    auto perType
+        = eventOf({ { "class", Number { Type::Uint32, 5 } }, { "class", "fault.a" },
+                      { "code", Number { Type::Uint32, 3 } }, { "timestamp", "now" }, { "timestamp", int64_t { 7 } } },
+            ListFlags::UniqueNameType);
+    std::string text = "keep";
+    long seconds = 0;
+    EXPECT_EQ(perType->getEventCode(text), ENOENT);
+    EXPECT_EQ(perType->getEventClass(text), 0);
+    EXPECT_EQ(text, "fault.a");
+    EXPECT_EQ(perType->getEventTimestamp(seconds), 0);
+    EXPECT_EQ(seconds, 7);
 }
 
 namespace {

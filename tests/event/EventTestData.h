@@ -10,6 +10,7 @@
 
 #include "platform/event/DXAEvent.h"
 #include "platform/event/EventCodec.h"
+#include "tests/event/RandomMembers.h"
 
 inline std::vector<char> readVector(const std::string& name)
 {
@@ -64,12 +65,50 @@ inline std::vector<orv::event::Member> extraMembers()
         { "faulty", Flag {} },
         { "offsets", Numbers { Type::Int64Array, { static_cast<uint64_t>(-1), 0, 4096 } } },
         { "when", Number { Type::Hrtime, 123456789 } },
-        { "suspects", NestedArray { { { { "fru", "DIMM3" }, { "pct", Number { Type::Uint32, 100 } } } } } },
+        { "suspects", NestedArray { { Nested { { { "fru", "DIMM3" }, { "pct", Number { Type::Uint32, 100 } } } } } } },
     };
 }
 
-inline std::unique_ptr<DXAEvent> eventOf(const std::vector<orv::event::Member>& members)
+// The event's own members as the later vectors carry them, with more after.
+inline std::vector<orv::event::Member> ownMembersAnd(
+    const std::string& eventClass, const std::string& code, const std::vector<orv::event::Member>& more)
 {
-    std::vector<char> bytes = orv::event::pack(members);
+    std::vector<orv::event::Member> members = fullMembers();
+    members[0].value = eventClass;
+    members[1].value = code;
+    members[9].value = std::vector<std::string> { eventClass };
+    members[10].value = std::vector<std::string> { "CPU0", "CPU1" };
+    members.insert(members.end(), more.begin(), more.end());
+    return members;
+}
+
+struct GoldenVector {
+    const char* file;
+    std::vector<orv::event::Member> members;
+    orv::event::ListFlags flags = orv::event::ListFlags::UniqueName;
+};
+
+inline std::vector<GoldenVector> goldenVectors()
+{
+    using namespace orv::event;
+    return {
+        { "event-full.xdr", fullMembers() },
+        { "event-minimal.xdr", minimalMembers() },
+        { "event-extra-members.xdr", extraMembers() },
+        { "event-empty-arrays.xdr",
+            ownMembersAnd("fault.cpu.l2", "E1",
+                { { "counts", Numbers { Type::Int32Array, {} } }, { "addresses", Numbers { Type::Uint64Array, {} } },
+                    { "flags", Numbers { Type::BooleanArray, {} } }, { "note", "after the empty arrays" } }) },
+        { "event-unique-type.xdr", ownMembersAnd("fault.mem.ce", "C4", { { "rank", Number { Type::Uint32, 3 } } }),
+            ListFlags::UniqueNameType },
+        { "event-deep.xdr",
+            ownMembersAnd("fault.board.path", "D1", { { "path", levels(40, [] { return ListFlags::UniqueName; }) } }) },
+    };
+}
+
+inline std::unique_ptr<DXAEvent> eventOf(
+    const std::vector<orv::event::Member>& members, orv::event::ListFlags flags = orv::event::ListFlags::UniqueName)
+{
+    std::vector<char> bytes = orv::event::pack(members, orv::event::hostByteOrder(), flags);
     return std::make_unique<DXAEvent>(bytes.data(), static_cast<unsigned>(bytes.size()));
 }

@@ -1,5 +1,7 @@
 // Random member lists over every pair type, for round trips through the
-// packed and the JSON forms.
+// packed and the JSON forms: lists of both flags (where names are unique
+// per type, a name often comes again with another type), arrays without
+// elements, and now and then lists nested as deep as the packed form allows.
 #pragma once
 
 #include <bit>
@@ -9,6 +11,18 @@
 #include <vector>
 
 #include "platform/event/EventCodec.h"
+#include "platform/event/PairTypes.h"
+
+// Lists `deepest` levels deep, each holding its level and the next one,
+// each with the flags `flags()` gives.
+template <class Flags> orv::event::Nested levels(unsigned deepest, Flags flags)
+{
+    using namespace orv::event;
+    Nested list { { { "level", Number { Type::Uint32, deepest } } }, flags() };
+    for (unsigned level = deepest - 1; level > 0; --level)
+        list = Nested { { { "level", Number { Type::Uint32, level } }, { "child", std::move(list) } }, flags() };
+    return list;
+}
 
 class RandomMembers {
 public:
@@ -17,13 +31,27 @@ public:
     {
     }
 
-    std::vector<orv::event::Member> list(unsigned depth = 0)
+    std::vector<orv::event::Member> list(
+        unsigned depth = 0, orv::event::ListFlags flags = orv::event::ListFlags::UniqueName)
     {
-        std::vector<orv::event::Member> members;
+        using namespace orv::event;
+        std::vector<Member> members;
         const unsigned count = m_rng() % (depth == 0 ? 10 : 4);
-        for (unsigned i = 0; i < count; ++i)
-            members.push_back({ std::to_string(i) + text(), value(depth) });
+        for (unsigned i = 0; i < count; ++i) {
+            Member member { std::to_string(i) + text(), value(depth) };
+            if (flags == ListFlags::UniqueNameType && i % 2 && typeOf(member.value) != typeOf(members.back().value))
+                member.name = members.back().name;
+            members.push_back(std::move(member));
+        }
+        if (depth == 0 && m_rng() % 8 == 0)
+            members.push_back({ "deep",
+                levels(m_rng() % 2 ? maxNesting : 1 + m_rng() % maxNesting, [this] { return this->flags(); }) });
         return members;
+    }
+
+    orv::event::ListFlags flags()
+    {
+        return m_rng() % 3 ? orv::event::ListFlags::UniqueName : orv::event::ListFlags::UniqueNameType;
     }
 
     // Any bytes but NUL, often not UTF-8.
@@ -36,6 +64,12 @@ public:
     }
 
 private:
+    orv::event::Nested nested(unsigned depth)
+    {
+        const orv::event::ListFlags listFlags = flags();
+        return { list(depth, listFlags), listFlags };
+    }
+
     uint64_t bits(orv::event::Type type)
     {
         using orv::event::Type;
@@ -85,21 +119,21 @@ private:
             const Type type = scalars[m_rng() % std::size(scalars)];
             return Number { type, bits(type) };
         }
-        case 4: {
+        case 4: { // often without elements
             const auto [array, element] = arrays[m_rng() % std::size(arrays)];
             Numbers numbers { array, {} };
-            for (unsigned n = m_rng() % 6; n > 0; --n)
+            for (unsigned n = m_rng() % 3 ? m_rng() % 6 : 0; n > 0; --n)
                 numbers.bits.push_back(bits(element));
             return numbers;
         }
         case 5:
             return Flag {};
         case 6:
-            return Nested { list(depth + 1) };
+            return nested(depth + 1);
         default: {
             NestedArray array;
             for (unsigned n = m_rng() % 3; n > 0; --n)
-                array.lists.push_back(list(depth + 1));
+                array.lists.push_back(nested(depth + 1));
             return array;
         }
         }

@@ -102,12 +102,13 @@ TEST_F(OrvEventTest, PackMatchesTheSuitesOwnBytesAndUnpacksBack)
 }
 
 // unpack | pack gives back the same bytes for the golden events and for
-// random events of every type, texts that are not UTF-8 and big-endian
-// packing hosts included.
+// random events of every type, texts that are not UTF-8, big-endian packing
+// hosts, empty arrays, names unique per type and deep lists included.
 TEST_F(OrvEventTest, UnpackThenPackGivesBackTheSameBytes)
 {
     std::vector<std::string> files;
-    for (const char* golden : { "event-full.xdr", "event-minimal.xdr", "event-extra-members.xdr" })
+    for (const char* golden : { "event-full.xdr", "event-minimal.xdr", "event-extra-members.xdr",
+             "event-empty-arrays.xdr", "event-unique-type.xdr", "event-deep.xdr" })
         files.push_back(std::string(KAV_TESTDATA_DIR) + "/" + golden);
     RandomMembers random(13);
     for (int i = 0; i < 20; ++i) {

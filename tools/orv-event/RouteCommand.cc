@@ -48,7 +48,7 @@ std::vector<char> packedEvent(const std::string& path)
         in = &file;
     }
     try {
-        return orv::event::pack(orv::event::fromJson(json::parse(*in)));
+        return orv::event::packJson(json::parse(*in));
     } catch (const std::exception& e) {
         throw RouteError(path + ": bad event JSON: " + e.what());
     }

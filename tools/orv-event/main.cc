@@ -56,7 +56,7 @@ std::vector<char> packJsonFile(const std::string& path)
     std::vector<char> text = readFile(path);
     try {
         const nlohmann::json event = nlohmann::json::parse(text.begin(), text.end());
-        return orv::event::pack(orv::event::fromJson(event), orv::event::byteOrderOf(event));
+        return orv::event::packJson(event);
     } catch (const std::exception& e) {
         throw Failure(path + ": bad event JSON: " + e.what());
     }
@@ -107,8 +107,10 @@ int run(const std::vector<std::string>& args)
     if (args.size() == 2 && args[0] == "unpack") {
         std::vector<char> packed = readFile(args[1]);
         try {
-            const orv::event::ByteOrder order = orv::event::packedByteOrder(packed.data(), packed.size());
-            std::cout << orv::event::toTypedJson(orv::event::unpack(packed.data(), packed.size()), order).dump(2)
+            const std::vector<orv::event::Member> members = orv::event::unpack(packed.data(), packed.size());
+            std::cout << orv::event::toTypedJson(members, orv::event::packedByteOrder(packed.data(), packed.size()),
+                orv::event::packedListFlags(packed.data(), packed.size()))
+                             .dump(2)
                       << '\n';
         } catch (const std::exception& e) {
             throw Failure(args[1] + ": not a packed event: " + e.what());
