@@ -1,7 +1,6 @@
 #include "cmd/kav/email/OutputFile.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/io/FdIo.h"
@@ -19,11 +18,6 @@ OutputFile::OutputFile(io::FdGuard fd)
     , m_buffer(std::move(fd))
 {
     rdbuf(&m_buffer);
-}
-
-io::FdGuard OutputFile::createScratch(const std::string& path)
-{
-    return io::FdGuard(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
 }
 
 bool OutputFile::close()

@@ -16,11 +16,6 @@ class OutputFile : public std::ostream {
 public:
     explicit OutputFile(io::FdGuard fd);
 
-    // Creates a file in a shared scratch directory for writing, readable by
-    // its owner only. It must not exist yet, and a link planted under the
-    // name is never followed, so nothing else is ever written through it.
-    static io::FdGuard createScratch(const std::string& path);
-
     // Writes what is buffered and closes the file; false when any write or
     // the close failed.
     bool close();
