@@ -54,8 +54,8 @@ std::string readFile(const std::string& path)
     if (const orv::io::Status opened = orv::io::openConfigFile(path, fd); !opened.ok())
         invalid("cannot open: " + opened.reason());
     std::string text;
-    if (!orv::io::readToEnd(fd.get(), text))
-        invalid("cannot read");
+    if (const orv::io::Status read = orv::io::readToEnd(fd.get(), text); !read.ok())
+        invalid("cannot read: " + read.reason());
     return text;
 }
 

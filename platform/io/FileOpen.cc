@@ -55,8 +55,8 @@ Status readScratchFile(const std::string& path, std::string& content)
     FdGuard fd;
     if (Status status = openScratchFile(path, fd); !status.ok())
         return status;
-    if (!readToEnd(fd.get(), content))
-        return Status::posixError("read " + path, errno);
+    if (const Status read = readToEnd(fd.get(), content); !read.ok())
+        return Status::posixError("read " + path, read.code());
     return Status();
 }
 

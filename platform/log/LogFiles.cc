@@ -100,7 +100,7 @@ void LogFiles::append(int index, std::string_view line)
     if (!file)
         return;
     // A line that cannot be written is lost: there is nowhere to say so.
-    io::writeAll(file->fd.get(), line.data(), line.size());
+    (void)io::writeAll(file->fd.get(), line.data(), line.size());
 }
 
 }

@@ -103,7 +103,7 @@ int EditTemplate::writeLines(const std::string& path)
     FdGuard file;
     if (!orv::io::createScratchFile(path, file).ok())
         return -1;
-    bool failed = !orv::io::writeAll(file.get(), m_edited.data(), m_edited.size());
+    bool failed = !orv::io::writeAll(file.get(), m_edited.data(), m_edited.size()).ok();
     failed = close(file.release()) != 0 || failed;
     return failed ? -1 : 0;
 }

@@ -295,9 +295,9 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
         : mime.constructMime(id, attachment, message, body, subject, from);
     if (built != 0)
         return -1;
-    if (!message.close()) {
-        logStatement(
-            2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s> errno <%d>\n", mimePath, errno);
+    if (const orv::io::Status written = message.close(); !written.ok()) {
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s>: %s\n", mimePath,
+            written.toString());
         return -1;
     }
     return execSendmail(scriptPath, mimePath, recipients);
@@ -331,7 +331,7 @@ int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
         logStatement(2, LogDest::trace(), "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
         return -1;
     }
-    if (!orv::io::writeAll(file.get(), payload, length)) {
+    if (!orv::io::writeAll(file.get(), payload, length).ok()) {
         logStatement(2, LogDest::trace(), "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
         unlink(path.c_str());
         return -1;
