@@ -1,12 +1,8 @@
 #include "platform/event/EventDB.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <set>
 #include <sstream>
@@ -19,6 +15,7 @@
 #include "platform/event/DXAEvent.h"
 #include "platform/io/FdGuard.h"
 #include "platform/io/FdIo.h"
+#include "platform/io/FileOpen.h"
 
 namespace {
 
@@ -53,14 +50,12 @@ std::string databasePath()
 
 std::string readFile(const std::string& path)
 {
-    // Close-on-exec: a mail script started on another thread meanwhile
-    // must not inherit the database file.
-    const orv::io::FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
-        invalid(std::string("cannot open: ") + std::strerror(errno));
+    orv::io::FdGuard fd;
+    if (const orv::io::Status opened = orv::io::openConfigFile(path, fd); !opened.ok())
+        invalid("cannot open: " + opened.reason());
     std::string text;
-    if (!orv::io::readToEnd(fd.get(), text))
-        invalid("cannot read");
+    if (const orv::io::Status read = orv::io::readToEnd(fd.get(), text); !read.ok())
+        invalid("cannot read: " + read.reason());
     return text;
 }
 

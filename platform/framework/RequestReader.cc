@@ -9,6 +9,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/io/Status.h"
 #include "platform/log/LogStatement.h"
 
 namespace orv::framework {
@@ -108,12 +109,14 @@ bool RequestReader::accept(size_t index, PendingRequest& request)
         return false;
     }
     int fd = ::accept4(door.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    int error = errno;
+    // Taken before watching the door again, which may set errno.
+    const io::Status accepted = fd < 0 ? io::Status::posixError("accept", errno) : io::Status();
     watchDoor(index);
     if (fd < 0) {
         // Another door thread took the connection, or the caller gave up.
+        const int error = accepted.code();
         if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNABORTED)
-            logStatement(4, LogDest::trace(), "Door %s: accept failed: %s", door.name, std::strerror(error));
+            logStatement(4, LogDest::trace(), "Door %s: accept failed: %s", door.name, accepted.reason());
         return false;
     }
     DoorConnection connection(fd, m_openCount);

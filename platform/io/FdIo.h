@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/io/Status.h"
+
 namespace orv::io {
 
 struct TransferResult {
@@ -46,11 +48,12 @@ template <typename Call> TransferResult transferAll(size_t length, Call call)
     return result;
 }
 
-// Each true once every byte is written; otherwise errno says why.
-bool writeAll(int fd, const void* data, size_t length);
-bool pwriteAll(int fd, const void* data, size_t length, off_t offset);
-// Appends what is left of `fd`, up to its end, to `text`; false on a read
-// error (errno says which).
-bool readToEnd(int fd, std::string& text);
+// Each OK once every byte is written; otherwise the failed write and why
+// (ENODATA when a write moved nothing).
+Status writeAll(int fd, const void* data, size_t length);
+Status pwriteAll(int fd, const void* data, size_t length, off_t offset);
+// Appends what is left of `fd`, up to its end, to `text`; OK, or the failed
+// read and why.
+Status readToEnd(int fd, std::string& text);
 
 }

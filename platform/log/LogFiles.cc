@@ -1,6 +1,5 @@
 #include "platform/log/LogFiles.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <system_error>
 
 #include "platform/io/FdIo.h"
+#include "platform/io/FileOpen.h"
 
 namespace orv::log {
 
@@ -57,8 +57,8 @@ bool LogFiles::ensureOpen(int index)
     if (slot.file)
         return true;
     std::string path = m_dir + "/" + fileName(index);
-    io::FdGuard fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640));
-    if (!fd.valid())
+    io::FdGuard fd;
+    if (!io::openLogFile(path, fd).ok())
         return false;
     struct stat st { };
     fstat(fd.get(), &st);
@@ -100,7 +100,7 @@ void LogFiles::append(int index, std::string_view line)
     if (!file)
         return;
     // A line that cannot be written is lost: there is nowhere to say so.
-    io::writeAll(file->fd.get(), line.data(), line.size());
+    (void)io::writeAll(file->fd.get(), line.data(), line.size());
 }
 
 }

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include "platform/framework/DoorApplication.h"
 #include "platform/framework/DoorClient.h"
 #include "platform/framework/DoorService.h"
+#include "platform/log/Log.h"
+#include "platform/log/LogStatement.h"
 #include "tests/door/DoorTestEnv.h"
 
 using namespace std::chrono_literals;
@@ -263,6 +266,49 @@ TEST_F(DoorServerTest, IdleConnectionsDoNotDelayARealCall)
     DoorReply reply;
     EXPECT_EQ(echo("d", "through", reply), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+// A caller the server cannot take while it has no descriptor left is logged
+// with the door and the reason, and served once descriptors are free.
+TEST_F(DoorServerTest, AcceptFailureNamesTheDoorAndTheReason)
+{
+    reopenLogFiles(); // this test's log directory
+    logStatement(2, LogDest::trace(), "Door test: the trace log is open.");
+    const std::string trace = root + "/logs/trace.log";
+    ServerThread server("d", new TestService);
+    ASSERT_EQ(server.created, 0);
+    DoorReply reply;
+    ASSERT_EQ(echo("d", "serving", reply), 0); // the reader and its epoll set are made
+    FdGuard caller(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address;
+    ASSERT_EQ(orv::io::unixAddress(doorPath("d"), address), 0);
+
+    // No descriptor number from the lowest free one up is within the limit.
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    struct stat before { };
+    ASSERT_EQ(::stat(trace.c_str(), &before), 0);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const bool connected = ::connect(caller.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    // Watched by its size: reading the file would take a descriptor.
+    bool logged = false;
+    for (int i = 0; connected && !logged && i < 1000; ++i) {
+        std::this_thread::sleep_for(10ms);
+        struct stat now { };
+        logged = ::stat(trace.c_str(), &now) == 0 && now.st_size > before.st_size;
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_TRUE(connected);
+    ASSERT_TRUE(logged);
+    std::ifstream in(trace);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Door d: accept failed: Too many open files"), std::string::npos) << text;
+    EXPECT_EQ(echo("d", "served", reply), 0);
 }
 
 TEST_F(DoorServerTest, CallerOfAnotherUserIsRefused)

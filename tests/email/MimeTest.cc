@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "tests/email/LogCapture.h"
 #include "cmd/kav/email/MimeEmail.h"
@@ -175,7 +178,8 @@ TEST(MimeEmail, AttachmentNamesAndFailure)
     dir.write("plain", "x");
     EXPECT_NE(mimeFor(dir.path("plain")).find("name=\"plain\""), std::string::npos);
 
-    EXPECT_NE(mimeFor(dir.path("")).find("filename=\"\"\n"), std::string::npos);
+    // A path ending in "/" names a directory: no plain file to attach.
+    EXPECT_EQ(mimeFor(dir.path("")).find("filename="), std::string::npos);
 
     LogCapture log;
     int status = 0;
@@ -185,6 +189,31 @@ TEST(MimeEmail, AttachmentNamesAndFailure)
     EXPECT_NE(
         log.trace().find("Error in MimeEmail::constructMIME can't open file " + dir.path("absent")), std::string::npos);
     EXPECT_NE(log.platform().find("KAV_MIME_OPEN_ATTACHMENT"), std::string::npos);
+}
+
+// The attachment is read back under the scratch-file rule: whatever has
+// taken the file's place (a link to another file, a file of another user)
+// is not mailed out, and the failure is logged as for a missing file.
+TEST(MimeEmail, AttachmentReadBackRefusesSwappedFiles)
+{
+    TempDir dir;
+    const std::string secret = dir.write("secret", "not for mail");
+    std::vector<std::string> swapped { dir.path("link") };
+    std::filesystem::create_symlink(secret, swapped.back());
+    if (geteuid() == 0) {
+        swapped.push_back(dir.write("planted", "not for mail"));
+        ASSERT_EQ(chown(swapped.back().c_str(), 65534, 65534), 0);
+    }
+    for (const std::string& path : swapped) {
+        LogCapture log;
+        int status = 0;
+        const std::string mail = mimeFor(path, &status);
+        EXPECT_EQ(status, -1) << path;
+        EXPECT_EQ(mail.find("Content-MD5"), std::string::npos) << path;
+        EXPECT_NE(log.trace().find("Error in MimeEmail::constructMIME can't open file " + path), std::string::npos);
+        EXPECT_NE(log.platform().find("KAV_MIME_OPEN_ATTACHMENT"), std::string::npos) << path;
+    }
+    EXPECT_NE(mimeFor(secret).find("Content-MD5: " + digestOf("not for mail")), std::string::npos);
 }
 
 TEST(MimeEmail, HeadersThatNoEventCanBreak)

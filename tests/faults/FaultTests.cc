@@ -175,6 +175,16 @@ protected:
 
     std::string kavDoor() const { return m_box.doorDir() + "/kav"; }
 
+    // Fills the daemon's small /tmp; the path of the file that fills it.
+    std::string fillTmp() const
+    {
+        const std::string filler = m_box.kavView("/tmp/filler");
+        std::ofstream fill(filler, std::ios::binary);
+        std::vector<char> block(4096, 'x');
+        while (fill.write(block.data(), static_cast<long>(block.size())) && fill.flush()) { }
+        return filler;
+    }
+
     DaemonSandbox m_box;
     std::unique_ptr<DoorClient> m_client;
 };
@@ -325,12 +335,7 @@ TEST_F(FaultTest, FullTmpFailsMailsCleanlyAndRecovers)
     EnvChanges env = withLibrary;
     env["KAV_SANDBOX_TMP_SIZE"] = "64k";
     startKav(env);
-    const std::string filler = m_box.kavView("/tmp/filler");
-    {
-        std::ofstream fill(filler, std::ios::binary);
-        std::vector<char> block(4096, 'x');
-        while (fill.write(block.data(), static_cast<long>(block.size())) && fill.flush()) { }
-    }
+    const std::string filler = fillTmp();
     ASSERT_TRUE(fs::exists(filler));
 
     report("fault.mail", "full");
@@ -349,6 +354,23 @@ TEST_F(FaultTest, FullTmpFailsMailsCleanlyAndRecovers)
     report("fault.mail", "room");
     EXPECT_EQ(mails(), 1u);
     EXPECT_TRUE(left().empty());
+}
+
+// Room for the attachment and the edited template (a page each) but not for
+// the message: its write fails, and the trace names the file and why.
+TEST_F(FaultTest, MessageThatCannotBeWrittenIsNamedWithTheReason)
+{
+    EnvChanges env = withLibrary;
+    env["KAV_SANDBOX_TMP_SIZE"] = "64k";
+    startKav(env);
+    const std::string filler = fillTmp();
+    fs::resize_file(filler, fs::file_size(filler) - 2 * 4096);
+
+    report("fault.mail", "tight");
+    EXPECT_EQ(mails(), 0u);
+    const std::vector<std::string> trace = m_box.logTexts("trace");
+    ASSERT_EQ(countContaining(trace, "EmailReportingService::reportEmail can't write </tmp/AVLMIME"), 1u);
+    EXPECT_EQ(countContaining(trace, ">: write: No space left on device"), 1u);
 }
 
 TEST_F(FaultTest, LogDirectoryLostOrLogFileRemoved)

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/io/FdGuard.h"
 #include "platform/io/FdIo.h"
 #include "tests/support/TempDir.h"
 
@@ -102,10 +103,10 @@ TEST(FdIoTest, PipeTransfersSurviveASignalStorm)
     {
         Interrupter storm;
         std::thread writer([&] {
-            written = orv::io::writeAll(fds[1], sent.data(), sent.size());
+            written = orv::io::writeAll(fds[1], sent.data(), sent.size()).ok();
             close(fds[1]);
         });
-        read = orv::io::readToEnd(fds[0], received);
+        read = orv::io::readToEnd(fds[0], received).ok();
         writer.join();
     }
     close(fds[0]);
@@ -128,6 +129,25 @@ TEST(FdIoTest, PositionedWriteLandsAtItsOffsetAndReadToEndAppends)
     EXPECT_EQ(text, "<23abc789");
     close(fd);
 
-    EXPECT_FALSE(orv::io::readToEnd(-1, text));
-    EXPECT_EQ(errno, EBADF);
+    const orv::io::Status failed = orv::io::readToEnd(-1, text);
+    EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(failed.code(), EBADF);
+}
+
+// A failed transfer keeps its reason and what was being done, whatever
+// later calls do to errno.
+TEST(FdIoTest, FailuresCarryTheCallAndTheReason)
+{
+    const orv::io::FdGuard full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(full.valid());
+    const orv::io::Status written = orv::io::writeAll(full.get(), "x", 1);
+    const orv::io::Status positioned = orv::io::pwriteAll(full.get(), "x", 1, 0);
+    std::string text;
+    const orv::io::Status read = orv::io::readToEnd(full.get(), text);
+    errno = 0;
+    EXPECT_EQ(written.code(), ENOSPC);
+    EXPECT_EQ(written.toString(), "write: No space left on device");
+    EXPECT_EQ(positioned.toString(), "pwrite: No space left on device");
+    EXPECT_EQ(read.code(), EBADF);
+    EXPECT_EQ(read.toString(), "read: Bad file descriptor");
 }

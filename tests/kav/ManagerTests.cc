@@ -133,6 +133,17 @@ TEST_F(ManagerTest, WithoutDatabaseEveryClassIsUnknown)
     EXPECT_TRUE(contains(trace, "KAV init: event database /nonexistent/eventdb.json: cannot open: "));
 }
 
+// A database that opens but cannot be read (here a directory): the trace
+// names the file and the reason the read gave.
+TEST_F(ManagerTest, UnreadableEventDatabaseIsNamedWithTheReason)
+{
+    m_factory.eventDB = [this] { return std::make_unique<EventDB>(m_dir); };
+    {
+        KAVManager manager(m_factory);
+    }
+    EXPECT_TRUE(contains(texts("trace.log"), "KAV init: event database " + m_dir + ": cannot read: Is a directory"));
+}
+
 TEST_F(ManagerTest, FaultyEntryIsNamedAndSkipped)
 {
     {

@@ -6,12 +6,11 @@
 #include "cmd/kav/email/EdString.h"
 #include "platform/io/FdGuard.h"
 #include "platform/io/FdIo.h"
+#include "platform/io/FileOpen.h"
 #include "cmd/kav/email/InputFile.h"
 #include "platform/log/LogStatement.h"
-#include "cmd/kav/email/OutputFile.h"
 
 using orv::email::InputFile;
-using orv::email::OutputFile;
 using orv::io::FdGuard;
 
 EditTemplate::EditTemplate() = default;
@@ -101,10 +100,10 @@ int EditTemplate::writeLines(const std::string& path)
         m_edited += line;
         m_edited += '\n';
     }
-    FdGuard file = OutputFile::createScratch(path);
-    if (!file.valid())
+    FdGuard file;
+    if (!orv::io::createScratchFile(path, file).ok())
         return -1;
-    bool failed = !orv::io::writeAll(file.get(), m_edited.data(), m_edited.size());
+    bool failed = !orv::io::writeAll(file.get(), m_edited.data(), m_edited.size()).ok();
     failed = close(file.release()) != 0 || failed;
     return failed ? -1 : 0;
 }

@@ -1,9 +1,7 @@
 #include "cmd/kav/email/EmailReportingService.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <sys/random.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +15,7 @@
 #include "cmd/kav/email/EditTemplate.h"
 #include "platform/text/EnvInteger.h"
 #include "platform/io/FdIo.h"
+#include "platform/io/FileOpen.h"
 #include "cmd/kav/email/InputFile.h"
 #include "cmd/kav/email/HostName.h"
 #include "platform/log/LogStatement.h"
@@ -76,24 +75,12 @@ private:
     std::string m_path;
 };
 
-// A regular file that can be opened for reading. Not blocking on the open
-// keeps a FIFO put in place of a template from hanging the report.
-// The descriptor, still at the file's start, or none.
-FdGuard openReadable(const std::string& path)
-{
-    FdGuard fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info { };
-    if (fd.valid() && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode))
-        return fd;
-    return FdGuard();
-}
-
 // Logs a missing file of the given kind ("template", "script"); the file
-// is kept open for a caller that reads it next.
+// is kept open, still at its start, for a caller that reads it next.
 FdGuard openFound(const char* kind, const std::string& path)
 {
-    FdGuard fd = openReadable(path);
-    if (fd.valid())
+    FdGuard fd;
+    if (orv::io::openRegularConfigFile(path, fd).ok())
         return fd;
     logStatement(2, LogDest::trace(), "EmailReportingService::verifyFilesExist can't find %s file \n", kind);
     logStatement(2, LogDest::trace(), "%s path is %s\n", kind, path);
@@ -276,9 +263,9 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     std::string body;
     if (editor.processTagValues(mailing.tags, mailing.values, templateFile, edited.path()) == 0) {
         body = editor.takeEditedText();
-    } else if (!readScratchFile(edited.path(), body)) {
-        logStatement(
-            2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>\n", edited.path());
+    } else if (const orv::io::Status read = readScratchFile(edited.path(), body); !read.ok()) {
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>: %s\n",
+            edited.path(), read.reason());
         return;
     }
     std::istringstream bodyStream(std::move(body));
@@ -292,10 +279,10 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
     std::istream& body, const std::string& subject, const std::string& from, const std::string& mimePath,
     const std::string& scriptPath, const std::string& recipients)
 {
-    FdGuard file = createScratchFile(mimePath);
-    if (!file.valid()) {
-        logStatement(
-            2, LogDest::trace(), "EmailReportingService::reportEmail can't create <%s> errno <%d>\n", mimePath, errno);
+    FdGuard file;
+    if (const orv::io::Status created = orv::io::createScratchFile(mimePath, file); !created.ok()) {
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't create <%s>: %s\n", mimePath,
+            created.reason());
         return -1;
     }
     OutputFile message(std::move(file));
@@ -308,9 +295,9 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
         : mime.constructMime(id, attachment, message, body, subject, from);
     if (built != 0)
         return -1;
-    if (!message.close()) {
-        logStatement(
-            2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s> errno <%d>\n", mimePath, errno);
+    if (const orv::io::Status written = message.close(); !written.ok()) {
+        logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s>: %s\n", mimePath,
+            written.toString());
         return -1;
     }
     return execSendmail(scriptPath, mimePath, recipients);
@@ -344,7 +331,7 @@ int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
         logStatement(2, LogDest::trace(), "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
         return -1;
     }
-    if (!orv::io::writeAll(file.get(), payload, length)) {
+    if (!orv::io::writeAll(file.get(), payload, length).ok()) {
         logStatement(2, LogDest::trace(), "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
         unlink(path.c_str());
         return -1;
@@ -489,17 +476,14 @@ std::string EmailReportingService::scratchSuffix()
     return suffix;
 }
 
-bool EmailReportingService::readScratchFile(const std::string& path, std::string& content)
+orv::io::Status EmailReportingService::readScratchFile(const std::string& path, std::string& content)
 {
-    content.clear();
-    FdGuard fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat info { };
-    if (!fd.valid() || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid())
-        return false;
-    return orv::io::readToEnd(fd.get(), content);
+    return orv::io::readScratchFile(path, content);
 }
 
 FdGuard EmailReportingService::createScratchFile(const std::string& path)
 {
-    return OutputFile::createScratch(path);
+    FdGuard fd;
+    (void)orv::io::createScratchFile(path, fd);
+    return fd;
 }

@@ -18,6 +18,7 @@
 #include "platform/event/EventDBEntry.h"
 #include "platform/event/EventTypes.h"
 #include "platform/io/FdGuard.h"
+#include "platform/io/Status.h"
 
 class MailRecipient;
 class MimeEmail;
@@ -92,13 +93,13 @@ public:
     static std::string scratchSuffix();
 
     // Creates `path` for writing, mode 0400; invalid when anything (a file,
-    // a link) is already there.
+    // a link) is already there (orv::io::createScratchFile).
     static orv::io::FdGuard createScratchFile(const std::string& path);
 
     // The whole of a scratch file that this user created. Anything else
     // found under the name (a link, a FIFO, a file someone else planted) is
-    // refused, since the report would mail it out.
-    static bool readScratchFile(const std::string& path, std::string& content);
+    // refused, since the report would mail it out (orv::io::readScratchFile).
+    static orv::io::Status readScratchFile(const std::string& path, std::string& content);
 
 private:
     // What a report mails: the tag values as the editor takes them, and the

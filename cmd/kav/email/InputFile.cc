@@ -1,10 +1,11 @@
 #include "cmd/kav/email/InputFile.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "platform/io/FdIo.h"
+#include "platform/io/FileOpen.h"
 
 namespace orv::email {
 
@@ -22,26 +23,27 @@ InputFile::InputFile()
     setstate(std::ios::failbit);
 }
 
-InputFile::InputFile(const std::string& path, int flags)
+InputFile::InputFile(const std::string& path)
     : InputFile()
 {
-    open(path, flags);
+    open(path);
 }
 
 InputFile::InputFile(io::FdGuard fd)
     : InputFile()
 {
-    const int adopted = fd.release();
-    m_buffer.attach(adopted);
-    if (adopted >= 0)
+    const bool valid = fd.valid();
+    m_buffer.attach(std::move(fd));
+    if (valid)
         clear();
 }
 
-bool InputFile::open(const std::string& path, int flags)
+bool InputFile::open(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
-    m_buffer.attach(fd);
-    if (fd < 0) {
+    io::FdGuard fd;
+    const bool opened = io::openConfigFile(path, fd).ok();
+    m_buffer.attach(std::move(fd));
+    if (!opened) {
         setstate(std::ios::failbit);
         return false;
     }
@@ -54,9 +56,9 @@ InputFile::Buffer::Buffer()
 {
 }
 
-void InputFile::Buffer::attach(int fd)
+void InputFile::Buffer::attach(io::FdGuard fd)
 {
-    m_fd.reset(fd);
+    m_fd = std::move(fd);
     setg(m_block.get(), m_block.get(), m_block.get());
 }
 

@@ -21,12 +21,13 @@ public:
     static constexpr std::streamsize LINE_BUFFER_SIZE = 250;
 
     InputFile();
-    // `flags` are added to O_RDONLY | O_CLOEXEC (O_NOFOLLOW, O_NONBLOCK).
-    explicit InputFile(const std::string& path, int flags = 0);
-    // Reads a file opened already (say, to check what it is) from its start.
+    // Opens `path` as a configuration file (io::openConfigFile).
+    explicit InputFile(const std::string& path);
+    // Reads a file opened already (say, under another rule of FileOpen.h)
+    // from where it stands.
     explicit InputFile(io::FdGuard fd);
 
-    bool open(const std::string& path, int flags = 0);
+    bool open(const std::string& path);
     bool is_open() const { return m_buffer.fd() >= 0; }
     int fd() const { return m_buffer.fd(); }
 
@@ -34,7 +35,7 @@ private:
     class Buffer : public std::streambuf {
     public:
         Buffer();
-        void attach(int fd);
+        void attach(io::FdGuard fd);
         int fd() const { return m_fd.get(); }
 
     protected:

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/io/FdIo.h"
+#include "platform/io/FileOpen.h"
 #include "cmd/kav/email/HostName.h"
 #include "cmd/kav/email/InputFile.h"
 #include "cmd/kav/email/OutputFile.h"
@@ -235,9 +236,13 @@ void MimeEmail::writeHeader(std::ostream& out, const std::string& id, const std:
 
 int MimeEmail::writeAttachment(std::ostream& out, const std::string& boundary, const std::string& attachmentPath)
 {
-    // Read twice (digest, then encoding) through a large buffer.
-    InputFile attachment(attachmentPath);
-    if (!attachment.is_open()) {
+    // Read back under the scratch-file rule: a link, a FIFO or another
+    // user's file put in its place is never mailed out. Read twice (digest,
+    // then encoding) through a large buffer.
+    orv::io::FdGuard fd;
+    const bool opened = orv::io::openScratchFile(attachmentPath, fd).ok();
+    InputFile attachment(std::move(fd));
+    if (!opened) {
         logStatement(2, LogDest::trace(), "Error in MimeEmail::constructMIME can't open file %s\n", attachmentPath);
         logStatement(4, LogDest::platform(), KAV_MIME_OPEN_ATTACHMENT, attachmentPath);
         return -1;

@@ -1,7 +1,6 @@
 #include "cmd/kav/email/OutputFile.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/io/FdIo.h"
@@ -21,17 +20,14 @@ OutputFile::OutputFile(io::FdGuard fd)
     rdbuf(&m_buffer);
 }
 
-io::FdGuard OutputFile::createScratch(const std::string& path)
+io::Status OutputFile::close()
 {
-    return io::FdGuard(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
-}
-
-bool OutputFile::close()
-{
-    const bool closed = m_buffer.close();
-    if (!closed)
+    io::Status closed = m_buffer.close();
+    if (!closed.ok())
         setstate(std::ios::badbit);
-    return closed && good();
+    else if (!good())
+        closed = io::Status::posixError("write", EIO);
+    return closed;
 }
 
 bool OutputFile::overwrite(std::streamoff offset, const char* data, size_t length)
@@ -46,24 +42,27 @@ OutputFile::Buffer::Buffer(io::FdGuard fd)
     : m_fd(std::move(fd))
     , m_block(std::make_unique_for_overwrite<char[]>(blockSize))
 {
-    m_failed = !m_fd.valid();
+    if (!m_fd.valid())
+        m_status = io::Status::posixError("write", EBADF);
     setp(m_block.get(), m_block.get() + blockSize);
 }
 
-bool OutputFile::Buffer::close()
+io::Status OutputFile::Buffer::close()
 {
-    const bool drained = !m_fd.valid() || drain();
+    if (m_fd.valid())
+        drain();
+    // Released to see the close's own result.
     const int fd = m_fd.release();
-    if (fd >= 0 && ::close(fd) != 0)
-        m_failed = true;
-    return drained && !m_failed;
+    if (fd >= 0 && ::close(fd) != 0 && m_status.ok())
+        m_status = io::Status::posixError("close", errno);
+    return m_status;
 }
 
 bool OutputFile::Buffer::writeAll(const char* data, size_t length)
 {
-    if (!m_failed && !io::writeAll(m_fd.get(), data, length))
-        m_failed = true;
-    return !m_failed;
+    if (m_status.ok())
+        m_status = io::writeAll(m_fd.get(), data, length);
+    return m_status.ok();
 }
 
 bool OutputFile::Buffer::drain()
@@ -77,11 +76,10 @@ bool OutputFile::Buffer::drain()
 
 bool OutputFile::Buffer::overwrite(std::streamoff offset, const char* data, size_t length)
 {
-    if (m_failed || offset < 0 || offset + static_cast<std::streamoff>(length) > position() || !drain())
+    if (!m_status.ok() || offset < 0 || offset + static_cast<std::streamoff>(length) > position() || !drain())
         return false;
-    if (!io::pwriteAll(m_fd.get(), data, length, offset))
-        m_failed = true;
-    return !m_failed;
+    m_status = io::pwriteAll(m_fd.get(), data, length, offset);
+    return m_status.ok();
 }
 
 OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c)
@@ -99,7 +97,7 @@ int OutputFile::Buffer::sync()
 {
     // Many small flushes (one per header line) cost nothing: only a full
     // block or the close goes to the file.
-    return m_failed ? -1 : 0;
+    return m_status.ok() ? 0 : -1;
 }
 
 std::streamsize OutputFile::Buffer::xsputn(const char* data, std::streamsize count)

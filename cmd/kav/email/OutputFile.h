@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/io/FdGuard.h"
+#include "platform/io/Status.h"
 
 namespace orv::email {
 
@@ -16,14 +17,9 @@ class OutputFile : public std::ostream {
 public:
     explicit OutputFile(io::FdGuard fd);
 
-    // Creates a file in a shared scratch directory for writing, readable by
-    // its owner only. It must not exist yet, and a link planted under the
-    // name is never followed, so nothing else is ever written through it.
-    static io::FdGuard createScratch(const std::string& path);
-
-    // Writes what is buffered and closes the file; false when any write or
-    // the close failed.
-    bool close();
+    // Writes what is buffered and closes the file; the first write or the
+    // close that failed, and why.
+    io::Status close();
 
     // Bytes written so far, those still buffered included.
     std::streamoff position() const { return m_buffer.position(); }
@@ -36,7 +32,7 @@ private:
     class Buffer : public std::streambuf {
     public:
         explicit Buffer(io::FdGuard fd);
-        bool close();
+        io::Status close();
         std::streamoff position() const { return m_drained + (pptr() - pbase()); }
         bool overwrite(std::streamoff offset, const char* data, size_t length);
 
@@ -53,7 +49,8 @@ private:
         // Left uninitialised: every byte is written before it is read.
         std::unique_ptr<char[]> m_block;
         std::streamoff m_drained = 0;
-        bool m_failed = false;
+        // The first failure; nothing is written after it.
+        io::Status m_status;
     };
 
     Buffer m_buffer;
