@@ -11,6 +11,7 @@
 
 #include "cmd/kav/email/EditTemplate.h"
 #include "cmd/kav/email/EmailReportingService.h"
+#include "platform/io/FileOpen.h"
 #include "tests/email/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -94,14 +95,14 @@ TEST(MailSubmission, ScratchFilesNeverReuseAName)
 
     // Only a plain file of this user is taken as the edited template.
     std::string content = "none";
-    EXPECT_TRUE(EmailReportingService::readScratchFile(dir.write("own", "text"), content));
+    EXPECT_TRUE(orv::io::readScratchFile(dir.write("own", "text"), content));
     EXPECT_EQ(content, "text");
     ASSERT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
     for (const char* name : { "link", "fifo", "absent" })
-        EXPECT_FALSE(EmailReportingService::readScratchFile(dir.path(name), content)) << name;
+        EXPECT_FALSE(orv::io::readScratchFile(dir.path(name), content)) << name;
     if (geteuid() == 0) {
         ASSERT_EQ(chown(dir.path("own").c_str(), 65534, 65534), 0);
-        EXPECT_FALSE(EmailReportingService::readScratchFile(dir.path("own"), content));
+        EXPECT_FALSE(orv::io::readScratchFile(dir.path("own"), content));
     }
 
     // The edited template goes to the same directory under the same rule.

@@ -263,7 +263,7 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     std::string body;
     if (editor.processTagValues(mailing.tags, mailing.values, templateFile, edited.path()) == 0) {
         body = editor.takeEditedText();
-    } else if (const orv::io::Status read = readScratchFile(edited.path(), body); !read.ok()) {
+    } else if (const orv::io::Status read = orv::io::readScratchFile(edited.path(), body); !read.ok()) {
         logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>: %s\n",
             edited.path(), read.reason());
         return;
@@ -474,11 +474,6 @@ std::string EmailReportingService::scratchSuffix()
     suffix += '-';
     suffix += randomText();
     return suffix;
-}
-
-orv::io::Status EmailReportingService::readScratchFile(const std::string& path, std::string& content)
-{
-    return orv::io::readScratchFile(path, content);
 }
 
 FdGuard EmailReportingService::createScratchFile(const std::string& path)

@@ -96,11 +96,6 @@ public:
     // a link) is already there (orv::io::createScratchFile).
     static orv::io::FdGuard createScratchFile(const std::string& path);
 
-    // The whole of a scratch file that this user created. Anything else
-    // found under the name (a link, a FIFO, a file someone else planted) is
-    // refused, since the report would mail it out (orv::io::readScratchFile).
-    static orv::io::Status readScratchFile(const std::string& path, std::string& content);
-
 private:
     // What a report mails: the tag values as the editor takes them, and the
     // attachment file with, when the report has them, its bytes in memory
