@@ -8,6 +8,14 @@ void ChannelOutcome::lineLogged(const Line& line)
     m_failureText = line.text;
 }
 
+void ChannelOutcome::channelEnded(const orv::journal::ChannelResult& result)
+{
+    if (!result.failed() || m_failed)
+        return;
+    m_failed = true;
+    m_failureText = result.why();
+}
+
 void ChannelOutcome::countIn(KAVStats& stats, KAVStats::Channel channel) const
 {
     if (m_failed)

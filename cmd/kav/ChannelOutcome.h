@@ -1,12 +1,14 @@
-// Watches one channel's report on its door thread: the channel returns
-// nothing, so whether it failed is told by the error lines it logs (level 4
-// and above, other than the event's own message). The first one is kept as
-// the failure's text.
+// How one channel's report of one event ended, for the counters: what the
+// channel returned, and the lines it logged on its thread meanwhile. The
+// report failed when the channel says so or when it logged an error line
+// (level 4 and above, other than the event's own message); the first such
+// line is kept as the failure's text, else the channel's own word.
 #pragma once
 
 #include <string>
 
 #include "cmd/kav/KAVStats.h"
+#include "cmd/kav/channel/ChannelResult.h"
 #include "platform/log/LogWatch.h"
 
 class ChannelOutcome : public orv::log::LogWatch {
@@ -14,6 +16,8 @@ public:
     static constexpr int failureLevel = 4;
 
     void lineLogged(const Line& line) override;
+    // What the channel returned.
+    void channelEnded(const orv::journal::ChannelResult& result);
 
     bool failed() const { return m_failed; }
     const std::string& failureText() const { return m_failureText; }

@@ -1,10 +1,14 @@
 #include "cmd/kav/KAVManager.h"
 
+#include <cstdlib>
 #include <exception>
+#include <sstream>
 #include <new>
 
 #include "cmd/kav/ChannelOutcome.h"
 #include "cmd/kav/channel/ChannelFailure.h"
+#include "cmd/kav/journal/Forwarder.h"
+#include "cmd/kav/journal/Journal.h"
 #include "platform/event/DXAEvent.h"
 #include "cmd/kav/email/EmailReportingService.h"
 #include "platform/event/EventDB.h"
@@ -15,11 +19,15 @@
 #include "cmd/kav/remote/RemoteReportingService.h"
 
 using orv::event::SkippedEventDBEntry;
+using orv::journal::ChannelResult;
 
 namespace {
 
 constexpr unsigned reportEventMethod = 0;
 constexpr unsigned testEmailMethod = 1;
+// With a journal only: the operator's retry and drop of pending deliveries.
+constexpr unsigned retryMethod = 20;
+constexpr unsigned dropMethod = 21;
 
 // Creates one channel; a constructor that throws leaves the channel off.
 template <typename Channel>
@@ -49,23 +57,37 @@ template <typename Channel> void deleteChannel(std::unique_ptr<Channel>& channel
     channel.reset();
 }
 
-// Hands the event to one channel if the entry asks for it, saying whether it
-// went, and counts how the channel fared.
-template <typename Report>
-void offer(bool wanted, bool enabled, const std::string& eventClass, const char* word, Report report, KAVStats& stats,
-    KAVStats::Channel channel)
+// Whether the event goes to the channel: asked for and on (a channel that
+// is off says so).
+bool asks(bool wanted, bool enabled, const std::string& eventClass, const char* word)
 {
-    if (!wanted)
-        return;
-    if (!enabled) {
+    if (wanted && !enabled)
         logStatement(2, LogDest::trace(), "EVENT-CLASS: %s not sent to %s reporting because %s reporting disabled.",
             eventClass, word, word);
-        return;
-    }
+    return wanted && enabled;
+}
+
+// Hands the event to one channel if the entry asks for it, saying whether it
+// went, and counts how the channel fared; how it ended.
+template <typename Report>
+ChannelResult offer(bool wanted, bool enabled, const std::string& eventClass, const char* word, Report report,
+    KAVStats& stats, KAVStats::Channel channel)
+{
+    if (!asks(wanted, enabled, eventClass, word))
+        return wanted ? ChannelResult::refused(std::string(word) + " reporting disabled") : ChannelResult::notAsked();
     logStatement(2, LogDest::trace(), "EVENT-CLASS: %s sent to %s reporting service.", eventClass, word);
     ChannelOutcome outcome;
-    report();
+    ChannelResult result = report();
+    outcome.channelEnded(result);
     outcome.countIn(stats, channel);
+    return result;
+}
+
+ChannelResult reportEmail(EmailReportingService& email, DXAEvent& event, const EventDBEntry* entry)
+{
+    ChannelResult result = ChannelResult::delivered();
+    email.reportEmail(event, entry, result);
+    return result;
 }
 
 // Errors about the door call itself name both their logs: a door thread's
@@ -125,12 +147,22 @@ KAVManager::KAVManager(const KAVChannelFactory& factory)
         factory.orvEvent, orvEventReportingService, orvEventReportingEnabled, "OrvEventReportingService", "ORV event");
     createChannel(factory.remote, remoteReportingService, remoteReportingEnabled, "RemoteReportingService", "remote");
     createChannel(factory.email, emailReportingService, emailReportingEnabled, "EmailReportingService", "email");
+    if (auto settings = orv::journal::JournalSettings::fromEnvironment(); settings.enabled()) {
+        m_journal = std::make_unique<orv::journal::Journal>(std::move(settings));
+        m_forwarder = std::make_unique<orv::journal::Forwarder>(*m_journal,
+            [this](const orv::journal::Delivery& delivery, DXAEvent& event) { return deliverOnce(delivery, event); });
+        m_forwarder->start();
+        m_stats->setJournalSource([this] { return journalState(); });
+    }
     logStatement(2, LogDest::trace(), "KAV init: Initialization complete.");
 }
 
 KAVManager::~KAVManager()
 {
     logStatement(2, LogDest::trace(), "KAV shutdown: Shutdown start.");
+    // The delivery threads end before the channels they use.
+    m_forwarder.reset();
+    m_journal.reset();
     logStatement(2, LogDest::trace(), "KAV shutdown: Deleting EventDB object.");
     eventDB.reset();
     deleteChannel(messageReportingService, messageReportingEnabled, "MessageReportingService");
@@ -144,6 +176,8 @@ void KAVManager::methodDispatch()
 {
     unsigned methodId = getMethodID();
     logStatement(0, LogDest::trace(), "In methodDispatch(), methodID = %d", static_cast<int>(methodId));
+    if (m_forwarder && (methodId == retryMethod || methodId == dropMethod))
+        return operatorCall(methodId);
     if (methodId != reportEventMethod && methodId != testEmailMethod) {
         logStatement(3, LogDest::trace(), UNRECOGNIZED_METHOD_ID, methodId);
         logStatement(3, LogDest::platform(), UNRECOGNIZED_METHOD_ID, methodId);
@@ -200,18 +234,20 @@ void KAVManager::reportEvent(DXAEvent& event)
     std::string eventClass;
     if (receiveEvent(event, entry, eventClass) != 0)
         return;
+    if (m_forwarder && forward(event, entry, eventClass))
+        return;
     offer(
         entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
-        [&] { messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
+        [&] { return messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
     offer(
         entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
-        [&] { orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats, KAVStats::OrvEvent);
+        [&] { return orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats, KAVStats::OrvEvent);
     offer(
         entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote",
-        [&] { remoteReportingService->reportRemoteEvent(event, entry); }, *m_stats, KAVStats::Remote);
+        [&] { return remoteReportingService->reportRemoteEvent(event, entry); }, *m_stats, KAVStats::Remote);
     offer(
         entry->reportViaEmail(), emailReportingEnabled, eventClass, "email",
-        [&] { emailReportingService->reportEmail(event, entry); }, *m_stats, KAVStats::Email);
+        [&] { return reportEmail(*emailReportingService, event, entry); }, *m_stats, KAVStats::Email);
 }
 
 void KAVManager::testEmailReporting(DXAEvent& event)
@@ -228,6 +264,112 @@ void KAVManager::testEmailReporting(DXAEvent& event)
     logStatement(2, LogDest::trace(), KAV_TEST_MSG, eventClass);
     logStatement(2, LogDest::platform(), KAV_TEST_MSG, eventClass);
     offer(
-        true, emailReportingEnabled, eventClass, "email", [&] { emailReportingService->reportEmail(event, entry); },
-        *m_stats, KAVStats::Email);
+        true, emailReportingEnabled, eventClass, "email",
+        [&] { return reportEmail(*emailReportingService, event, entry); }, *m_stats, KAVStats::Email);
+}
+
+bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass)
+{
+    using orv::journal::Channel;
+    orv::journal::NewEvent record;
+    record.received = orv::journal::nowMillis();
+    record.eventClass = eventClass;
+    char* payload = nullptr;
+    unsigned length = 0;
+    if (event.getEventCode(record.code) != 0 || event.getPackedEventPayload(&payload, length) != 0)
+        return false;
+    record.packed.assign(payload, payload + length);
+    if (asks(entry->reportViaMsg(), messageReportingEnabled, eventClass, "message"))
+        record.deliveries.push_back({ Channel::Message, std::nullopt });
+    if (asks(entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event"))
+        record.deliveries.push_back({ Channel::OrvEvent, std::nullopt });
+    if (asks(entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote"))
+        record.deliveries.push_back({ Channel::Remote, std::nullopt });
+    if (asks(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email")) {
+        // One delivery per recipient line; without the control file, one
+        // that mails whoever it selects when it can be read.
+        std::vector<std::string> lines;
+        if (emailReportingService->selectRecipients(event, lines).failed())
+            record.deliveries.push_back({ Channel::Email, std::nullopt });
+        for (std::string& line : lines)
+            record.deliveries.push_back({ Channel::Email, std::move(line) });
+    }
+    if (!m_forwarder->accept(std::move(record)))
+        return false;
+    logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; journaled for delivery.", eventClass);
+    return true;
+}
+
+ChannelResult KAVManager::deliverOnce(const orv::journal::Delivery& delivery, DXAEvent& event)
+{
+    using orv::journal::Channel;
+    EventDBEntry* entry = nullptr;
+    std::string eventClass;
+    if (event.getEventClass(eventClass) != 0 || !eventDB || eventDB->lookupEventDBEntry(event, entry) != 0)
+        return ChannelResult::refused("the class is no longer in the event database");
+    switch (delivery.channel) {
+    case Channel::Message:
+        return offer(
+            true, messageReportingEnabled, eventClass, "message",
+            [&] { return messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
+    case Channel::OrvEvent:
+        return offer(
+            true, orvEventReportingEnabled, eventClass, "ORV event",
+            [&] { return orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats, KAVStats::OrvEvent);
+    case Channel::Remote:
+        return offer(
+            true, remoteReportingEnabled, eventClass, "remote",
+            [&] {
+                return remoteReportingService->reportRemoteEvent(event, entry, m_forwarder->sequenceFor(delivery.id));
+            },
+            *m_stats, KAVStats::Remote);
+    case Channel::Email:
+        return offer(
+            true, emailReportingEnabled, eventClass, "email",
+            [&] {
+                return delivery.recipient ? emailReportingService->mailOne(event, entry, *delivery.recipient)
+                                          : reportEmail(*emailReportingService, event, entry);
+            },
+            *m_stats, KAVStats::Email);
+    }
+    return ChannelResult::notAsked();
+}
+
+nlohmann::json KAVManager::journalState() const
+{
+    using Health = orv::journal::Journal::Health;
+    const auto pending = m_journal->use([](orv::journal::JournalStore& store) { return store.pendingCount(); });
+    const auto& counts = m_forwarder->counts();
+    return { { "state", m_journal->health() == Health::Ok ? "ok" : "degraded" }, { "pending", pending.value_or(0) },
+        { "retried", counts.retried.load() }, { "deliveredAfterRetry", counts.deliveredAfterRetry.load() },
+        { "givenUp", counts.givenUp.load() }, { "dropped", counts.dropped.load() } };
+}
+
+// The parameter: event ids separated by blanks, or "all" (retry only). The
+// answer: how many deliveries it applied to, as text; status 2 for a
+// parameter that is neither.
+void KAVManager::operatorCall(unsigned methodId)
+{
+    std::vector<char> bytes;
+    takeParam(bytes);
+    std::istringstream words(std::string(bytes.begin(), bytes.end()));
+    std::vector<int64_t> ids;
+    bool all = false;
+    for (std::string word; words >> word;) {
+        char* end = nullptr;
+        const long long id = std::strtoll(word.c_str(), &end, 10);
+        if (word == "all" && methodId == retryMethod)
+            all = true;
+        else if (*end == '\0' && id > 0)
+            ids.push_back(id);
+        else
+            return doorReturn(2);
+    }
+    int count = 0;
+    if (all)
+        count = m_forwarder->retryNow(std::nullopt);
+    for (int64_t id : ids)
+        count += methodId == retryMethod ? m_forwarder->retryNow(id) : m_forwarder->drop(id);
+    const std::string answer = std::to_string(count);
+    doorReturn(0, answer.data(), static_cast<unsigned>(answer.size()));
 }

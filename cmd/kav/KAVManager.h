@@ -13,6 +13,13 @@
 class DXAEvent;
 class EventDBEntry;
 
+namespace orv::journal {
+class ChannelResult;
+struct Delivery;
+class Forwarder;
+class Journal;
+}
+
 class KAVManager : public DoorService {
 public:
     KAVManager();
@@ -33,6 +40,14 @@ public:
 
 private:
     void dispatchEvent(unsigned methodId);
+    // With a journal: commits the event for the delivery threads; false when
+    // the journal cannot take it.
+    bool forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass);
+    // One try of one journaled delivery, on a delivery thread.
+    orv::journal::ChannelResult deliverOnce(const orv::journal::Delivery& delivery, DXAEvent& event);
+    void operatorCall(unsigned methodId);
+    // The "journal" object of the counters.
+    nlohmann::json journalState() const;
 
     // The suite's interface: the names of the database and channel members.
     std::unique_ptr<EventDB> eventDB;
@@ -46,4 +61,7 @@ private:
     bool remoteReportingEnabled = true;
     bool emailReportingEnabled = true;
     std::shared_ptr<KAVStats> m_stats = std::make_shared<KAVStats>();
+    // Both set when ORV_JOURNAL names a journal.
+    std::unique_ptr<orv::journal::Journal> m_journal;
+    std::unique_ptr<orv::journal::Forwarder> m_forwarder;
 };

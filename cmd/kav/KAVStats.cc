@@ -56,6 +56,9 @@ nlohmann::json KAVStats::snapshot() const
     result["eventsReceived"] = m_received.load(std::memory_order_relaxed);
     result["unknownClass"] = m_unknownClass.load(std::memory_order_relaxed);
     result["badEvents"] = m_badEvents.load(std::memory_order_relaxed);
+    result["journal"] = m_journalSource ? m_journalSource()
+                                        : nlohmann::json { { "state", "off" }, { "pending", 0 }, { "retried", 0 },
+                                              { "deliveredAfterRetry", 0 }, { "givenUp", 0 }, { "dropped", 0 } };
     nlohmann::json& channels = result["channels"];
     orv::base::MutexLock lock(m_failureMutex);
     for (int i = 0; i < ChannelCount; ++i) {

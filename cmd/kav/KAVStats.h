@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -33,6 +34,10 @@ public:
     // The counters as the stats door answers them.
     nlohmann::json snapshot() const;
 
+    // Where the "journal" object of the snapshot comes from; set once,
+    // before the doors serve. Without it the journal is off.
+    void setJournalSource(std::function<nlohmann::json()> source) { m_journalSource = std::move(source); }
+
     // The channel's name in the counters ("message", "orvEvent", ...).
     static const char* channelName(Channel channel);
 
@@ -53,4 +58,5 @@ private:
     ChannelCounters m_channels[ChannelCount];
     mutable orv::base::Mutex m_failureMutex;
     LastFailure m_lastFailures[ChannelCount] GUARDED_BY(m_failureMutex);
+    std::function<nlohmann::json()> m_journalSource;
 };

@@ -52,6 +52,14 @@ inline constexpr CatalogEntry messageCatalog[] = {
     ENTRY(KAV_MIME_OPEN_ATTACHMENT, "The email attachment %s could not be opened."),
     ENTRY(KAV_BASE64_ENCODE_ERROR, "Base64 encoding of the email attachment failed (result %d)."),
     ENTRY(KAV_BASE64_WRITE_ERROR, "Writing %d bytes of base64 text failed (stream state %d)."),
+    ENTRY(KAV_JOURNAL_UNAVAILABLE, "The event journal %s cannot be used (%s); events are reported without it."),
+    ENTRY(KAV_JOURNAL_AVAILABLE, "The event journal %s is in use again."),
+    ENTRY(KAV_JOURNAL_CORRUPT, "The event journal %s was damaged; it is kept as %s and a new journal is started."),
+    ENTRY(KAV_JOURNAL_FULL, "The event journal %s is at its bound of %d MB; new events are reported without it."),
+    ENTRY(KAV_JOURNAL_ROOM, "The event journal %s has room again; new events are journaled."),
+    ENTRY(KAV_DELIVERY_GIVEN_UP, "Event class %s code %s: %s delivery given up after %d tries: %s."),
+    ENTRY(KAV_DELIVERED_AFTER_RETRY, "Event class %s code %s: %s delivered after %d tries."),
+    ENTRY(KAV_DELIVERY_DROPPED, "Event %s class %s code %s: %s delivery dropped by an operator."),
 
     // Event messages of the sample event database; their arguments are
     // always twenty texts.

@@ -5,7 +5,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/framework/DoorClient.h"
@@ -97,3 +99,16 @@ private:
 
 // How many of `lines` contain `text`.
 size_t countContaining(const std::vector<std::string>& lines, const std::string& text);
+
+// Waits for what the daemon does in the background (with a journal); the
+// bound is only there so that a fault fails the test instead of hanging it.
+template <typename Condition> bool eventuallyTrue(Condition condition)
+{
+    const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > bound)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}

@@ -471,3 +471,55 @@ TEST_F(EmailE2E, EventNearTheDoorLimitMailedExactly)
     EXPECT_EQ(mail["parts"][1]["md5"], mail["parts"][1]["digest"]);
     EXPECT_TRUE(scratchIsEmpty());
 }
+
+// With a journal each recipient line is a delivery of its own: the one
+// whose script fails is tried again until it goes through, and the others
+// are mailed once, at the first try.
+TEST_F(EmailE2E, JournaledMailRetriesOnlyTheFailingRecipient)
+{
+    m_box.writeFile(config + "scripts/flaky",
+        "#!/bin/sh\n"
+        "f=/var/opt/KTRXORV/ORV/flaky-tries\n"
+        "n=$(($(cat $f 2>/dev/null || echo 0) + 1))\n"
+        "echo $n > $f\n"
+        "[ $n -ge 3 ] || exit 1\n"
+        "exec "
+            + config + "scripts/spool_mail \"$@\"\n",
+        0755);
+    start(line("a@x.example", "flaky") + line("b@x.example") + line("c@x.example"),
+        { { "ORV_JOURNAL", "/var/opt/KTRXORV/ORV/kav/journal.db" }, { "ORV_RETRY_FIRST", "0.2" } });
+    post(event());
+    ASSERT_TRUE(
+        eventuallyTrue([&] { return countContaining(m_box.logTexts("platform"), "KAV_DELIVERED_AFTER_RETRY") == 1; }));
+    EXPECT_EQ(m_box.stopKav(), 0);
+
+    const auto mails = takeMails();
+    EXPECT_EQ(mails.size(), 3u);
+    for (const char* to : { "a@x.example", "b@x.example", "c@x.example" })
+        EXPECT_EQ(mails.count(to), 1u) << to;
+    EXPECT_EQ(m_box.readFile("/var/opt/KTRXORV/ORV/flaky-tries"), "3\n");
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "test.mail code X12: email delivered after 3 tries"), 1u);
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+// Mail scripts that hang tie up mail deliveries only: with every mail
+// thread stuck, the door still answers at once and another event's log and
+// front-end deliveries are made.
+TEST_F(EmailE2E, HangingMailHoldsUpNothingElse)
+{
+    m_box.writeEventDB(R"({"test.mail": {"channels": ["email"], "severity": 5},
+                           "test.fast": {"channels": ["message", "orvEvent"], "severity": 2, "messageNumber": 7001,
+                                         "args": ["{code}"]}})");
+    m_box.writeFile(config + "scripts/hang", hangingScript, 0755);
+    std::string ecf;
+    for (int i = 0; i < 8; ++i)
+        ecf += line("r" + std::to_string(i) + "@x.example", "hang");
+    ASSERT_TRUE(m_box.startSink());
+    start(ecf, { { "ORV_JOURNAL", "/var/opt/KTRXORV/ORV/kav/journal.db" }, { "ORV_MAIL_SCRIPT_TIMEOUT", "120" } });
+    for (int i = 0; i < 8; ++i)
+        post(event("M" + std::to_string(i)));
+    post(event("F1", "test.fast"));
+    ASSERT_TRUE(eventuallyTrue([&] { return m_box.frames().size() == 1; }));
+    EXPECT_TRUE(eventuallyTrue([&] { return countContaining(m_box.logTexts("platform"), "MSG7001: F1") == 1; }));
+    EXPECT_EQ(m_box.stopKav(), 0);
+}

@@ -47,6 +47,7 @@ expect_file -rw-r--r-- /etc/opt/KTRXORV/ORV/config/templates/fault.tpl
 expect_file -rwxr-xr-x /etc/opt/KTRXORV/ORV/config/scripts/send_mail
 expect_file -rwxr-xr-x /etc/opt/KTRXORV/ORV/config/scripts/spool_mail
 expect_file -rw-r--r-- /etc/logrotate.d/kav
+expect_file -rw-r--r-- /etc/default/kav
 expect_file -rw-r--r-- /lib/systemd/system/kav.service
 expect_file -rw-r--r-- /usr/share/man/man8/kav.8.gz
 expect_file -rw-r--r-- /usr/share/man/man1/orv-event.1.gz
@@ -68,6 +69,10 @@ field() { dpkg-deb -f "$deb" "$1"; }
 case "$(field Depends)" in
 *libmd0*) ;;
 *) fail "Depends lacks libmd0: $(field Depends)" ;;
+esac
+case "$(field Depends)" in
+*libsqlite3-0*) ;;
+*) fail "Depends lacks libsqlite3-0: $(field Depends)" ;;
 esac
 [ "$(field Recommends)" = "default-mta | mail-transport-agent" ] || fail "Recommends: $(field Recommends)"
 [ "$(field Package)" = kav ] || fail "Package: $(field Package)"

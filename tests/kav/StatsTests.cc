@@ -77,6 +77,22 @@ TEST_F(StatsTest, ChannelsCountReportedOrFailedByTheirErrorLines)
         EXPECT_EQ(channels[idle]["reported"].get<int>() + channels[idle]["failed"].get<int>(), 0) << idle;
 }
 
+// At level 5 no failure line is written, so nothing but the channel's own
+// word can tell the counters that the front-end report failed.
+TEST_F(StatsTest, FailureIsCountedWhenItsLinesAreFilteredOut)
+{
+    setenv("ORV_LOG_LEVEL", "5", 1);
+    reopenLogFiles();
+    KAVManager manager(m_factory);
+    report(manager, "test.both");
+    const auto channels = manager.stats()->snapshot()["channels"];
+    EXPECT_EQ(channels["message"]["reported"], 1);
+    EXPECT_EQ(channels["orvEvent"]["reported"], 0);
+    EXPECT_EQ(channels["orvEvent"]["failed"], 1);
+    EXPECT_EQ(channels["orvEvent"]["lastFailure"]["text"].get<std::string>().rfind("front-end call failed", 0), 0u)
+        << channels["orvEvent"];
+}
+
 TEST_F(StatsTest, ConcurrentReportsLoseNoCount)
 {
     KAVManager manager(m_factory);

@@ -289,3 +289,31 @@ TEST_F(RemoteE2E, StatusCommandAndCloseAtShutdown)
 }
 
 }
+
+// With a journal a refused record is sent again with the number of its first
+// try, and numbers carry on after a restart, so the proxy can tell a re-sent
+// record from a new one.
+TEST_F(RemoteE2E, JournaledSequenceNumbersHoldAcrossRetriesAndRestarts)
+{
+    EnvChanges env = withLibrary;
+    env["ORV_JOURNAL"] = "/var/opt/KTRXORV/ORV/kav/journal.db";
+    env["ORV_RETRY_FIRST"] = "0.2";
+    ASSERT_TRUE(m_box.startProxy({ "--fail", "senddata=3" }));
+    ASSERT_TRUE(m_box.startKav("0", env));
+    post(event("test.alarm"));
+    auto lines = records(3);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1]["rc"], 3);
+    EXPECT_EQ(lines[2]["rc"], 0);
+    EXPECT_EQ(eventText(lines[1]), "X12,0123-SEQ00000000");
+    EXPECT_EQ(eventText(lines[2]), "X12,0123-SEQ00000000");
+
+    EXPECT_EQ(m_box.stopKav(), 0);
+    ASSERT_TRUE(m_box.startKav("0", env));
+    post(event("test.event", "E8"));
+    lines = records(6);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[3], (json { { "call", "close" }, { "rc", 0 } }));
+    expectRegistered(lines[4]);
+    EXPECT_EQ(eventText(lines[5]), "E8,0123-SEQ00000001");
+}

@@ -164,6 +164,9 @@ int checkConfigCommand(const std::vector<std::string>& args)
     ConfigCheck check;
     check.eventDatabase(eventDB.value_or(EventDB::configuredPath()));
     check.controlFile(controlFile.value_or(EmailReportingService::ECF_PATH));
+    const auto journal = journalProblems();
+    for (const std::string& problem : journal)
+        std::cout << "journal: " << problem << '\n';
     std::cout.flush();
-    return check.problems() == 0 ? 0 : 1;
+    return check.problems() == 0 && journal.empty() ? 0 : 1;
 }

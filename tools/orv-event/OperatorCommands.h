@@ -8,3 +8,7 @@
 int statsCommand(const std::vector<std::string>& args);
 int routeCommand(const std::vector<std::string>& args);
 int checkConfigCommand(const std::vector<std::string>& args);
+int queueCommand(const std::vector<std::string>& args);
+int historyCommand(const std::vector<std::string>& args);
+// What is wrong with the journal settings, one line each.
+std::vector<std::string> journalProblems();

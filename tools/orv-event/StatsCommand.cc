@@ -29,19 +29,22 @@ void metric(std::ostream& out, const char* name, const char* type, const char* h
     out << "# HELP " << name << ' ' << help << '\n' << "# TYPE " << name << ' ' << type << '\n';
 }
 
+void sample(std::ostream& out, const char* name, const char* type, const char* help, const json& value)
+{
+    metric(out, name, type, help);
+    out << name << ' ' << value << '\n';
+}
+
 std::string prometheusText(const json& stats)
 {
     std::ostringstream out;
-    metric(out, "kav_uptime_seconds", "gauge", "Seconds since the daemon started.");
-    out << "kav_uptime_seconds " << stats.at("uptimeSeconds") << '\n';
-    metric(out, "kav_events_received_total", "counter", "Report and test-email requests whose event was decoded.");
-    out << "kav_events_received_total " << stats.at("eventsReceived") << '\n';
-    metric(out, "kav_unknown_class_total", "counter", "Events whose class is not in the event database.");
-    out << "kav_unknown_class_total " << stats.at("unknownClass") << '\n';
-    metric(out, "kav_bad_events_total", "counter", "Requests whose parameter gave no event.");
-    out << "kav_bad_events_total " << stats.at("badEvents") << '\n';
-    metric(out, "kav_channel_reports_total", "counter",
-        "Reports handed to each channel, by whether the channel logged a failure.");
+    sample(out, "kav_uptime_seconds", "gauge", "Seconds since the daemon started.", stats.at("uptimeSeconds"));
+    sample(out, "kav_events_received_total", "counter", "Report and test-email requests whose event was decoded.",
+        stats.at("eventsReceived"));
+    sample(out, "kav_unknown_class_total", "counter", "Events whose class is not in the event database.",
+        stats.at("unknownClass"));
+    sample(out, "kav_bad_events_total", "counter", "Requests whose parameter gave no event.", stats.at("badEvents"));
+    metric(out, "kav_channel_reports_total", "counter", "Reports handed to each channel, by whether they failed.");
     for (const char* name : channelNames) {
         const json& channel = stats.at("channels").at(name);
         for (const char* result : { "reported", "failed" }) {
@@ -49,6 +52,15 @@ std::string prometheusText(const json& stats)
                 << channel.at(result) << '\n';
         }
     }
+    const json& journal = stats.at("journal");
+    sample(out, "kav_journal_up", "gauge", "1 while the event journal is in use, else 0.",
+        journal.at("state") == "ok" ? 1 : 0);
+    sample(out, "kav_journal_pending", "gauge", "Deliveries waiting in the journal.", journal.at("pending"));
+    sample(out, "kav_deliveries_retried_total", "counter", "Failed delivery tries followed by another try.",
+        journal.at("retried"));
+    sample(out, "kav_deliveries_given_up_total", "counter", "Deliveries given up when their time ran out.",
+        journal.at("givenUp"));
+    sample(out, "kav_deliveries_dropped_total", "counter", "Deliveries an operator dropped.", journal.at("dropped"));
     return out.str();
 }
 

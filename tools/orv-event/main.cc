@@ -34,6 +34,8 @@ constexpr const char* usageText = "usage: orv-event post FILE.json\n"
                                   "       orv-event stats [--prometheus]\n"
                                   "       orv-event route [--json] FILE.json\n"
                                   "       orv-event check-config [--eventdb FILE] [--control-file FILE]\n"
+                                  "       orv-event queue [--json]\n"
+                                  "       orv-event history [--since DURATION] [--class GLOB] [--json]\n"
                                   "FILE may be - for standard input. Door calls give up after 30 seconds\n"
                                   "or after --timeout SECONDS, given before the command.\n";
 
@@ -99,6 +101,10 @@ int run(const std::vector<std::string>& args)
         return routeCommand({ args.begin() + 1, args.end() });
     if (!args.empty() && args[0] == "check-config")
         return checkConfigCommand({ args.begin() + 1, args.end() });
+    if (!args.empty() && args[0] == "queue")
+        return queueCommand({ args.begin() + 1, args.end() });
+    if (!args.empty() && args[0] == "history")
+        return historyCommand({ args.begin() + 1, args.end() });
     if (args.size() == 2 && args[0] == "pack") {
         std::vector<char> packed = packJsonFile(args[1]);
         std::cout.write(packed.data(), static_cast<std::streamsize>(packed.size()));

@@ -37,6 +37,8 @@ const std::string EmailReportingService::SCRIPTS_DIRECTORY = "/etc/opt/KTRXORV/O
 const std::string EmailReportingService::ECF_PATH = "/etc/opt/KTRXORV/ORV/config/event_email.cf";
 const std::string EmailReportingService::SCRATCH_DIRECTORY = "/tmp/";
 
+using orv::journal::ChannelResult;
+
 namespace {
 
 const char* const severityPrefixes[] = {
@@ -131,6 +133,59 @@ EmailReportingService::~EmailReportingService() = default;
 
 int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entry)
 {
+    ChannelResult result = ChannelResult::delivered();
+    return reportEmail(event, entry, result);
+}
+
+int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entry, ChannelResult& result)
+{
+    return prepareMailing(event, entry, result,
+        [&](const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains) {
+            return mailAll(mailing, faultClasses, domains, result);
+        });
+}
+
+ChannelResult EmailReportingService::selectRecipients(DXAEvent& event, std::vector<std::string>& lines)
+{
+    std::string domains;
+    if (readEventData(event, domains) != 0)
+        return ChannelResult::refused("the event cannot be mailed");
+    std::vector<std::string> faultClasses;
+    getFaultVector(event, faultClasses);
+    MailRecipient recipients;
+    const std::string ecfPath = getECFPath();
+    if (recipients.openECF(ecfPath) < 0) {
+        logStatement(4, LogDest::platform(), KAV_OPEN_ECF_FAILED, ecfPath);
+        return ChannelResult::retryable("the email control file could not be opened");
+    }
+    std::string line;
+    while (recipients.nextECFLine(line) == 0) {
+        RecipientInfo entry;
+        if (recipients.addRecipient(faultClasses, domains, line, entry) == 0)
+            lines.push_back(line);
+    }
+    return ChannelResult::delivered();
+}
+
+ChannelResult EmailReportingService::mailOne(DXAEvent& event, const EventDBEntry* entry, const std::string& line)
+{
+    ChannelResult result = ChannelResult::delivered();
+    prepareMailing(event, entry, result, [&](const Mailing& mailing, std::vector<std::string>&, std::string&) {
+        RecipientInfo recipient;
+        if (MailRecipient().checkECFLine(line, recipient) != 0) {
+            result = ChannelResult::refused("the recipient line no longer reads as an entry");
+            return -1;
+        }
+        result = mailRecipient(recipient, mailing);
+        return 0;
+    });
+    return result;
+}
+
+int EmailReportingService::prepareMailing(DXAEvent& event, const EventDBEntry* entry, ChannelResult& result,
+    const std::function<int(const Mailing&, std::vector<std::string>&, std::string&)>& mail)
+{
+    result = ChannelResult::refused("the event cannot be mailed");
     if (entry == nullptr) {
         logStatement(
             2, LogDest::trace(), "EmailReportingService::reportEmail called without an event database entry\n");
@@ -143,10 +198,11 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
     getFaultVector(event, faultClasses);
 
     std::string attachmentPath;
-    if (int result = writeAttachment(event, attachmentPath); result != 0) {
+    if (int written = writeAttachment(event, attachmentPath); written != 0) {
         logStatement(
-            2, LogDest::trace(), "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n", result);
-        return result;
+            2, LogDest::trace(), "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n", written);
+        result = ChannelResult::retryable("the attachment file could not be written");
+        return written;
     }
     const ScratchFile attachment(attachmentPath);
 
@@ -171,7 +227,7 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
     unsigned length = 0;
     event.getPackedEventPayload(&payload, length);
     const Mailing mailing { tags.tags, tags.values, attachmentPath, std::string_view(payload, length), {} };
-    return mailAll(mailing, faultClasses, domains);
+    return mail(mailing, faultClasses, domains);
 }
 
 // The class and code are not used here; reading them makes sure the event
@@ -202,17 +258,21 @@ int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vect
     pieces.reserve(values.size());
     for (const std::string& value : values)
         pieces.push_back({ value });
-    return mailAll(Mailing { tags, pieces, attachmentPath, std::nullopt, {} }, faultClasses, domains);
+    ChannelResult result = ChannelResult::delivered();
+    return mailAll(Mailing { tags, pieces, attachmentPath, std::nullopt, {} }, faultClasses, domains, result);
 }
 
-int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains)
+int EmailReportingService::mailAll(
+    const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains, ChannelResult& result)
 {
+    result = ChannelResult::delivered();
     MailRecipient recipients;
     const std::string ecfPath = getECFPath();
     if (recipients.openECF(ecfPath) < 0) {
         logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail fails in mr.openECF()\n");
         logStatement(2, LogDest::trace(), "ECF path is %s\n", ecfPath);
         logStatement(4, LogDest::platform(), KAV_OPEN_ECF_FAILED, ecfPath);
+        result = ChannelResult::retryable("the email control file could not be opened");
         return -1;
     }
     const int count = recipients.processECF(faultClasses, domains);
@@ -227,23 +287,27 @@ int EmailReportingService::mailAll(const Mailing& mailing, std::vector<std::stri
             logStatement(2, LogDest::trace(),
                 "EmailReportingService::reportEmail cut short by shutdown, %d of %d recipients not mailed\n", count - i,
                 count);
+            result = ChannelResult::retryable("cut short by shutdown");
             break;
         }
-        mailRecipient(recipients, i, withDigest);
+        // The first recipient that failed names the failure.
+        if (ChannelResult mailed = mailRecipient(recipients.getRecipientInfo(i), withDigest);
+            mailed.failed() && !result.failed())
+            result = std::move(mailed);
     }
     return 0;
 }
 
 // One recipient's mail; whatever goes wrong here, the other recipients are
 // still served.
-void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, const Mailing& mailing)
+ChannelResult EmailReportingService::mailRecipient(const RecipientInfo& recipient, const Mailing& mailing)
 {
     EditTemplate editor;
     const std::string id = genID();
     MimeEmail mime;
     std::string templateName, sender, recipientList, scriptName;
     bool includeEvent = false;
-    recipients.getRecipientInfo(index).splitRecipient(templateName, sender, recipientList, includeEvent, scriptName);
+    recipient.splitRecipient(templateName, sender, recipientList, includeEvent, scriptName);
 
     const std::string from = "From: " + sender + "\n";
     const std::string templatePath = getTemplatePath(templateName);
@@ -254,7 +318,7 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     // The template is read through the descriptor its check opened.
     FdGuard templateFd;
     if (verifyFilesExist(templatePath, scriptPath, templateFd) != 0)
-        return;
+        return ChannelResult::retryable("template or script missing");
     InputFile templateFile(std::move(templateFd));
 
     // A file written whole holds exactly the editor's text, which is taken
@@ -266,11 +330,14 @@ void EmailReportingService::mailRecipient(MailRecipient& recipients, int index, 
     } else if (const orv::io::Status read = orv::io::readScratchFile(edited.path(), body); !read.ok()) {
         logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>: %s\n",
             edited.path(), read.reason());
-        return;
+        return ChannelResult::retryable("the edited template could not be read");
     }
     std::istringstream bodyStream(std::move(body));
-    sendMime(mime, id, mailing, includeEvent, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath,
-        recipientList);
+    if (sendMime(mime, id, mailing, includeEvent, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath,
+            recipientList)
+        != 0)
+        return ChannelResult::retryable("mail to " + recipientList + " not submitted by " + scriptName);
+    return ChannelResult::delivered();
 }
 
 // The message goes straight into its file, which the script reads once it

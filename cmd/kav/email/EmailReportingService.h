@@ -6,6 +6,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <future>
 #include <iosfwd>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cmd/kav/channel/ChannelResult.h"
 #include "platform/event/DXAEvent.h"
 #include "cmd/kav/email/EdString.h"
 #include "platform/event/EventDBEntry.h"
@@ -21,6 +23,7 @@
 #include "platform/io/Status.h"
 
 class MailRecipient;
+class RecipientInfo;
 class MimeEmail;
 
 class EmailReportingService {
@@ -36,6 +39,15 @@ public:
     // Reports one event: writes the attachment, fills the tags and mails
     // every selected recipient. 0, or the status of the first failing step.
     int reportEmail(DXAEvent& event, const EventDBEntry* entry);
+    // The same, saying how it ended: the first recipient that failed names
+    // the failure, and the others are still mailed.
+    int reportEmail(DXAEvent& event, const EventDBEntry* entry, orv::journal::ChannelResult& result);
+
+    // The control file lines that apply to the event, each as it is written.
+    orv::journal::ChannelResult selectRecipients(DXAEvent& event, std::vector<std::string>& lines);
+    // Mails the event to one control file line, as a report mails each of
+    // its recipients; the template and script are read afresh.
+    orv::journal::ChannelResult mailOne(DXAEvent& event, const EventDBEntry* entry, const std::string& line);
 
     // Mails every recipient the control file selects for these classes and
     // domains; -1 only when the control file cannot be opened.
@@ -109,8 +121,12 @@ private:
         std::shared_future<std::string> attachmentDigest;
     };
 
-    int mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains);
-    void mailRecipient(MailRecipient& recipients, int index, const Mailing& mailing);
+    int mailAll(const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains,
+        orv::journal::ChannelResult& result);
+    orv::journal::ChannelResult mailRecipient(const RecipientInfo& recipient, const Mailing& mailing);
+    // Reads what every mail of the event needs and hands it to `mail`.
+    int prepareMailing(DXAEvent& event, const EventDBEntry* entry, orv::journal::ChannelResult& result,
+        const std::function<int(const Mailing&, std::vector<std::string>&, std::string&)>& mail);
     int sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent, std::istream& body,
         const std::string& subject, const std::string& from, const std::string& mimePath, const std::string& scriptPath,
         const std::string& recipients);

@@ -11,10 +11,21 @@
 #include "platform/sendevent/OrvEventFrame.h"
 #include "platform/sendevent/OrvSendEvent.h"
 
+using orv::journal::ChannelResult;
+
 namespace {
 
 constexpr const char* channel = "ORV event";
 constexpr OrvEventFrame::Source thisDaemon = 24;
+
+std::string sendFailure(int rc)
+{
+    if (rc == ETIMEDOUT)
+        return "front-end did not answer in time";
+    if (rc == ECANCELED)
+        return "cut short by shutdown";
+    return "front-end call failed, rc = " + std::to_string(rc);
+}
 
 // Frame priority for a severity, or -1 for a value outside the enumeration.
 int framePriority(orv::EventSeverity severity)
@@ -36,20 +47,20 @@ OrvEventReportingService::OrvEventReportingService()
 {
 }
 
-void OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntry* entry)
+ChannelResult OrvEventReportingService::reportOrvEvent(DXAEvent& event, const EventDBEntry* entry)
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
         reportClassUnreadable(channel);
-        return;
+        return ChannelResult::refused("getEventClass failed");
     }
 
     // The sender is created before the frame, so it is destroyed after it.
     OrvSendEvent sender(TEO_DOOR, 0, 0);
     OrvEventFrame frame;
     if (buildFrame(event, entry, eventClass, frame) != 0)
-        return;
-    send(eventClass, sender, frame);
+        return ChannelResult::refused("the event cannot make a frame");
+    return send(eventClass, sender, frame);
 }
 
 int OrvEventReportingService::buildFrame(
@@ -90,22 +101,23 @@ int OrvEventReportingService::buildFrame(
     return 0;
 }
 
-void OrvEventReportingService::send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame)
+ChannelResult OrvEventReportingService::send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame)
 {
     if (long left = m_skip.secondsLeft(); left > 0) {
         logStatement(4, LogDest::trace(),
             "EVENT-CLASS: %s; TEO skipped for %ld more seconds after a time-out, ORV event reporting aborted.",
             eventClass, left);
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
-        return;
+        return ChannelResult::retryable("front-end skipped after a time-out");
     }
     const int rc = sender.sendIt(&frame, 1);
     if (rc == 0)
-        return;
+        return ChannelResult::delivered();
     if (rc == ETIMEDOUT)
         m_skip.timedOut();
     logStatement(4, LogDest::trace(), "Failure to send ORV event to TEO, rc = %d.", rc);
     if (rc == ECANCELED)
         logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; ORV event report cut short by shutdown.", eventClass);
     logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
+    return ChannelResult::retryable(sendFailure(rc));
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "cmd/kav/channel/ChannelResult.h"
 #include "cmd/kav/channel/PeerSkipWindow.h"
 
 class DXAEvent;
@@ -17,7 +18,9 @@ public:
     OrvEventReportingService();
     virtual ~OrvEventReportingService() = default;
 
-    void reportOrvEvent(DXAEvent& event, const EventDBEntry* entry);
+    // Retryable when the front-end refused, timed out or is skipped after a
+    // time-out; refused when the event cannot make a frame.
+    orv::journal::ChannelResult reportOrvEvent(DXAEvent& event, const EventDBEntry* entry);
 
     // Fills the frame the event goes out in; on a failure logs it and
     // returns -1. Sends nothing, so a dry run can show the frame.
@@ -25,7 +28,7 @@ public:
         DXAEvent& event, const EventDBEntry* entry, const std::string& eventClass, OrvEventFrame& frame);
 
 private:
-    void send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame);
+    orv::journal::ChannelResult send(const std::string& eventClass, OrvSendEvent& sender, OrvEventFrame& frame);
 
     PeerSkipWindow m_skip;
 };

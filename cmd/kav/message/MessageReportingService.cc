@@ -3,10 +3,14 @@
 #include <string>
 
 #include "cmd/kav/channel/ChannelFailure.h"
+#include "cmd/kav/channel/ChannelResult.h"
 #include "platform/event/DXAEvent.h"
 #include "platform/event/EventDBEntry.h"
 #include "platform/log/LogStatement.h"
 #include "platform/log/LogWatch.h"
+
+using orv::journal::cannotRead;
+using orv::journal::ChannelResult;
 
 namespace {
 
@@ -33,39 +37,39 @@ void writeEventMessage(int level, LogDest dest, unsigned number, const Args& a)
 
 }
 
-void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBEntry* entry)
+orv::journal::ChannelResult MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBEntry* entry)
 {
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0) {
         reportClassUnreadable(channel);
-        return;
+        return ChannelResult::refused("getEventClass failed");
     }
 
     unsigned number = 0;
     if (entry->getZEQMessageNumber(number) != 0)
-        return reportGetFailed(eventClass, "ZEQMessageNumber", "EventDBEntry", channel);
+        return cannotRead(eventClass, "ZEQMessageNumber", "EventDBEntry", channel);
 
     unsigned count = 0;
     if (entry->getNumberOfZEQArgs(count) != 0)
-        return reportGetFailed(eventClass, "NumberOfZEQArgs", "EventDBEntry", channel);
+        return cannotRead(eventClass, "NumberOfZEQArgs", "EventDBEntry", channel);
 
     if (count > maxArgs) {
         logStatement(4, LogDest::trace(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
         logStatement(4, LogDest::trace(),
             "EventDBEntry calls for > 20 zeqArgs, MessageReportingService needs patch to support this.");
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
-        return;
+        return ChannelResult::refused("more than 20 message arguments");
     }
 
     Args messageArgs;
     for (unsigned index = 0; index < count; ++index) {
         if (entry->getZEQArg(index, event, messageArgs[index]) != 0)
-            return reportGetFailed(eventClass, "ZEQArg", "EventDBEntry", channel);
+            return cannotRead(eventClass, "ZEQArg", "EventDBEntry", channel);
     }
 
     orv::EventSeverity severity {};
     if (entry->getEventSeverity(severity) != 0)
-        return reportGetFailed(eventClass, "EventSeverity", "EventDBEntry", channel);
+        return cannotRead(eventClass, "EventSeverity", "EventDBEntry", channel);
 
     setPlatformType();
     int level = levelOf(severity);
@@ -73,14 +77,14 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
         logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; eventSeverity %i from %s invalid, %s reporting aborted.",
             eventClass, static_cast<int>(severity), "EventDBEntry", channel);
         logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, channel);
-        return;
+        return ChannelResult::refused("invalid severity");
     }
 
     writeEventMessage(level, LogDest::platform(), number, messageArgs);
 
     std::string domains;
     if (event.getDomainsAffected(domains) != 0)
-        return reportGetFailed(eventClass, "affectedDomains", "DXAEvent", domainChannel);
+        return cannotRead(eventClass, "affectedDomains", "DXAEvent", domainChannel);
 
     for (char letter : domains) {
         if (letter < 'A' || letter > 'R') {
@@ -88,8 +92,9 @@ void MessageReportingService::reportEventMessage(DXAEvent& event, const EventDBE
                 "EVENT-CLASS: %s; invalid affectedDomain (%c) from event, domain message reporting aborted.",
                 eventClass, static_cast<int>(static_cast<unsigned char>(letter)));
             logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, domainChannel);
-            return;
+            return ChannelResult::refused("invalid affected domain");
         }
         writeEventMessage(level, LogDest::domain(letter - 'A'), number, messageArgs);
     }
+    return ChannelResult::delivered();
 }

@@ -2,6 +2,8 @@
 // and to the log of every affected domain.
 #pragma once
 
+#include "cmd/kav/channel/ChannelResult.h"
+
 class DXAEvent;
 class EventDBEntry;
 
@@ -10,5 +12,6 @@ public:
     MessageReportingService() = default;
     virtual ~MessageReportingService() = default;
 
-    void reportEventMessage(DXAEvent& event, const EventDBEntry* entry);
+    // Refused when the entry or the event cannot make the message.
+    orv::journal::ChannelResult reportEventMessage(DXAEvent& event, const EventDBEntry* entry);
 };

@@ -8,11 +8,14 @@
 #include <cstring>
 
 #include "cmd/kav/channel/ChannelFailure.h"
+#include "cmd/kav/channel/ChannelResult.h"
 #include "platform/io/Deadline.h"
 #include "platform/log/LogStatement.h"
 #include "cmd/kav/remote/PosixMutexGuard.h"
 #include "platform/io/ShutdownSignal.h"
 #include "cmd/kav/remote/VarnCallbacks.h"
+
+using orv::journal::ChannelResult;
 
 namespace {
 
@@ -29,15 +32,28 @@ void failedAttempt(const std::string& eventClass)
 
 // The usual failure pair: what failed on the trace log, then that the
 // report was abandoned on the platform log.
-void abandon(const std::string& eventClass, LogFormat<> traceLine)
+ChannelResult abandon(const std::string& eventClass, LogFormat<> traceLine, const char* why)
 {
     logStatement(4, LogDest::trace(), traceLine);
     failedAttempt(eventClass);
+    return ChannelResult::refused(why);
 }
 
-void entryItemUnreadable(const std::string& eventClass, const char* item)
+ChannelResult classUnreadable()
 {
-    reportGetFailed(eventClass, item, "EventDBEntry", channelWord);
+    reportClassUnreadable(channelWord);
+    return ChannelResult::refused("getEventClass failed");
+}
+
+ChannelResult entryItemUnreadable(const std::string& eventClass, const char* item)
+{
+    return orv::journal::cannotRead(eventClass, item, "EventDBEntry", channelWord);
+}
+
+ChannelResult invalid(const std::string& eventClass, const char* why)
+{
+    failedAttempt(eventClass);
+    return ChannelResult::refused(why);
 }
 
 template <typename Function> bool bind(void* library, const char* name, Function& function)
@@ -220,11 +236,11 @@ bool RemoteReportingService::proxySkipped(const std::string& eventClass) const
     return true;
 }
 
-void RemoteReportingService::sendMessage(QOB_Msg_Data* msg)
+ChannelResult RemoteReportingService::sendMessage(QOB_Msg_Data* msg)
 {
     QOBReturnValues rc = m_qobSenddata(varnCommHandle.load(), varnTarget, msg);
     if (rc == QOB_SUCCESS)
-        return;
+        return ChannelResult::delivered();
     // A send that timed out broke the registration; trying again at once
     // would only wait out another deadline on a proxy that is stuck.
     if (rc == QOB_PROXY_TIMED_OUT) {
@@ -236,7 +252,7 @@ void RemoteReportingService::sendMessage(QOB_Msg_Data* msg)
         if (connectToVarn()) {
             rc = m_qobSenddata(varnCommHandle.load(), varnTarget, msg);
             if (rc == QOB_SUCCESS)
-                return;
+                return ChannelResult::delivered();
             if (rc == QOB_PROXY_TIMED_OUT) {
                 connectedToVarn = false;
                 noteTimeOut(rc);
@@ -245,29 +261,28 @@ void RemoteReportingService::sendMessage(QOB_Msg_Data* msg)
     }
     logStatement(4, LogDest::trace(), KAV_VARN_SEND_ERR, getVarnStatusString(rc));
     logStatement(4, LogDest::platform(), KAV_VARN_SEND_ERR, getVarnStatusString(rc));
+    return ChannelResult::retryable(getVarnStatusString(rc));
 }
 
-void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEntry* entry)
+ChannelResult RemoteReportingService::reportRemoteEvent(
+    DXAEvent& event, const EventDBEntry* entry, std::optional<int64_t> sequence)
 {
     std::string eventClass;
-    if (event.getEventClass(eventClass) != 0) {
-        reportClassUnreadable(channelWord);
-        return;
-    }
+    if (event.getEventClass(eventClass) != 0)
+        return classUnreadable();
     if (proxySkipped(eventClass))
-        return;
+        return ChannelResult::retryable(
+            orv::io::shutdownRequested() ? "cut short by shutdown" : "proxy skipped after a time-out");
     if (!connectedToVarn && !connectToVarn()) {
         logStatement(4, LogDest::trace(), KAV_LOST_VARN, eventClass);
         logStatement(4, LogDest::platform(), KAV_LOST_VARN, eventClass);
-        return;
+        return ChannelResult::retryable("no registration with the proxy");
     }
 
     varnMsg_t msg {};
     std::string subtype;
-    if (entry->getEventReportingSubtype(subtype) != 0) {
-        entryItemUnreadable(eventClass, "EventReportingSubtype");
-        return;
-    }
+    if (entry->getEventReportingSubtype(subtype) != 0)
+        return entryItemUnreadable(eventClass, "EventReportingSubtype");
     msg.header.msgSubtype = subtype.c_str();
     msg.header.reserved = 0;
     msg.header.hints = &msg.hints;
@@ -275,42 +290,34 @@ void RemoteReportingService::reportRemoteEvent(DXAEvent& event, const EventDBEnt
     msg.hints.urgent = 0;
 
     orv::EventPriority priority {};
-    if (entry->getEventPriority(priority) != 0) {
-        entryItemUnreadable(eventClass, "EventPriority");
-        return;
-    }
+    if (entry->getEventPriority(priority) != 0)
+        return entryItemUnreadable(eventClass, "EventPriority");
     if (!orv::isNamedPriority(priority)) {
         logStatement(4, LogDest::trace(),
             "EVENT-CLASS: %s; eventPriority %i from EventDBEntry invalid, remote reporting aborted.", eventClass,
             priority);
-        failedAttempt(eventClass);
-        return;
+        return invalid(eventClass, "invalid priority");
     }
     msg.hints.priority = priority + 1;
 
     orv::EventReportingType type {};
-    if (entry->getEventReportingType(type) != 0) {
-        entryItemUnreadable(eventClass, "EventReportingType");
-        return;
-    }
+    if (entry->getEventReportingType(type) != 0)
+        return entryItemUnreadable(eventClass, "EventReportingType");
     switch (type) {
     case orv::EVENT_REPORTING_ALARM:
         msg.header.msgType = messageType(type);
-        buildAlarm(event, entry, &msg);
-        return;
+        return buildAlarm(event, entry, &msg, sequence);
     case orv::EVENT_REPORTING_EVENT:
         msg.header.msgType = messageType(type);
-        buildEvent(event, entry, &msg);
-        return;
+        return buildEvent(event, entry, &msg, sequence);
     case orv::EVENT_REPORTING_DATA:
         msg.header.msgType = messageType(type);
-        buildData(event, entry, &msg);
-        return;
+        return buildData(event, entry, &msg);
     }
     logStatement(4, LogDest::trace(),
         "EVENT-CLASS: %s; eventReportingType %i from EventDBEntry invalid, remote reporting aborted.", eventClass,
         type);
-    failedAttempt(eventClass);
+    return invalid(eventClass, "invalid reporting type");
 }
 
 const char* RemoteReportingService::messageType(orv::EventReportingType type)
@@ -331,45 +338,44 @@ std::string RemoteReportingService::eventText(const std::string& code, const std
     return code + "," + csn;
 }
 
-void RemoteReportingService::buildAlarm(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg)
+ChannelResult RemoteReportingService::buildAlarm(
+    DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, std::optional<int64_t> sequence)
 {
-    buildNumbered(event, entry, msg, true);
+    return buildNumbered(event, entry, msg, true, sequence);
 }
 
-void RemoteReportingService::buildEvent(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg)
+ChannelResult RemoteReportingService::buildEvent(
+    DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, std::optional<int64_t> sequence)
 {
-    buildNumbered(event, entry, msg, false);
+    return buildNumbered(event, entry, msg, false, sequence);
 }
 
 // ALARM and EVENT messages: the event part with its numbered event text,
 // for an ALARM also the alarm part, then the payload.
-void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, bool alarm)
+ChannelResult RemoteReportingService::buildNumbered(
+    DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, bool alarm, std::optional<int64_t> sequence)
 {
     std::string eventClass;
-    if (event.getEventClass(eventClass) != 0) {
-        reportClassUnreadable(channelWord);
-        return;
-    }
+    if (event.getEventClass(eventClass) != 0)
+        return classUnreadable();
     msg->header.event = &msg->event;
-    if (event.getEventTimestamp(msg->event.timestamp) != 0) {
-        abandon(eventClass, "getEventTimestamp failed for DXAEvent object, remote reporting aborted.");
-        return;
-    }
+    if (event.getEventTimestamp(msg->event.timestamp) != 0)
+        return abandon(eventClass, "getEventTimestamp failed for DXAEvent object, remote reporting aborted.",
+            "getEventTimestamp failed");
     std::string eventType;
-    if (event.getEventType(eventType) != 0) {
-        abandon(eventClass, "getEventType failed for DXAEvent object, remote reporting aborted.");
-        return;
-    }
+    if (event.getEventType(eventType) != 0)
+        return abandon(
+            eventClass, "getEventType failed for DXAEvent object, remote reporting aborted.", "getEventType failed");
     std::string origin = varnAppName;
     if (eventType == "FAULT") {
         std::string version;
         if (event.getDiagEngName(origin) != 0) {
-            abandon(eventClass, "getDiagEngName failed for DXAEvent object, remote reporting aborted.");
-            return;
+            return abandon(eventClass, "getDiagEngName failed for DXAEvent object, remote reporting aborted.",
+                "getDiagEngName failed");
         }
         if (event.getDiagEngVersion(version) != 0) {
-            abandon(eventClass, "getDiagEngVersion failed for DXAEvent object, remote reporting aborted.");
-            return;
+            return abandon(eventClass, "getDiagEngVersion failed for DXAEvent object, remote reporting aborted.",
+                "getDiagEngVersion failed");
         }
         origin += "," + version;
     }
@@ -377,32 +383,31 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
 
     orv::EventSeverity severity {};
     if (entry->getEventSeverity(severity) != 0) {
-        abandon(eventClass, "getEventSeverity failed for EventDBEntry object, remote reporting aborted.");
-        return;
+        return abandon(eventClass, "getEventSeverity failed for EventDBEntry object, remote reporting aborted.",
+            "getEventSeverity failed");
     }
     if (!orv::isNamedSeverity(severity)) {
         logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; eventSeverity %i from %s invalid, %s reporting aborted.",
             eventClass, severity, "EventDBEntry", channelWord);
-        failedAttempt(eventClass);
-        return;
+        return invalid(eventClass, "invalid severity");
     }
     msg->event.severity = severity;
 
     std::string code;
-    if (event.getEventCode(code) != 0) {
-        abandon(eventClass, "getEventCode failed for DXAEvent object, remote reporting aborted.");
-        return;
-    }
+    if (event.getEventCode(code) != 0)
+        return abandon(
+            eventClass, "getEventCode failed for DXAEvent object, remote reporting aborted.", "getEventCode failed");
     std::string csn;
     if (event.getEventSourcePlatformCSN(csn) != 0) {
         logStatement(4, LogDest::trace(), "EVENT-CLASS: %s; get %s failed for %s object, %s reporting aborted.",
             eventClass, "SourcePlatformCSN", "DXAEvent", channelWord);
-        failedAttempt(eventClass);
-        return;
+        return invalid(eventClass, "cannot read SourcePlatformCSN from DXAEvent");
     }
     char number[20];
-    if (!takeSequenceNumber(eventClass, number))
-        return;
+    if (sequence)
+        snprintf(number, sizeof number, "%08lld", static_cast<long long>(*sequence));
+    else if (!takeSequenceNumber(eventClass, number))
+        return ChannelResult::retryable("the sequence number's lock failed");
     std::string text = eventText(code, csn) + "-SEQ" + number;
     msg->event.text = text.c_str();
     msg->event.textLength = static_cast<int>(text.size());
@@ -413,22 +418,22 @@ void RemoteReportingService::buildNumbered(DXAEvent& event, const EventDBEntry* 
     }
 
     if (!attachPayload(event, eventClass, msg))
-        return;
-    sendMessage(&msg->header);
+        return ChannelResult::refused("cannot read the packed event");
+    ChannelResult result = sendMessage(&msg->header);
     // sendMessage logs its own failures, so this line follows every send.
     logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; successfully sent to Varn proxy, set event text field to %s",
         eventClass, text);
+    return result;
 }
 
-void RemoteReportingService::buildData(DXAEvent& event, const EventDBEntry*, varnMsg_t* msg)
+ChannelResult RemoteReportingService::buildData(DXAEvent& event, const EventDBEntry*, varnMsg_t* msg)
 {
     std::string eventClass;
-    if (event.getEventClass(eventClass) != 0) {
-        reportClassUnreadable(channelWord);
-        return;
-    }
-    if (attachPayload(event, eventClass, msg))
-        sendMessage(&msg->header);
+    if (event.getEventClass(eventClass) != 0)
+        return classUnreadable();
+    if (!attachPayload(event, eventClass, msg))
+        return ChannelResult::refused("cannot read the packed event");
+    return sendMessage(&msg->header);
 }
 
 bool RemoteReportingService::attachPayload(DXAEvent& event, const std::string& eventClass, varnMsg_t* msg)
@@ -437,7 +442,7 @@ bool RemoteReportingService::attachPayload(DXAEvent& event, const std::string& e
     char* payload = nullptr;
     unsigned length = 0;
     if (event.getPackedEventPayload(&payload, length) != 0) {
-        abandon(eventClass, "getPackedEventPayload failed for DXAEvent object, remote reporting aborted.");
+        abandon(eventClass, "getPackedEventPayload failed for DXAEvent object, remote reporting aborted.", "");
         return false;
     }
     msg->data = { length, payload, 0, payloadFormat };

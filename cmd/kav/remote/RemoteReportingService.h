@@ -9,11 +9,14 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "platform/event/DXAEvent.h"
 #include "platform/event/EventDBEntry.h"
+#include "cmd/kav/channel/ChannelResult.h"
 #include "cmd/kav/channel/PeerSkipWindow.h"
 #include "platform/qob/qobimapi.h"
 
@@ -46,7 +49,10 @@ public:
     RemoteReportingService(const RemoteReportingService&) = delete;
     RemoteReportingService& operator=(const RemoteReportingService&) = delete;
 
-    void reportRemoteEvent(DXAEvent& event, const EventDBEntry* entry);
+    // `sequence`: the number an ALARM or EVENT text carries, when the
+    // journal keeps it; else the next of the channel's own count.
+    orv::journal::ChannelResult reportRemoteEvent(
+        DXAEvent& event, const EventDBEntry* entry, std::optional<int64_t> sequence = std::nullopt);
 
     // Loads the library if need be and registers; true when registered afterwards.
     bool connectToVarn();
@@ -60,11 +66,13 @@ public:
     static constexpr const char* alarmOpenState = "QOB_ALARM_OPEN";
 
     // Sends a finished message, reconnecting once if the registration was lost.
-    void sendMessage(QOB_Msg_Data* msg);
+    orv::journal::ChannelResult sendMessage(QOB_Msg_Data* msg);
 
-    void buildAlarm(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg);
-    void buildEvent(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg);
-    void buildData(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg);
+    orv::journal::ChannelResult buildAlarm(
+        DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, std::optional<int64_t> sequence = std::nullopt);
+    orv::journal::ChannelResult buildEvent(
+        DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, std::optional<int64_t> sequence = std::nullopt);
+    orv::journal::ChannelResult buildData(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg);
 
 private:
     friend class RemoteReportingServicePeer; // unit tests hold the locks
@@ -73,7 +81,8 @@ private:
     bool registerWithVarn();
     bool proxySkipped(const std::string& eventClass) const;
     void noteTimeOut(QOBReturnValues rc);
-    void buildNumbered(DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, bool alarm);
+    orv::journal::ChannelResult buildNumbered(
+        DXAEvent& event, const EventDBEntry* entry, varnMsg_t* msg, bool alarm, std::optional<int64_t> sequence);
     bool attachPayload(DXAEvent& event, const std::string& eventClass, varnMsg_t* msg);
     bool takeSequenceNumber(const std::string& eventClass, char (&number)[20]);
     static void checkLockAtShutdown(pthread_mutex_t& mutex, const char* name);

@@ -1,0 +1,283 @@
+#include "cmd/kav/journal/Forwarder.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/event/DXAEvent.h"
+#include "platform/log/LogStatement.h"
+
+namespace orv::journal {
+
+namespace {
+
+// The longest a delivery thread sleeps without looking at the journal.
+constexpr Millis idleMillis = 60'000;
+
+bool isMail(Channel channel)
+{
+    return channel == Channel::Email;
+}
+
+}
+
+Forwarder::Forwarder(Journal& journal, Deliver deliver)
+    : m_journal(journal)
+    , m_deliver(std::move(deliver))
+{
+}
+
+Forwarder::~Forwarder()
+{
+    stop();
+}
+
+void Forwarder::start()
+{
+    // Deliveries left pending by the last run: each event's bytes once.
+    const auto pending = m_journal.use([](JournalStore& store) {
+        std::vector<std::pair<std::shared_ptr<const Event>, std::vector<Delivery>>> found;
+        for (const Delivery& delivery : store.pending()) {
+            if (found.empty() || found.back().first->id != delivery.eventId) {
+                const auto record = store.event(delivery.eventId);
+                if (!record)
+                    continue;
+                found.emplace_back(std::make_shared<const Event>(Event { record->id, record->received,
+                                       record->eventClass, record->code, store.packed(record->id) }),
+                    std::vector<Delivery>());
+            }
+            found.back().second.push_back(delivery);
+        }
+        return found;
+    });
+    if (pending) {
+        for (const auto& [event, deliveries] : *pending)
+            queue(event, deliveries);
+        if (!pending->empty())
+            logStatement(2, LogDest::trace(), "Journal: %d events with pending deliveries resumed.",
+                static_cast<int>(pending->size()));
+    }
+    const int threads = m_journal.settings().deliveryThreads;
+    for (int i = 0; i < threads; ++i) {
+        m_threads.emplace_back([this] { work(false); });
+        m_threads.emplace_back([this] { work(true); });
+    }
+}
+
+void Forwarder::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
+    m_threads.clear();
+}
+
+bool Forwarder::accept(NewEvent event)
+{
+    std::vector<int64_t> ids;
+    const auto id = m_journal.record(event, &ids);
+    if (!id)
+        return false;
+    std::vector<Delivery> deliveries;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        Delivery delivery;
+        delivery.id = ids[i];
+        delivery.eventId = *id;
+        delivery.channel = event.deliveries[i].channel;
+        delivery.recipient = event.deliveries[i].recipient;
+        delivery.nextTry = event.received;
+        deliveries.push_back(std::move(delivery));
+    }
+    auto kept = std::make_shared<const Event>(
+        Event { *id, event.received, std::move(event.eventClass), std::move(event.code), std::move(event.packed) });
+    queue(kept, deliveries);
+    return true;
+}
+
+std::optional<int64_t> Forwarder::sequenceFor(int64_t deliveryId)
+{
+    return m_journal.use([&](JournalStore& store) { return store.deliverySequence(deliveryId, "remote"); });
+}
+
+void Forwarder::queue(const std::shared_ptr<const Event>& event, const std::vector<Delivery>& deliveries)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        for (const Delivery& delivery : deliveries) {
+            if (delivery.state != State::Pending)
+                continue;
+            auto& items = m_lanes[{ delivery.channel, delivery.recipient.value_or("") }].items;
+            // Two door threads may queue in the other order than they
+            // committed; the lane keeps the journal's, behind its first
+            // delivery, which may be being tried.
+            auto at = items.end();
+            while (at - items.begin() > 1 && std::prev(at)->event->id > event->id)
+                --at;
+            items.insert(at, Item { event, delivery });
+        }
+    }
+    m_wake.notify_all();
+}
+
+// Under the lock: the first lane of the thread's kind whose next delivery
+// is due, marked busy; else none, with `wakeAt` the earliest due time.
+Forwarder::Lane* Forwarder::nextDue(bool mail, Millis now, Millis& wakeAt)
+{
+    for (auto& [key, lane] : m_lanes) {
+        if (isMail(key.first) != mail || lane.busy || lane.items.empty())
+            continue;
+        const Millis due = lane.items.front().delivery.nextTry.value_or(0);
+        if (due <= now) {
+            lane.busy = true;
+            return &lane;
+        }
+        wakeAt = std::min(wakeAt, due);
+    }
+    return nullptr;
+}
+
+void Forwarder::work(bool mail)
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping) {
+        const Millis now = nowMillis();
+        Millis wakeAt = now + idleMillis;
+        Lane* lane = nextDue(mail, now, wakeAt);
+        if (!lane) {
+            m_wake.wait_for(lock, std::chrono::milliseconds(wakeAt - now));
+            // Once a second at most, and not under the lock, which door
+            // threads take to queue.
+            if (!mail && nowMillis() >= m_maintainAt) {
+                m_maintainAt = nowMillis() + 1000;
+                lock.unlock();
+                m_journal.maintain();
+                lock.lock();
+            }
+            continue;
+        }
+        Item item = lane->items.front();
+        lock.unlock();
+        settle(item, tryOnce(item));
+        lock.lock();
+        lane->busy = false;
+        const bool dropped = m_dropped.erase(item.delivery.id) > 0;
+        if (item.delivery.state == State::Pending && !dropped)
+            lane->items.front().delivery = item.delivery;
+        else
+            lane->items.pop_front();
+        m_wake.notify_all();
+    }
+}
+
+ChannelResult Forwarder::tryOnce(const Item& item)
+{
+    try {
+        DXAEvent event(std::vector<char>(item.event->packed));
+        return m_deliver(item.delivery, event);
+    } catch (const std::exception& error) {
+        return ChannelResult::refused(error.what());
+    }
+}
+
+int Forwarder::retryNow(std::optional<int64_t> eventId)
+{
+    // The file first: a delivery made at once must not be made due again.
+    const Millis now = nowMillis();
+    m_journal.use([&](JournalStore& store) { return eventId ? store.retry(*eventId, now) : store.retryAll(now); });
+    int count = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& [key, lane] : m_lanes)
+            for (Item& item : lane.items)
+                if (!eventId || item.event->id == *eventId) {
+                    item.delivery.nextTry = now;
+                    ++count;
+                }
+    }
+    m_wake.notify_all();
+    return count;
+}
+
+int Forwarder::drop(int64_t eventId)
+{
+    std::vector<Item> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& [key, lane] : m_lanes) {
+            auto& items = lane.items;
+            for (auto at = items.begin(); at != items.end();) {
+                if (at->event->id != eventId) {
+                    ++at;
+                    continue;
+                }
+                dropped.push_back(*at);
+                // The one being tried is let go when its try ends.
+                if (lane.busy && at == items.begin()) {
+                    m_dropped.insert(at->delivery.id);
+                    ++at;
+                } else {
+                    at = items.erase(at);
+                }
+            }
+        }
+    }
+    m_journal.use([&](JournalStore& store) { return store.drop(eventId, nowMillis()); });
+    for (const Item& item : dropped) {
+        m_counts.dropped.fetch_add(1, std::memory_order_relaxed);
+        logStatement(4, LogDest::platform(), KAV_DELIVERY_DROPPED, std::to_string(eventId), item.event->eventClass,
+            item.event->code, channelName(item.delivery.channel));
+    }
+    return static_cast<int>(dropped.size());
+}
+
+// Records how the try ended and what comes next: done, another try later,
+// or given up.
+void Forwarder::settle(Item& item, const ChannelResult& result)
+{
+    Delivery& delivery = item.delivery;
+    const Event& event = *item.event;
+    const char* channel = channelName(delivery.channel);
+    const JournalSettings& settings = m_journal.settings();
+    const Millis now = nowMillis();
+    if (!result.failed()) {
+        delivery.state = State::Delivered;
+        m_journal.use([&](JournalStore& store) {
+            store.delivered(delivery.id, now);
+            return true;
+        });
+        if (delivery.tries > 0) {
+            m_counts.deliveredAfterRetry.fetch_add(1, std::memory_order_relaxed);
+            logStatement(3, LogDest::platform(), KAV_DELIVERED_AFTER_RETRY, event.eventClass, event.code, channel,
+                delivery.tries + 1);
+        }
+        return;
+    }
+    ++delivery.tries;
+    delivery.lastError = result.why();
+    // The message channel writes local logs: another try would not go
+    // better.
+    const bool retry = result.retry() && delivery.channel != Channel::Message && settings.retryMaxAgeMillis > 0
+        && now - event.received < settings.retryMaxAgeMillis;
+    if (retry) {
+        delivery.nextTry = now + settings.retryDelay(delivery.tries);
+        m_counts.retried.fetch_add(1, std::memory_order_relaxed);
+        m_journal.use([&](JournalStore& store) {
+            store.failed(delivery.id, result.why(), *delivery.nextTry);
+            return true;
+        });
+        return;
+    }
+    delivery.state = State::GivenUp;
+    m_counts.givenUp.fetch_add(1, std::memory_order_relaxed);
+    m_journal.use([&](JournalStore& store) {
+        store.givenUp(delivery.id, result.why(), now);
+        return true;
+    });
+    logStatement(4, LogDest::platform(), KAV_DELIVERY_GIVEN_UP, event.eventClass, event.code, channel, delivery.tries,
+        result.why());
+}
+
+}

@@ -1,0 +1,114 @@
+// Store and forward: an accepted event is committed to the journal and its
+// deliveries are made afterwards by delivery threads, each failed one tried
+// again later until it goes through or its time runs out.
+//
+// Deliveries wait in lanes, one per peer: the front-end, the remote proxy,
+// the message logs, and one per email recipient line. A lane hands out its
+// deliveries in the order the events came, one at a time, so while a peer
+// has a delivery pending the later ones queue behind it. Mail lanes have
+// threads of their own: a mail script that hangs ties up mail only.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "cmd/kav/channel/ChannelResult.h"
+#include "cmd/kav/journal/Journal.h"
+
+class DXAEvent;
+
+namespace orv::journal {
+
+class Forwarder {
+public:
+    // Makes one try of one delivery of the event: runs its channel.
+    using Deliver = std::function<ChannelResult(const Delivery& delivery, DXAEvent& event)>;
+
+    // What happened to deliveries since the start, for the counters.
+    struct Counts {
+        std::atomic<uint64_t> retried { 0 };
+        std::atomic<uint64_t> deliveredAfterRetry { 0 };
+        std::atomic<uint64_t> givenUp { 0 };
+        std::atomic<uint64_t> dropped { 0 };
+    };
+
+    Forwarder(Journal& journal, Deliver deliver);
+    ~Forwarder();
+    Forwarder(const Forwarder&) = delete;
+    Forwarder& operator=(const Forwarder&) = delete;
+
+    // Queues the deliveries the journal holds as pending and starts the
+    // delivery threads.
+    void start();
+    // Lets the running tries end (at their deadlines or at the shutdown
+    // signal) and joins the threads; what is still pending stays in the
+    // journal for the next start.
+    void stop();
+
+    // Commits the event and queues its deliveries; false when the journal
+    // cannot take it, and the caller reports it as without a journal.
+    bool accept(NewEvent event);
+
+    // The remote channel's number for this delivery, the same at every try;
+    // none without a journal to keep it.
+    std::optional<int64_t> sequenceFor(int64_t deliveryId);
+
+    const Counts& counts() const { return m_counts; }
+
+    // An operator's word on the pending deliveries of an event (of every
+    // event: none): try them now, or give them up. How many.
+    int retryNow(std::optional<int64_t> eventId);
+    int drop(int64_t eventId);
+
+private:
+    struct Event {
+        int64_t id;
+        Millis received;
+        std::string eventClass;
+        std::string code;
+        std::vector<char> packed;
+    };
+    struct Item {
+        std::shared_ptr<const Event> event;
+        Delivery delivery;
+    };
+    struct Lane {
+        std::deque<Item> items; // in event order; the first is the next to try
+        bool busy = false;
+    };
+    using LaneKey = std::pair<Channel, std::string>;
+
+    void queue(const std::shared_ptr<const Event>& event, const std::vector<Delivery>& deliveries);
+    void work(bool mail);
+    Lane* nextDue(bool mail, Millis now, Millis& wakeAt);
+    ChannelResult tryOnce(const Item& item);
+    void settle(Item& item, const ChannelResult& result);
+
+    Journal& m_journal;
+    const Deliver m_deliver;
+    Counts m_counts;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    // Guarded by m_mutex.
+    std::map<LaneKey, Lane> m_lanes;
+    bool m_stopping = false;
+    Millis m_maintainAt = 0;
+    // Deliveries dropped while being tried: not queued again.
+    std::set<int64_t> m_dropped;
+    std::vector<std::thread> m_threads;
+};
+
+}

@@ -1,0 +1,341 @@
+#include "cmd/kav/journal/JournalStore.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orv::journal {
+
+namespace {
+
+// How long a statement waits for another connection's lock before the
+// journal counts as locked: long enough for a reader that opens the file
+// beside the daemon (and may briefly lock it to rebuild its index), short
+// enough that a door thread waits at most this once before the journal is
+// set aside.
+constexpr int busyMillis = 1000;
+
+// Version 1: events, deliveries, sequences. A later version adds its step
+// to `migrate` and leaves these as they are.
+constexpr const char* schemaV1 = R"(
+CREATE TABLE event (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    received INTEGER NOT NULL,
+    class TEXT NOT NULL,
+    code TEXT NOT NULL,
+    packed BLOB NOT NULL
+);
+CREATE TABLE delivery (
+    id INTEGER PRIMARY KEY,
+    event INTEGER NOT NULL REFERENCES event(id) ON DELETE CASCADE,
+    channel TEXT NOT NULL,
+    recipient TEXT,
+    state TEXT NOT NULL,
+    tries INTEGER NOT NULL DEFAULT 0,
+    next_try INTEGER,
+    last_error TEXT,
+    sequence INTEGER,
+    changed INTEGER NOT NULL
+);
+CREATE INDEX delivery_event ON delivery(event);
+CREATE INDEX delivery_state ON delivery(state, event);
+CREATE TABLE sequence (
+    name TEXT PRIMARY KEY,
+    value INTEGER NOT NULL
+);
+PRAGMA user_version = 1;
+)";
+
+constexpr const char* deliveryColumns
+    = "SELECT id, event, channel, recipient, state, tries, next_try, last_error FROM delivery ";
+
+// An event none of whose deliveries still waits.
+constexpr const char* finishedEvent
+    = "NOT EXISTS (SELECT 1 FROM delivery d WHERE d.event = event.id AND d.state IN ('pending', 'held'))";
+
+// The file and its folder exist, the file with mode 0600, before SQLite
+// opens it; SQLite gives its -wal and -shm files the same mode.
+void createFile(const std::string& path)
+{
+    const std::filesystem::path file(path);
+    std::error_code error;
+    if (file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path(), error);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const int code = errno;
+        throw JournalError(code == ENOSPC                                              ? Failure::Full
+                : (code == EROFS || code == EACCES || code == EPERM || code == ENOENT) ? Failure::ReadOnly
+                                                                                       : Failure::Other,
+            path + ": " + std::strerror(code));
+    }
+    ::fchmod(fd, 0600);
+    ::close(fd);
+}
+
+int64_t pragmaValue(sqlite3* db, const char* sql)
+{
+    Statement query(db, sql);
+    return query.step() ? query.integer(0) : 0;
+}
+
+}
+
+JournalStore::JournalStore(const std::string& path, SyncMode sync, Access access)
+{
+    open(path, sync, access);
+}
+
+void JournalStore::open(const std::string& path, SyncMode sync, Access access)
+{
+    if (access == Access::Write)
+        createFile(path);
+    const int flags = (access == Access::Write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+    m_db.reset(db);
+    if (rc != SQLITE_OK)
+        fail(m_db.get(), rc, path);
+    sqlite3_extended_result_codes(m_db.get(), 1);
+    sqlite3_busy_timeout(m_db.get(), busyMillis);
+    execute(m_db.get(), "PRAGMA foreign_keys = ON");
+    if (access == Access::Read) {
+        if (pragmaValue(m_db.get(), "PRAGMA user_version") > schemaVersion)
+            throw JournalError(Failure::Newer, path + ": written by a newer daemon");
+        return;
+    }
+    // journal_mode answers with the mode it is in: a file another process
+    // holds may stay in its old mode.
+    std::string mode;
+    {
+        Statement query(m_db.get(), "PRAGMA journal_mode = WAL");
+        if (query.step())
+            mode = query.text(0);
+    }
+    if (mode != "wal")
+        throw JournalError(Failure::Locked, path + ": cannot be switched to WAL mode");
+    execute(m_db.get(), sync == SyncMode::Full ? "PRAGMA synchronous = FULL" : "PRAGMA synchronous = NORMAL");
+    migrate();
+}
+
+void JournalStore::migrate()
+{
+    Transaction transaction(m_db.get());
+    const int64_t version = pragmaValue(m_db.get(), "PRAGMA user_version");
+    if (version > schemaVersion)
+        throw JournalError(
+            Failure::Newer, "the journal was written by a newer daemon (schema " + std::to_string(version) + ")");
+    if (version < 1)
+        execute(m_db.get(), schemaV1);
+    transaction.commit();
+}
+
+int64_t JournalStore::record(const NewEvent& event, std::vector<int64_t>* deliveryIds)
+{
+    Transaction transaction(m_db.get());
+    Statement insertEvent(m_db.get(), "INSERT INTO event (received, class, code, packed) VALUES (?, ?, ?, ?)");
+    insertEvent.bind(1, event.received).bind(2, event.eventClass).bind(3, event.code).bind(4, event.packed).run();
+    const int64_t id = sqlite3_last_insert_rowid(m_db.get());
+    Statement insertDelivery(m_db.get(),
+        "INSERT INTO delivery (event, channel, recipient, state, next_try, changed) VALUES (?, ?, ?, 'pending', ?, ?)");
+    for (const NewDelivery& delivery : event.deliveries) {
+        insertDelivery.bind(1, id)
+            .bind(2, std::string(channelName(delivery.channel)))
+            .bind(3, delivery.recipient)
+            .bind(4, event.received)
+            .bind(5, event.received)
+            .run();
+        if (deliveryIds)
+            deliveryIds->push_back(sqlite3_last_insert_rowid(m_db.get()));
+    }
+    transaction.commit();
+    return id;
+}
+
+void JournalStore::delivered(int64_t deliveryId, Millis at)
+{
+    Statement(m_db.get(), "UPDATE delivery SET state = 'delivered', next_try = NULL, changed = ? WHERE id = ?")
+        .bind(1, at)
+        .bind(2, deliveryId)
+        .run();
+}
+
+void JournalStore::failed(int64_t deliveryId, const std::string& error, Millis nextTry)
+{
+    Statement(m_db.get(),
+        "UPDATE delivery SET tries = tries + 1, next_try = ?, last_error = ?, changed = ? "
+        "WHERE id = ? AND state = 'pending'")
+        .bind(1, nextTry)
+        .bind(2, error)
+        .bind(3, nowMillis())
+        .bind(4, deliveryId)
+        .run();
+}
+
+void JournalStore::givenUp(int64_t deliveryId, const std::string& error, Millis at)
+{
+    Statement(m_db.get(),
+        "UPDATE delivery SET state = 'givenUp', tries = tries + 1, next_try = NULL, last_error = ?, changed = ? "
+        "WHERE id = ? AND state = 'pending'")
+        .bind(1, error)
+        .bind(2, at)
+        .bind(3, deliveryId)
+        .run();
+}
+
+int JournalStore::drop(int64_t eventId, Millis at)
+{
+    Statement(m_db.get(),
+        "UPDATE delivery SET state = 'dropped', next_try = NULL, changed = ? WHERE event = ? AND state = 'pending'")
+        .bind(1, at)
+        .bind(2, eventId)
+        .run();
+    return sqlite3_changes(m_db.get());
+}
+
+int JournalStore::retry(int64_t eventId, Millis now)
+{
+    Statement(m_db.get(), "UPDATE delivery SET next_try = ? WHERE event = ? AND state = 'pending'")
+        .bind(1, now)
+        .bind(2, eventId)
+        .run();
+    return sqlite3_changes(m_db.get());
+}
+
+int JournalStore::retryAll(Millis now)
+{
+    Statement(m_db.get(), "UPDATE delivery SET next_try = ? WHERE state = 'pending'").bind(1, now).run();
+    return sqlite3_changes(m_db.get());
+}
+
+std::vector<Delivery> JournalStore::deliveries(Statement& query)
+{
+    std::vector<Delivery> found;
+    while (query.step()) {
+        Delivery delivery;
+        delivery.id = query.integer(0);
+        delivery.eventId = query.integer(1);
+        delivery.channel = channelFromName(query.text(2)).value_or(Channel::Message);
+        delivery.recipient = query.optionalText(3);
+        delivery.state = stateFromName(query.text(4)).value_or(State::Held);
+        delivery.tries = static_cast<int>(query.integer(5));
+        delivery.nextTry = query.optionalInteger(6);
+        delivery.lastError = query.optionalText(7);
+        found.push_back(std::move(delivery));
+    }
+    return found;
+}
+
+std::vector<Delivery> JournalStore::pending()
+{
+    Statement query(m_db.get(), (std::string(deliveryColumns) + "WHERE state = 'pending' ORDER BY event, id").c_str());
+    return deliveries(query);
+}
+
+std::vector<EventRecord> JournalStore::events(Statement& query)
+{
+    std::vector<EventRecord> found;
+    Statement ofEvent(m_db.get(), (std::string(deliveryColumns) + "WHERE event = ? ORDER BY id").c_str());
+    while (query.step()) {
+        EventRecord record;
+        record.id = query.integer(0);
+        record.received = query.integer(1);
+        record.eventClass = query.text(2);
+        record.code = query.text(3);
+        ofEvent.bind(1, record.id);
+        record.deliveries = deliveries(ofEvent);
+        ofEvent.reset();
+        found.push_back(std::move(record));
+    }
+    return found;
+}
+
+std::optional<EventRecord> JournalStore::event(int64_t eventId)
+{
+    Statement query(m_db.get(), "SELECT id, received, class, code FROM event WHERE id = ?");
+    query.bind(1, eventId);
+    auto found = events(query);
+    if (found.empty())
+        return std::nullopt;
+    return std::move(found.front());
+}
+
+std::vector<char> JournalStore::packed(int64_t eventId)
+{
+    Statement query(m_db.get(), "SELECT packed FROM event WHERE id = ?");
+    query.bind(1, eventId);
+    return query.step() ? query.blob(0) : std::vector<char>();
+}
+
+std::vector<EventRecord> JournalStore::history(Millis since)
+{
+    Statement query(m_db.get(), "SELECT id, received, class, code FROM event WHERE received >= ? ORDER BY id DESC");
+    query.bind(1, since);
+    return events(query);
+}
+
+int64_t JournalStore::pendingCount()
+{
+    return pragmaValue(m_db.get(), "SELECT count(*) FROM delivery WHERE state = 'pending'");
+}
+
+int64_t JournalStore::nextSequence(const std::string& name)
+{
+    Transaction transaction(m_db.get());
+    Statement(m_db.get(),
+        "INSERT INTO sequence (name, value) VALUES (?, 0) ON CONFLICT (name) DO UPDATE SET value = value + 1")
+        .bind(1, name)
+        .run();
+    Statement query(m_db.get(), "SELECT value FROM sequence WHERE name = ?");
+    query.bind(1, name);
+    const int64_t value = query.step() ? query.integer(0) : 0;
+    query.reset();
+    transaction.commit();
+    return value;
+}
+
+int64_t JournalStore::deliverySequence(int64_t deliveryId, const std::string& name)
+{
+    Statement query(m_db.get(), "SELECT sequence FROM delivery WHERE id = ?");
+    query.bind(1, deliveryId);
+    if (query.step())
+        if (const auto taken = query.optionalInteger(0))
+            return *taken;
+    query.reset();
+    const int64_t value = nextSequence(name);
+    Statement(m_db.get(), "UPDATE delivery SET sequence = ? WHERE id = ?").bind(1, value).bind(2, deliveryId).run();
+    return value;
+}
+
+int64_t JournalStore::usedBytes()
+{
+    const int64_t pages = pragmaValue(m_db.get(), "PRAGMA page_count");
+    const int64_t free = pragmaValue(m_db.get(), "PRAGMA freelist_count");
+    return (pages - free) * pragmaValue(m_db.get(), "PRAGMA page_size");
+}
+
+int JournalStore::removeFinishedBefore(Millis before)
+{
+    Statement(m_db.get(), (std::string("DELETE FROM event WHERE received < ? AND ") + finishedEvent).c_str())
+        .bind(1, before)
+        .run();
+    return sqlite3_changes(m_db.get());
+}
+
+int JournalStore::removeOldestFinished(int count)
+{
+    Statement(m_db.get(),
+        (std::string("DELETE FROM event WHERE id IN (SELECT id FROM event WHERE ") + finishedEvent
+            + " ORDER BY id LIMIT ?)")
+            .c_str())
+        .bind(1, int64_t(count))
+        .run();
+    return sqlite3_changes(m_db.get());
+}
+
+}

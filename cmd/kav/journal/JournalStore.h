@@ -1,0 +1,75 @@
+// The journal file: one SQLite database in WAL mode holding each accepted
+// event, the state of each of its deliveries and the remote channel's
+// sequence numbers. Every change is one SQLite transaction. Not safe for
+// use by two threads at once; Journal serialises the daemon's use. Any
+// failure of the library is thrown as a JournalError.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cmd/kav/journal/JournalSettings.h"
+#include "cmd/kav/journal/JournalTypes.h"
+#include "cmd/kav/journal/Sqlite.h"
+
+namespace orv::journal {
+
+class JournalStore {
+public:
+    // The schema this code writes; files of an older one are brought up to
+    // it when opened, files of a newer one are refused.
+    static constexpr int schemaVersion = 1;
+
+    enum class Access { Write, Read };
+
+    // Write: creates the folder and the file (mode 0600) when missing.
+    // Read: a reader beside the daemon; the file must exist.
+    JournalStore(const std::string& path, SyncMode sync, Access access = Access::Write);
+
+    // Commits the event and a pending delivery per channel asked for; its
+    // id, and the deliveries' ids in `deliveryIds` when given.
+    int64_t record(const NewEvent& event, std::vector<int64_t>* deliveryIds = nullptr);
+
+    void delivered(int64_t deliveryId, Millis at);
+    // One more failed try; the next one is due at `nextTry`.
+    void failed(int64_t deliveryId, const std::string& error, Millis nextTry);
+    void givenUp(int64_t deliveryId, const std::string& error, Millis at);
+    // The event's pending deliveries dropped, or made due at `now`; how many.
+    int drop(int64_t eventId, Millis at);
+    int retry(int64_t eventId, Millis now);
+    int retryAll(Millis now);
+
+    // Pending deliveries, oldest event first, in channel order within one.
+    std::vector<Delivery> pending();
+    std::optional<EventRecord> event(int64_t eventId);
+    std::vector<char> packed(int64_t eventId);
+    // Recorded events received at or after `since`, newest first.
+    std::vector<EventRecord> history(Millis since);
+    int64_t pendingCount();
+
+    // The next number of the named sequence, starting at 0.
+    int64_t nextSequence(const std::string& name);
+    // The delivery's number of the named sequence: taken at its first try
+    // and the same at every later one.
+    int64_t deliverySequence(int64_t deliveryId, const std::string& name);
+
+    // Bytes in the file's used pages.
+    int64_t usedBytes();
+    // Removes events received before `before` none of whose deliveries is
+    // pending or held; how many.
+    int removeFinishedBefore(Millis before);
+    // Removes up to `count` of the oldest finished events; how many.
+    int removeOldestFinished(int count);
+
+private:
+    void open(const std::string& path, SyncMode sync, Access access);
+    void migrate();
+    std::vector<Delivery> deliveries(Statement& query);
+    std::vector<EventRecord> events(Statement& query);
+
+    Database m_db;
+};
+
+}

@@ -1,0 +1,50 @@
+#include "cmd/kav/journal/JournalTypes.h"
+
+#include <array>
+#include <chrono>
+
+namespace orv::journal {
+
+namespace {
+
+constexpr std::array channelNames { "message", "orvEvent", "remote", "email" };
+constexpr std::array stateNames { "pending", "delivered", "givenUp", "dropped", "held", "silenced" };
+
+template <typename Enum, size_t N>
+std::optional<Enum> fromName(const std::array<const char*, N>& names, std::string_view name)
+{
+    for (size_t i = 0; i < N; ++i)
+        if (name == names[i])
+            return static_cast<Enum>(i);
+    return std::nullopt;
+}
+
+}
+
+Millis nowMillis()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+const char* channelName(Channel channel)
+{
+    return channelNames[static_cast<size_t>(channel)];
+}
+
+std::optional<Channel> channelFromName(std::string_view name)
+{
+    return fromName<Channel>(channelNames, name);
+}
+
+const char* stateName(State state)
+{
+    return stateNames[static_cast<size_t>(state)];
+}
+
+std::optional<State> stateFromName(std::string_view name)
+{
+    return fromName<State>(stateNames, name);
+}
+
+}

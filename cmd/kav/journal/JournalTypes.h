@@ -1,0 +1,66 @@
+// The journal's words: the channels a delivery goes through, the states a
+// delivery passes, and the records the store takes and gives back. Times are
+// milliseconds since the epoch, as the file keeps them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv::journal {
+
+using Millis = int64_t;
+
+// Now, in milliseconds since the epoch.
+Millis nowMillis();
+
+// In the order the channels are run.
+enum class Channel { Message, OrvEvent, Remote, Email };
+// Held and silenced are kept by the file's schema for deliveries an operator
+// holds back; nothing makes them yet.
+enum class State { Pending, Delivered, GivenUp, Dropped, Held, Silenced };
+
+// "message", "orvEvent", "remote", "email"
+const char* channelName(Channel channel);
+std::optional<Channel> channelFromName(std::string_view name);
+// "pending", "delivered", "givenUp", "dropped", "held", "silenced"
+const char* stateName(State state);
+std::optional<State> stateFromName(std::string_view name);
+
+// One channel an event asks for; for email, one selected recipient line.
+struct NewDelivery {
+    Channel channel;
+    std::optional<std::string> recipient;
+};
+
+struct NewEvent {
+    std::vector<char> packed;
+    Millis received = 0;
+    std::string eventClass;
+    std::string code;
+    std::vector<NewDelivery> deliveries;
+};
+
+struct Delivery {
+    int64_t id = 0;
+    int64_t eventId = 0;
+    Channel channel = Channel::Message;
+    std::optional<std::string> recipient;
+    State state = State::Pending;
+    int tries = 0;
+    std::optional<Millis> nextTry;
+    std::optional<std::string> lastError;
+};
+
+// An event with its deliveries, without the packed bytes.
+struct EventRecord {
+    int64_t id = 0;
+    Millis received = 0;
+    std::string eventClass;
+    std::string code;
+    std::vector<Delivery> deliveries;
+};
+
+}
