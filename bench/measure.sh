@@ -15,7 +15,7 @@ export QOB_PROXY_SOCKET=/run/KTRXORV/qob-proxy
 
 pids=
 stop_all() {
-    for pid in $pids; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in $pids $sink $kav; do kill -TERM "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
 }
 trap stop_all EXIT
@@ -60,7 +60,7 @@ show() {
 }
 
 "$build/tools/orv-teo-sink/orv-teo-sink" --out /dev/null &
-pids="$pids $!"
+sink=$!
 "$build/tools/orv-qob-proxy/orv-qob-proxy" --socket "$QOB_PROXY_SOCKET" --out /dev/null &
 pids="$pids $!"
 "$build/bench/kav-floor-door" &
@@ -69,7 +69,6 @@ pids="$pids $!"
 pids="$pids $!"
 "$build/cmd/kav/kav" &
 kav=$!
-pids="$pids $kav"
 for socket in "$doors/kav" "$doors/kav-null" "$doors/kav-floor" "$doors/teo" "$QOB_PROXY_SOCKET"; do
     started "$socket"
 done
@@ -105,6 +104,7 @@ echo "== 2. Front-end and remote channels, against the message channel (4 caller
 for channel in orv remote; do
     line=$(show "$load" kav 0 "$events/$channel.json" 4 60000)
     echo "    $line"
+    [ "$channel" = orv ] && orv4=$line
     echo "  $channel: $(field "$line" rate) events/s, $(calc "$(field "$line" rate) / $(field "$message4" rate)") of the message-only rate"
 done
 
@@ -189,3 +189,92 @@ after_1m=$(rss_kib "$kav")
 empty_logs
 echo "  after the runs above and 100,000 more events: $after_100k KiB;" \
     "after 900,000 more (1,000,000 in this step): $after_1m KiB; growth $((after_1m - after_100k)) KiB"
+
+# restart_kav [NAME=VALUE...]: the daemon again, with these settings.
+restart_kav() {
+    kill -TERM "$kav"
+    wait "$kav" 2>/dev/null || true
+    rm -f "$doors/kav"
+    env "$@" "$build/cmd/kav/kav" &
+    kav=$!
+    started "$doors/kav"
+    sleep 0.5
+}
+
+# journal_pending: deliveries the daemon's journal holds as pending.
+journal_pending() {
+    "$build/tools/orv-event/orv-event" stats | tr -d ' \n' | sed -n 's/.*"journal":{[^}]*"pending":\([0-9]*\).*/\1/p'
+}
+
+# journal_bytes: the journal's size on disk, its write-ahead log included.
+journal_bytes() {
+    cat "$journal" "$journal-wal" 2>/dev/null | wc -c
+}
+
+echo
+echo "== 6. The journal: the door with every event committed first, draining, size and memory"
+journal=/var/opt/KTRXORV/ORV/kav/journal.db
+for sync in normal full; do
+    rm -f "$journal" "$journal-wal" "$journal-shm"
+    restart_kav ORV_JOURNAL="$journal" ORV_JOURNAL_SYNC="$sync"
+    floor=$(show "$load" kav-floor 0 "$events/message.json" 4 60000)
+    echo "    $floor"
+    line=$(show "$load" kav 0 "$events/message.json" 4 60000)
+    echo "    $line"
+    echo "  ORV_JOURNAL_SYNC=$sync, message only, 4 callers: $(field "$line" rate)/s against the floor's" \
+        "$(field "$floor" rate)/s, ratio $(calc "$(field "$line" rate) / $(field "$floor" rate)")" \
+        "(without a journal: $(calc "$(field "$message4" rate) / $(field "$floor" rate)") in section 1);" \
+        "p50 $(field "$line" p50_us) us, p99 $(field "$line" p99_us) us"
+    # A front-end event leaves a delivery pending: its door call returns
+    # once the event is committed (in full mode, on disk).
+    line=$(show "$load" kav 0 "$events/orv.json" 4 20000)
+    echo "    $line"
+    echo "  ORV_JOURNAL_SYNC=$sync, front-end event, 4 callers: door $(field "$line" rate)/s against" \
+        "$(field "$orv4" rate)/s reported synchronously (section 2);" \
+        "p50 $(field "$line" p50_us) us, p99 $(field "$line" p99_us) us"
+    while [ "$(journal_pending)" != 0 ]; do sleep 0.1; done
+    empty_logs
+done
+
+rm -f "$journal" "$journal-wal" "$journal-shm"
+restart_kav ORV_JOURNAL="$journal"
+line=$(show "$load" kav 0 "$events/slowmail.json" 4 2000)
+echo "    $line"
+echo "  a mail script that sleeps 2 s, 4 callers: door call p50 $(field "$line" p50_us) us, p99 $(field "$line" p99_us) us"
+
+# The front-end is down while 10,000 events come; once it is back, the
+# deliveries are made due at once and timed until none is pending.
+rm -f "$journal" "$journal-wal" "$journal-shm"
+restart_kav ORV_JOURNAL="$journal"
+kill -TERM "$sink"
+wait "$sink" 2>/dev/null || true
+line=$(show "$load" kav 0 "$events/orv.json" 4 10000)
+echo "    $line"
+queued=$(journal_pending)
+"$build/tools/orv-teo-sink/orv-teo-sink" --out /dev/null &
+sink=$!
+started "$doors/teo"
+began=$(date +%s.%N)
+"$build/tools/orv-event/orv-event" queue retry --all >/dev/null
+while [ "$(journal_pending)" != 0 ]; do sleep 0.05; done
+ended=$(date +%s.%N)
+drain=$(calc "$queued / ($ended - $began)")
+echo "  draining $queued front-end deliveries: $drain/s against $(field "$orv4" rate)/s reported synchronously" \
+    "(section 2), ratio $(calc "$drain / $(field "$orv4" rate)")"
+
+# Size and memory over 100,000 journaled events (message only).
+rm -f "$journal" "$journal-wal" "$journal-shm"
+restart_kav ORV_JOURNAL="$journal"
+packed=$("$build/tools/orv-event/orv-event" pack "$events/message.json" | wc -c)
+line=$(show "$load" kav 0 "$events/message.json" 4 20000)
+echo "    $line"
+rss_20k=$(rss_kib "$kav")
+size_20k=$(journal_bytes)
+line=$(show "$load" kav 0 "$events/message.json" 4 100000)
+echo "    $line"
+rss_120k=$(rss_kib "$kav")
+size_120k=$(journal_bytes)
+empty_logs
+echo "  journal growth per event $(calc "($size_120k - $size_20k) / 100000") bytes, for a packed event of $packed bytes" \
+    "(bound $((packed + 512)))"
+echo "  RSS after 20,000 journaled events $rss_20k KiB, after 100,000 more $rss_120k KiB: growth $((rss_120k - rss_20k)) KiB"

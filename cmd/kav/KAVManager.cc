@@ -234,11 +234,13 @@ void KAVManager::reportEvent(DXAEvent& event)
     std::string eventClass;
     if (receiveEvent(event, entry, eventClass) != 0)
         return;
-    if (m_forwarder && forward(event, entry, eventClass))
-        return;
-    offer(
+    // The logs are written before the event is journaled: they are local,
+    // and are not tried again.
+    const ChannelResult message = offer(
         entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
         [&] { return messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
+    if (m_forwarder && forward(event, entry, eventClass, message))
+        return;
     offer(
         entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
         [&] { return orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats, KAVStats::OrvEvent);
@@ -268,7 +270,8 @@ void KAVManager::testEmailReporting(DXAEvent& event)
         [&] { return reportEmail(*emailReportingService, event, entry); }, *m_stats, KAVStats::Email);
 }
 
-bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass)
+bool KAVManager::forward(
+    DXAEvent& event, EventDBEntry* entry, const std::string& eventClass, const ChannelResult& message)
 {
     using orv::journal::Channel;
     orv::journal::NewEvent record;
@@ -279,8 +282,10 @@ bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string
     if (event.getEventCode(record.code) != 0 || event.getPackedEventPayload(&payload, length) != 0)
         return false;
     record.packed.assign(payload, payload + length);
-    if (asks(entry->reportViaMsg(), messageReportingEnabled, eventClass, "message"))
-        record.deliveries.push_back({ Channel::Message, std::nullopt });
+    if (message.kind() != ChannelResult::Kind::NotAsked)
+        record.deliveries.push_back({ Channel::Message, std::nullopt,
+            message.failed() ? orv::journal::State::GivenUp : orv::journal::State::Delivered,
+            message.failed() ? std::optional<std::string>(message.why()) : std::nullopt });
     if (asks(entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event"))
         record.deliveries.push_back({ Channel::OrvEvent, std::nullopt });
     if (asks(entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote"))

@@ -40,9 +40,11 @@ public:
 
 private:
     void dispatchEvent(unsigned methodId);
-    // With a journal: commits the event for the delivery threads; false when
-    // the journal cannot take it.
-    bool forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass);
+    // With a journal: commits the event, with how its logs were written, for
+    // the delivery threads to make the rest; false when the journal cannot
+    // take it.
+    bool forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
+        const orv::journal::ChannelResult& message);
     // One try of one journaled delivery, on a delivery thread.
     orv::journal::ChannelResult deliverOnce(const orv::journal::Delivery& delivery, DXAEvent& event);
     void operatorCall(unsigned methodId);

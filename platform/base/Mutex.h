@@ -8,6 +8,7 @@
 // data under a lock.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -23,6 +24,8 @@ public:
 
     void lock() ACQUIRE() { m_mutex.lock(); }
     void unlock() RELEASE() { m_mutex.unlock(); }
+    // Takes the mutex if no one holds it; whether it did.
+    bool tryLock() TRY_ACQUIRE(true) { return m_mutex.try_lock(); }
 
 private:
     friend class CondVar;
@@ -64,6 +67,15 @@ public:
     {
         std::unique_lock<std::mutex> held(mutex.m_mutex, std::adopt_lock);
         m_condition.wait(held);
+        held.release();
+    }
+
+    // As wait(), returning after `timeout` at the latest.
+    template <typename Rep, typename Period>
+    void waitFor(Mutex& mutex, std::chrono::duration<Rep, Period> timeout) REQUIRES(mutex)
+    {
+        std::unique_lock<std::mutex> held(mutex.m_mutex, std::adopt_lock);
+        m_condition.wait_for(held, timeout);
         held.release();
     }
 

@@ -96,7 +96,7 @@ std::optional<JournalStore> openJournal()
         return std::nullopt;
     }
     try {
-        return std::optional<JournalStore>(std::in_place, path, SyncMode::Normal, JournalStore::Access::Read);
+        return std::optional<JournalStore>(std::in_place, path, JournalStore::Access::Read);
     } catch (const JournalError& error) {
         std::cerr << "orv-event: journal " << path << ": " << error.what() << '\n';
     }

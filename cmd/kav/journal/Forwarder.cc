@@ -66,10 +66,11 @@ void Forwarder::start()
 void Forwarder::stop()
 {
     {
-        std::lock_guard lock(m_mutex);
+        orv::base::MutexLock lock(m_mutex);
         m_stopping = true;
     }
-    m_wake.notify_all();
+    m_wakeOther.notifyAll();
+    m_wakeMail.notifyAll();
     for (std::thread& thread : m_threads)
         thread.join();
     m_threads.clear();
@@ -77,6 +78,12 @@ void Forwarder::stop()
 
 bool Forwarder::accept(NewEvent event)
 {
+    const bool waits = std::any_of(event.deliveries.begin(), event.deliveries.end(),
+        [](const NewDelivery& delivery) { return delivery.state == State::Pending; });
+    if (!waits) {
+        m_journal.recordLater(std::move(event));
+        return true;
+    }
     std::vector<int64_t> ids;
     const auto id = m_journal.record(event, &ids);
     if (!id)
@@ -88,6 +95,7 @@ bool Forwarder::accept(NewEvent event)
         delivery.eventId = *id;
         delivery.channel = event.deliveries[i].channel;
         delivery.recipient = event.deliveries[i].recipient;
+        delivery.state = event.deliveries[i].state;
         delivery.nextTry = event.received;
         deliveries.push_back(std::move(delivery));
     }
@@ -104,8 +112,12 @@ std::optional<int64_t> Forwarder::sequenceFor(int64_t deliveryId)
 
 void Forwarder::queue(const std::shared_ptr<const Event>& event, const std::vector<Delivery>& deliveries)
 {
+    const bool any = std::any_of(deliveries.begin(), deliveries.end(),
+        [](const Delivery& delivery) { return delivery.state == State::Pending; });
+    if (!any)
+        return;
     {
-        std::lock_guard lock(m_mutex);
+        orv::base::MutexLock lock(m_mutex);
         for (const Delivery& delivery : deliveries) {
             if (delivery.state != State::Pending)
                 continue;
@@ -117,9 +129,11 @@ void Forwarder::queue(const std::shared_ptr<const Event>& event, const std::vect
             while (at - items.begin() > 1 && std::prev(at)->event->id > event->id)
                 --at;
             items.insert(at, Item { event, delivery });
+            // One thread per delivery: lanes of one event may run side by
+            // side.
+            wakeOf(isMail(delivery.channel)).notifyOne();
         }
     }
-    m_wake.notify_all();
 }
 
 // Under the lock: the first lane of the thread's kind whose next delivery
@@ -141,35 +155,38 @@ Forwarder::Lane* Forwarder::nextDue(bool mail, Millis now, Millis& wakeAt)
 
 void Forwarder::work(bool mail)
 {
-    std::unique_lock lock(m_mutex);
+    m_mutex.lock();
     while (!m_stopping) {
+        // Once a second at most, and not under the lock, which door threads
+        // take to queue.
+        if (!mail && nowMillis() >= m_maintainAt) {
+            m_maintainAt = nowMillis() + 1000;
+            m_mutex.unlock();
+            m_journal.maintain();
+            m_mutex.lock();
+            continue;
+        }
         const Millis now = nowMillis();
         Millis wakeAt = now + idleMillis;
         Lane* lane = nextDue(mail, now, wakeAt);
         if (!lane) {
-            m_wake.wait_for(lock, std::chrono::milliseconds(wakeAt - now));
-            // Once a second at most, and not under the lock, which door
-            // threads take to queue.
-            if (!mail && nowMillis() >= m_maintainAt) {
-                m_maintainAt = nowMillis() + 1000;
-                lock.unlock();
-                m_journal.maintain();
-                lock.lock();
-            }
+            wakeOf(mail).waitFor(m_mutex, std::chrono::milliseconds(wakeAt - now));
             continue;
         }
         Item item = lane->items.front();
-        lock.unlock();
+        m_mutex.unlock();
         settle(item, tryOnce(item));
-        lock.lock();
+        m_mutex.lock();
+        // No one is woken: this thread goes on with the lane's next
+        // delivery when it is due, and other lanes have their own threads.
         lane->busy = false;
         const bool dropped = m_dropped.erase(item.delivery.id) > 0;
         if (item.delivery.state == State::Pending && !dropped)
             lane->items.front().delivery = item.delivery;
         else
             lane->items.pop_front();
-        m_wake.notify_all();
     }
+    m_mutex.unlock();
 }
 
 ChannelResult Forwarder::tryOnce(const Item& item)
@@ -189,7 +206,7 @@ int Forwarder::retryNow(std::optional<int64_t> eventId)
     m_journal.use([&](JournalStore& store) { return eventId ? store.retry(*eventId, now) : store.retryAll(now); });
     int count = 0;
     {
-        std::lock_guard lock(m_mutex);
+        orv::base::MutexLock lock(m_mutex);
         for (auto& [key, lane] : m_lanes)
             for (Item& item : lane.items)
                 if (!eventId || item.event->id == *eventId) {
@@ -197,7 +214,8 @@ int Forwarder::retryNow(std::optional<int64_t> eventId)
                     ++count;
                 }
     }
-    m_wake.notify_all();
+    m_wakeOther.notifyAll();
+    m_wakeMail.notifyAll();
     return count;
 }
 
@@ -205,7 +223,7 @@ int Forwarder::drop(int64_t eventId)
 {
     std::vector<Item> dropped;
     {
-        std::lock_guard lock(m_mutex);
+        orv::base::MutexLock lock(m_mutex);
         for (auto& [key, lane] : m_lanes) {
             auto& items = lane.items;
             for (auto at = items.begin(); at != items.end();) {
@@ -244,10 +262,7 @@ void Forwarder::settle(Item& item, const ChannelResult& result)
     const Millis now = nowMillis();
     if (!result.failed()) {
         delivery.state = State::Delivered;
-        m_journal.use([&](JournalStore& store) {
-            store.delivered(delivery.id, now);
-            return true;
-        });
+        m_journal.deliveredLater(delivery.id, now);
         if (delivery.tries > 0) {
             m_counts.deliveredAfterRetry.fetch_add(1, std::memory_order_relaxed);
             logStatement(3, LogDest::platform(), KAV_DELIVERED_AFTER_RETRY, event.eventClass, event.code, channel,

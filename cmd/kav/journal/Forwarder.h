@@ -10,7 +10,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -18,13 +17,13 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "cmd/kav/channel/ChannelResult.h"
+#include "platform/base/Mutex.h"
 #include "cmd/kav/journal/Journal.h"
 
 class DXAEvent;
@@ -58,7 +57,8 @@ public:
     void stop();
 
     // Commits the event and queues its deliveries; false when the journal
-    // cannot take it, and the caller reports it as without a journal.
+    // cannot take it, and the caller reports it as without a journal. An
+    // event with nothing left to deliver is committed in the background.
     bool accept(NewEvent event);
 
     // The remote channel's number for this delivery, the same at every try;
@@ -91,8 +91,9 @@ private:
     using LaneKey = std::pair<Channel, std::string>;
 
     void queue(const std::shared_ptr<const Event>& event, const std::vector<Delivery>& deliveries);
-    void work(bool mail);
-    Lane* nextDue(bool mail, Millis now, Millis& wakeAt);
+    void work(bool mail) EXCLUDES(m_mutex);
+    orv::base::CondVar& wakeOf(bool mail) { return mail ? m_wakeMail : m_wakeOther; }
+    Lane* nextDue(bool mail, Millis now, Millis& wakeAt) REQUIRES(m_mutex);
     ChannelResult tryOnce(const Item& item);
     void settle(Item& item, const ChannelResult& result);
 
@@ -100,14 +101,15 @@ private:
     const Deliver m_deliver;
     Counts m_counts;
 
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    // Guarded by m_mutex.
-    std::map<LaneKey, Lane> m_lanes;
-    bool m_stopping = false;
-    Millis m_maintainAt = 0;
+    orv::base::Mutex m_mutex;
+    // Threads of each kind wait on their own.
+    orv::base::CondVar m_wakeOther;
+    orv::base::CondVar m_wakeMail;
+    std::map<LaneKey, Lane> m_lanes GUARDED_BY(m_mutex);
+    bool m_stopping GUARDED_BY(m_mutex) = false;
+    Millis m_maintainAt GUARDED_BY(m_mutex) = 0;
     // Deliveries dropped while being tried: not queued again.
-    std::set<int64_t> m_dropped;
+    std::set<int64_t> m_dropped GUARDED_BY(m_mutex);
     std::vector<std::thread> m_threads;
 };
 

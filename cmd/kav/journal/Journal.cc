@@ -1,5 +1,6 @@
 #include "cmd/kav/journal/Journal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -41,14 +42,29 @@ Journal::Journal(JournalSettings settings, Clock clock)
 {
     if (!m_settings.enabled())
         return;
-    std::lock_guard lock(m_mutex);
-    m_health = Health::Ok;
-    open();
+    {
+        orv::base::MutexLock lock(m_mutex);
+        m_health = Health::Ok;
+        open();
+    }
+    m_committer = std::thread([this] { commitQueued(); });
+}
+
+Journal::~Journal()
+{
+    if (!m_committer.joinable())
+        return;
+    {
+        orv::base::MutexLock lock(m_queueMutex);
+        m_stopping = true;
+    }
+    m_queued.notifyOne();
+    m_committer.join();
 }
 
 Journal::Health Journal::health() const
 {
-    std::lock_guard lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     return m_health;
 }
 
@@ -65,7 +81,7 @@ std::string Journal::corruptName(const std::string& path, Millis at)
 void Journal::open()
 {
     try {
-        m_store.emplace(m_settings.path, m_settings.sync);
+        m_store.emplace(m_settings.path, m_settings.sync, &m_mutex);
     } catch (const JournalError& error) {
         m_store.reset();
         broke(error);
@@ -95,7 +111,7 @@ void Journal::broke(const JournalError& error)
     if (error.failure() == Failure::Corrupt) {
         setAside();
         try {
-            m_store.emplace(m_settings.path, m_settings.sync);
+            m_store.emplace(m_settings.path, m_settings.sync, &m_mutex);
             return;
         } catch (const JournalError& again) {
             logStatement(4, LogDest::trace(), "Journal %s: %s", m_settings.path, again.what());
@@ -118,25 +134,147 @@ void Journal::setAside()
     logStatement(4, LogDest::platform(), KAV_JOURNAL_CORRUPT, m_settings.path, kept);
 }
 
+// A door thread that waits for its event commits the queue itself when no
+// one else is committing, and otherwise waits to be done or to be next;
+// the committer thread takes what is queued when no door thread waits.
 std::optional<int64_t> Journal::record(const NewEvent& event, std::vector<int64_t>* deliveryIds)
 {
-    std::lock_guard lock(m_mutex);
-    if (!ready())
+    if (!m_committer.joinable())
         return std::nullopt;
+    Waiter waiter;
+    orv::base::MutexLock lock(m_queueMutex);
+    Write write;
+    write.event = &event;
+    write.deliveryIds = deliveryIds;
+    write.waiter = &waiter;
+    m_writes.push_back(std::move(write));
+    while (!waiter.done) {
+        if (m_committing)
+            waiter.turn.wait(m_queueMutex);
+        else
+            commitBatch();
+    }
+    return waiter.id;
+}
+
+void Journal::recordLater(NewEvent event)
+{
+    if (!m_committer.joinable())
+        return;
+    orv::base::MutexLock lock(m_queueMutex);
+    while (m_writes.size() >= maxQueued && !m_stopping)
+        m_room.wait(m_queueMutex);
+    Write write;
+    write.owned = std::move(event);
+    m_writes.push_back(std::move(write));
+    if (!m_committing)
+        m_queued.notifyOne();
+}
+
+void Journal::deliveredLater(int64_t deliveryId, Millis at)
+{
+    if (!m_committer.joinable())
+        return;
+    orv::base::MutexLock lock(m_queueMutex);
+    Write write;
+    write.delivered.emplace(deliveryId, at);
+    m_writes.push_back(std::move(write));
+    if (!m_committing)
+        m_queued.notifyOne();
+}
+
+void Journal::commitQueued()
+{
+    orv::base::MutexLock lock(m_queueMutex);
+    while (true) {
+        while ((m_writes.empty() || m_committing) && !m_stopping)
+            m_queued.wait(m_queueMutex);
+        if (m_stopping && m_writes.empty() && !m_committing)
+            break;
+        if (!m_committing)
+            commitBatch();
+        else
+            m_queued.wait(m_queueMutex);
+    }
+}
+
+// Whatever has queued while the last transaction ran goes into the next
+// one, in the order it came.
+void Journal::commitBatch()
+{
+    m_committing = true;
+    std::vector<Write> batch;
+    while (!m_writes.empty() && batch.size() < maxBatch) {
+        batch.push_back(std::move(m_writes.front()));
+        m_writes.pop_front();
+    }
+    m_room.notifyAll();
+    m_queueMutex.unlock();
+
+    std::vector<JournalStore::Recording> records;
+    std::vector<std::pair<int64_t, Millis>> delivered;
+    for (Write& write : batch) {
+        if (write.event)
+            records.push_back({ write.event, write.deliveryIds });
+        else if (write.owned)
+            records.push_back({ &*write.owned, nullptr });
+        else if (write.delivered)
+            delivered.push_back(*write.delivered);
+    }
+    const bool committed = commit(records, delivered);
+
+    m_queueMutex.lock();
+    size_t next = 0;
+    for (Write& write : batch) {
+        if (!write.event && !write.owned)
+            continue;
+        const int64_t id = records[next++].id;
+        if (!write.waiter)
+            continue;
+        if (committed)
+            write.waiter->id = id;
+        write.waiter->done = true;
+        write.waiter->turn.notifyOne();
+    }
+    m_committing = false;
+    // The next to commit: a door thread that waits, else the committer.
+    const auto waiting
+        = std::find_if(m_writes.begin(), m_writes.end(), [](const Write& write) { return write.waiter != nullptr; });
+    if (waiting != m_writes.end())
+        waiting->waiter->turn.notifyOne();
+    else if (!m_writes.empty() || m_stopping)
+        m_queued.notifyOne();
+}
+
+bool Journal::commit(
+    std::vector<JournalStore::Recording>& records, const std::vector<std::pair<int64_t, Millis>>& delivered)
+{
+    orv::base::MutexLock lock(m_mutex);
+    if (!ready())
+        return false;
     try {
         checkBound(m_clock());
-        if (m_atBound)
-            return std::nullopt;
-        return m_store->record(event, deliveryIds);
+        // Above the bound new events are reported as without a journal;
+        // what was delivered is still recorded.
+        if (m_atBound) {
+            std::vector<JournalStore::Recording> none;
+            m_store->recordAll(none, delivered);
+            return false;
+        }
+        m_store->recordAll(records, delivered);
+        return true;
     } catch (const JournalError& error) {
+        for (JournalStore::Recording& recording : records)
+            if (recording.deliveryIds)
+                recording.deliveryIds->clear();
         broke(error);
     }
-    return std::nullopt;
+    return false;
 }
 
 void Journal::maintain()
 {
-    std::lock_guard lock(m_mutex);
+    orv::base::MutexLock lock(m_mutex);
     if (!ready())
         return;
     try {
@@ -159,12 +297,12 @@ void Journal::removeOld(Millis now)
     m_boundCheckAt = 0;
 }
 
-// Called under the lock with the store open, before each event is
-// recorded: a look at the file's size, and while it is above its bound
-// (at most once a second) the removal of the oldest finished events.
+// Called under the lock with the store open, before events are recorded:
+// at most once a second, a look at the file's size, and while it is above
+// its bound the removal of the oldest finished events.
 void Journal::checkBound(Millis now)
 {
-    if (m_atBound && now < m_boundCheckAt)
+    if (now < m_boundCheckAt)
         return;
     m_boundCheckAt = now + 1000;
     while (m_store->usedBytes() > m_settings.maxBytes)

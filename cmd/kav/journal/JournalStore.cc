@@ -1,5 +1,6 @@
 #include "cmd/kav/journal/JournalStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -20,15 +21,20 @@ namespace {
 // set aside.
 constexpr int busyMillis = 1000;
 
-// Version 1: events, deliveries, sequences. A later version adds its step
+// Version 1: events, deliveries, sequences. The message channel's outcome
+// is kept in the event's row: it is known when the event is committed and
+// never changes, and a row of its own would cost every event three more
+// pages written. A later version adds its step
 // to `migrate` and leaves these as they are.
 constexpr const char* schemaV1 = R"(
 CREATE TABLE event (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    id INTEGER PRIMARY KEY,
     received INTEGER NOT NULL,
     class TEXT NOT NULL,
     code TEXT NOT NULL,
-    packed BLOB NOT NULL
+    packed BLOB NOT NULL,
+    message TEXT,
+    message_error TEXT
 );
 CREATE TABLE delivery (
     id INTEGER PRIMARY KEY,
@@ -54,9 +60,12 @@ PRAGMA user_version = 1;
 constexpr const char* deliveryColumns
     = "SELECT id, event, channel, recipient, state, tries, next_try, last_error FROM delivery ";
 
-// An event none of whose deliveries still waits.
+// An event none of whose deliveries still waits. The newest event is kept
+// whatever its state: the next id is one above the highest there is, so it
+// keeps ids from being given again.
 constexpr const char* finishedEvent
-    = "NOT EXISTS (SELECT 1 FROM delivery d WHERE d.event = event.id AND d.state IN ('pending', 'held'))";
+    = "NOT EXISTS (SELECT 1 FROM delivery d WHERE d.event = event.id AND d.state IN ('pending', 'held')) "
+      "AND event.id < (SELECT max(id) FROM event)";
 
 // The file and its folder exist, the file with mode 0600, before SQLite
 // opens it; SQLite gives its -wal and -shm files the same mode.
@@ -86,12 +95,17 @@ int64_t pragmaValue(sqlite3* db, const char* sql)
 
 }
 
-JournalStore::JournalStore(const std::string& path, SyncMode sync, Access access)
+JournalStore::JournalStore(const std::string& path, SyncMode sync, orv::base::Mutex* writers)
 {
-    open(path, sync, access);
+    open(path, sync, Access::Write, writers);
 }
 
-void JournalStore::open(const std::string& path, SyncMode sync, Access access)
+JournalStore::JournalStore(const std::string& path, Access access)
+{
+    open(path, SyncMode::Normal, access, nullptr);
+}
+
+void JournalStore::open(const std::string& path, SyncMode sync, Access access, orv::base::Mutex* writers)
 {
     if (access == Access::Write)
         createFile(path);
@@ -121,6 +135,13 @@ void JournalStore::open(const std::string& path, SyncMode sync, Access access)
         throw JournalError(Failure::Locked, path + ": cannot be switched to WAL mode");
     execute(m_db.get(), sync == SyncMode::Full ? "PRAGMA synchronous = FULL" : "PRAGMA synchronous = NORMAL");
     migrate();
+    // A log that grew while a checkpoint could not finish is cut back to
+    // this once it starts again from its beginning.
+    execute(m_db.get(), "PRAGMA journal_size_limit = 16777216");
+    if (writers) {
+        m_checkpointer = std::make_unique<Checkpointer>(path, *writers);
+        m_checkpointer->watch(m_db.get());
+    }
 }
 
 void JournalStore::migrate()
@@ -137,29 +158,63 @@ void JournalStore::migrate()
 
 int64_t JournalStore::record(const NewEvent& event, std::vector<int64_t>* deliveryIds)
 {
+    std::vector<Recording> batch { { &event, deliveryIds } };
+    recordAll(batch);
+    return batch.front().id;
+}
+
+void JournalStore::recordAll(std::vector<Recording>& batch, const std::vector<std::pair<int64_t, Millis>>& made)
+{
     Transaction transaction(m_db.get());
-    Statement insertEvent(m_db.get(), "INSERT INTO event (received, class, code, packed) VALUES (?, ?, ?, ?)");
-    insertEvent.bind(1, event.received).bind(2, event.eventClass).bind(3, event.code).bind(4, event.packed).run();
-    const int64_t id = sqlite3_last_insert_rowid(m_db.get());
-    Statement insertDelivery(m_db.get(),
-        "INSERT INTO delivery (event, channel, recipient, state, next_try, changed) VALUES (?, ?, ?, 'pending', ?, ?)");
-    for (const NewDelivery& delivery : event.deliveries) {
-        insertDelivery.bind(1, id)
-            .bind(2, std::string(channelName(delivery.channel)))
-            .bind(3, delivery.recipient)
-            .bind(4, event.received)
-            .bind(5, event.received)
-            .run();
-        if (deliveryIds)
-            deliveryIds->push_back(sqlite3_last_insert_rowid(m_db.get()));
+    for (const auto& [deliveryId, at] : made)
+        delivered(deliveryId, at);
+    for (Recording& recording : batch) {
+        const NewEvent& event = *recording.event;
+        const auto message = std::find_if(event.deliveries.begin(), event.deliveries.end(),
+            [](const NewDelivery& delivery) { return delivery.channel == Channel::Message; });
+        Statement& insertEvent = prepared(
+            "INSERT INTO event (received, class, code, packed, message, message_error) VALUES (?, ?, ?, ?, ?, ?)");
+        insertEvent.bind(1, event.received).bind(2, event.eventClass).bind(3, event.code).bind(4, event.packed);
+        if (message != event.deliveries.end())
+            insertEvent.bind(5, std::string(stateName(message->state))).bind(6, message->lastError);
+        insertEvent.run();
+        recording.id = sqlite3_last_insert_rowid(m_db.get());
+        for (const NewDelivery& delivery : event.deliveries) {
+            if (delivery.channel == Channel::Message) {
+                if (recording.deliveryIds)
+                    recording.deliveryIds->push_back(0);
+                continue;
+            }
+            Statement& insert = prepared("INSERT INTO delivery (event, channel, recipient, state, last_error, "
+                                         "next_try, changed) VALUES (?, ?, ?, ?, ?, ?, ?)");
+            insert.bind(1, recording.id)
+                .bind(2, std::string(channelName(delivery.channel)))
+                .bind(3, delivery.recipient)
+                .bind(4, std::string(stateName(delivery.state)))
+                .bind(5, delivery.lastError);
+            if (delivery.state == State::Pending)
+                insert.bind(6, event.received);
+            insert.bind(7, event.received).run();
+            if (recording.deliveryIds)
+                recording.deliveryIds->push_back(sqlite3_last_insert_rowid(m_db.get()));
+        }
     }
     transaction.commit();
-    return id;
+}
+
+Statement& JournalStore::prepared(const char* sql)
+{
+    auto& statement = m_prepared[sql];
+    if (!statement)
+        statement = std::make_unique<Statement>(m_db.get(), sql, true);
+    else
+        statement->reset();
+    return *statement;
 }
 
 void JournalStore::delivered(int64_t deliveryId, Millis at)
 {
-    Statement(m_db.get(), "UPDATE delivery SET state = 'delivered', next_try = NULL, changed = ? WHERE id = ?")
+    prepared("UPDATE delivery SET state = 'delivered', next_try = NULL, changed = ? WHERE id = ?")
         .bind(1, at)
         .bind(2, deliveryId)
         .run();
@@ -167,9 +222,8 @@ void JournalStore::delivered(int64_t deliveryId, Millis at)
 
 void JournalStore::failed(int64_t deliveryId, const std::string& error, Millis nextTry)
 {
-    Statement(m_db.get(),
-        "UPDATE delivery SET tries = tries + 1, next_try = ?, last_error = ?, changed = ? "
-        "WHERE id = ? AND state = 'pending'")
+    prepared("UPDATE delivery SET tries = tries + 1, next_try = ?, last_error = ?, changed = ? "
+             "WHERE id = ? AND state = 'pending'")
         .bind(1, nextTry)
         .bind(2, error)
         .bind(3, nowMillis())
@@ -179,9 +233,8 @@ void JournalStore::failed(int64_t deliveryId, const std::string& error, Millis n
 
 void JournalStore::givenUp(int64_t deliveryId, const std::string& error, Millis at)
 {
-    Statement(m_db.get(),
-        "UPDATE delivery SET state = 'givenUp', tries = tries + 1, next_try = NULL, last_error = ?, changed = ? "
-        "WHERE id = ? AND state = 'pending'")
+    prepared("UPDATE delivery SET state = 'givenUp', tries = tries + 1, next_try = NULL, last_error = ?, changed = ? "
+             "WHERE id = ? AND state = 'pending'")
         .bind(1, error)
         .bind(2, at)
         .bind(3, deliveryId)
@@ -247,8 +300,16 @@ std::vector<EventRecord> JournalStore::events(Statement& query)
         record.received = query.integer(1);
         record.eventClass = query.text(2);
         record.code = query.text(3);
+        if (const auto message = query.optionalText(4)) {
+            Delivery delivery;
+            delivery.eventId = record.id;
+            delivery.state = stateFromName(*message).value_or(State::Delivered);
+            delivery.lastError = query.optionalText(5);
+            record.deliveries.push_back(std::move(delivery));
+        }
         ofEvent.bind(1, record.id);
-        record.deliveries = deliveries(ofEvent);
+        for (Delivery& delivery : deliveries(ofEvent))
+            record.deliveries.push_back(std::move(delivery));
         ofEvent.reset();
         found.push_back(std::move(record));
     }
@@ -257,7 +318,7 @@ std::vector<EventRecord> JournalStore::events(Statement& query)
 
 std::optional<EventRecord> JournalStore::event(int64_t eventId)
 {
-    Statement query(m_db.get(), "SELECT id, received, class, code FROM event WHERE id = ?");
+    Statement query(m_db.get(), "SELECT id, received, class, code, message, message_error FROM event WHERE id = ?");
     query.bind(1, eventId);
     auto found = events(query);
     if (found.empty())
@@ -274,7 +335,8 @@ std::vector<char> JournalStore::packed(int64_t eventId)
 
 std::vector<EventRecord> JournalStore::history(Millis since)
 {
-    Statement query(m_db.get(), "SELECT id, received, class, code FROM event WHERE received >= ? ORDER BY id DESC");
+    Statement query(m_db.get(),
+        "SELECT id, received, class, code, message, message_error FROM event WHERE received >= ? ORDER BY id DESC");
     query.bind(1, since);
     return events(query);
 }
@@ -287,11 +349,10 @@ int64_t JournalStore::pendingCount()
 int64_t JournalStore::nextSequence(const std::string& name)
 {
     Transaction transaction(m_db.get());
-    Statement(m_db.get(),
-        "INSERT INTO sequence (name, value) VALUES (?, 0) ON CONFLICT (name) DO UPDATE SET value = value + 1")
+    prepared("INSERT INTO sequence (name, value) VALUES (?, 0) ON CONFLICT (name) DO UPDATE SET value = value + 1")
         .bind(1, name)
         .run();
-    Statement query(m_db.get(), "SELECT value FROM sequence WHERE name = ?");
+    Statement& query = prepared("SELECT value FROM sequence WHERE name = ?");
     query.bind(1, name);
     const int64_t value = query.step() ? query.integer(0) : 0;
     query.reset();
@@ -301,22 +362,26 @@ int64_t JournalStore::nextSequence(const std::string& name)
 
 int64_t JournalStore::deliverySequence(int64_t deliveryId, const std::string& name)
 {
-    Statement query(m_db.get(), "SELECT sequence FROM delivery WHERE id = ?");
+    Statement& query = prepared("SELECT sequence FROM delivery WHERE id = ?");
     query.bind(1, deliveryId);
     if (query.step())
-        if (const auto taken = query.optionalInteger(0))
+        if (const auto taken = query.optionalInteger(0)) {
+            query.reset();
             return *taken;
+        }
     query.reset();
     const int64_t value = nextSequence(name);
-    Statement(m_db.get(), "UPDATE delivery SET sequence = ? WHERE id = ?").bind(1, value).bind(2, deliveryId).run();
+    prepared("UPDATE delivery SET sequence = ? WHERE id = ?").bind(1, value).bind(2, deliveryId).run();
     return value;
 }
 
 int64_t JournalStore::usedBytes()
 {
-    const int64_t pages = pragmaValue(m_db.get(), "PRAGMA page_count");
-    const int64_t free = pragmaValue(m_db.get(), "PRAGMA freelist_count");
-    return (pages - free) * pragmaValue(m_db.get(), "PRAGMA page_size");
+    Statement& query = prepared("SELECT page_count - freelist_count, page_size FROM pragma_page_count, "
+                                "pragma_freelist_count, pragma_page_size");
+    const int64_t used = query.step() ? query.integer(0) * query.integer(1) : 0;
+    query.reset();
+    return used;
 }
 
 int JournalStore::removeFinishedBefore(Millis before)

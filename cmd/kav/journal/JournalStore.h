@@ -6,10 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "cmd/kav/journal/Checkpointer.h"
 #include "cmd/kav/journal/JournalSettings.h"
 #include "cmd/kav/journal/JournalTypes.h"
 #include "cmd/kav/journal/Sqlite.h"
@@ -24,13 +28,27 @@ public:
 
     enum class Access { Write, Read };
 
-    // Write: creates the folder and the file (mode 0600) when missing.
-    // Read: a reader beside the daemon; the file must exist.
-    JournalStore(const std::string& path, SyncMode sync, Access access = Access::Write);
+    // For writing: creates the folder and the file (mode 0600) when
+    // missing. Given `writers` (the lock its owner holds around every use
+    // of the store), it checkpoints on a thread of its own, taking that
+    // lock for a moment each time; else SQLite checkpoints in the commits.
+    // For reading (a reader beside the daemon), the file must exist.
+    JournalStore(const std::string& path, SyncMode sync, orv::base::Mutex* writers = nullptr);
+    JournalStore(const std::string& path, Access access);
 
-    // Commits the event and a pending delivery per channel asked for; its
-    // id, and the deliveries' ids in `deliveryIds` when given.
+    // Commits the event and a delivery per channel asked for; its id, and
+    // the deliveries' ids in `deliveryIds` when given.
     int64_t record(const NewEvent& event, std::vector<int64_t>* deliveryIds = nullptr);
+
+    // One event of a batch committed together.
+    struct Recording {
+        const NewEvent* event;
+        std::vector<int64_t>* deliveryIds;
+        int64_t id = 0;
+    };
+    // Commits every event of the batch, and the deliveries made (id and
+    // when), in one transaction; each event's id into its Recording.
+    void recordAll(std::vector<Recording>& batch, const std::vector<std::pair<int64_t, Millis>>& delivered = {});
 
     void delivered(int64_t deliveryId, Millis at);
     // One more failed try; the next one is due at `nextTry`.
@@ -64,12 +82,21 @@ public:
     int removeOldestFinished(int count);
 
 private:
-    void open(const std::string& path, SyncMode sync, Access access);
+    void open(const std::string& path, SyncMode sync, Access access, orv::base::Mutex* writers);
     void migrate();
     std::vector<Delivery> deliveries(Statement& query);
     std::vector<EventRecord> events(Statement& query);
+    // The statement of `sql` (a literal: kept by its address), prepared at
+    // its first use and reset for this one.
+    Statement& prepared(const char* sql);
 
+    // Declared before the connection, so that it is still there while the
+    // connection closes; none for a reader.
+    std::unique_ptr<Checkpointer> m_checkpointer;
     Database m_db;
+    // Declared after the connection, so that they are finalized before it
+    // closes.
+    std::unordered_map<const char*, std::unique_ptr<Statement>> m_prepared;
 };
 
 }

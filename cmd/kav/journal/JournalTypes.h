@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orv::journal {
@@ -30,9 +31,20 @@ const char* stateName(State state);
 std::optional<State> stateFromName(std::string_view name);
 
 // One channel an event asks for; for email, one selected recipient line.
+// Pending unless it was made before the event was committed.
 struct NewDelivery {
+    NewDelivery(Channel channel, std::optional<std::string> recipient, State state = State::Pending,
+        std::optional<std::string> lastError = std::nullopt)
+        : channel(channel)
+        , recipient(std::move(recipient))
+        , state(state)
+        , lastError(std::move(lastError))
+    {
+    }
     Channel channel;
     std::optional<std::string> recipient;
+    State state = State::Pending;
+    std::optional<std::string> lastError;
 };
 
 struct NewEvent {

@@ -38,11 +38,11 @@ void execute(sqlite3* db, const char* sql)
         fail(db, rc, sql);
 }
 
-Statement::Statement(sqlite3* db, const char* sql)
+Statement::Statement(sqlite3* db, const char* sql, bool persistent)
     : m_db(db)
 {
     sqlite3_stmt* statement = nullptr;
-    const int rc = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    const int rc = sqlite3_prepare_v3(db, sql, -1, persistent ? SQLITE_PREPARE_PERSISTENT : 0, &statement, nullptr);
     m_statement.reset(statement);
     if (rc != SQLITE_OK)
         fail(db, rc, sql);

@@ -49,10 +49,11 @@ using Database = std::unique_ptr<sqlite3, CloseDatabase>;
 void execute(sqlite3* db, const char* sql);
 
 // One prepared statement: bind by position from 1, step through the rows,
-// read the columns by position from 0. Reset before each use.
+// read the columns by position from 0. Reset before each use. A persistent
+// one is kept by its owner and used again and again.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql);
+    Statement(sqlite3* db, const char* sql, bool persistent = false);
 
     Statement& bind(int index, int64_t value);
     Statement& bind(int index, const std::string& value);
