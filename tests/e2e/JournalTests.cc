@@ -6,6 +6,7 @@
 
 #include <signal.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -68,10 +69,10 @@ protected:
 TEST_F(JournalTest, PendingDeliveriesSurviveADownPeerAndKill9)
 {
     ASSERT_TRUE(m_box.startKav("0", m_env));
-    constexpr int events = 30;
+    constexpr int events = 200;
     for (int i = 0; i < events; ++i)
         post("C" + std::to_string(100 + i));
-    ASSERT_TRUE(eventuallyTrue([&] { return platformLines("MSG7001: C1") == size_t(events); }));
+    ASSERT_TRUE(eventuallyTrue([&] { return platformLines("MSG7001: C") == size_t(events); }));
     EXPECT_TRUE(m_box.frames().empty());
     const json queue = command({ "queue", "--json" });
     ASSERT_EQ(queue.size(), size_t(events)) << queue;
@@ -91,14 +92,14 @@ TEST_F(JournalTest, PendingDeliveriesSurviveADownPeerAndKill9)
     EXPECT_EQ(m_box.stopKav(), 0);
     const json history = command({ "history", "--json", "--class", "test.*" });
     ASSERT_EQ(history.size(), size_t(events));
-    EXPECT_EQ(history[0]["code"], "C129");
+    EXPECT_EQ(history[0]["code"], "C299");
     EXPECT_EQ(history[0]["channels"], json({ { "message", "delivered" }, { "orvEvent", "delivered" } }));
 
     const auto frames = m_box.frames();
     ASSERT_EQ(frames.size(), size_t(events));
     for (int i = 0; i < events; ++i)
         EXPECT_NE(frames[i].find("test.journal:C" + std::to_string(100 + i) + ":"), std::string::npos) << frames[i];
-    EXPECT_EQ(platformLines("MSG7001: C1"), size_t(events));
+    EXPECT_EQ(platformLines("MSG7001: C"), size_t(events));
     EXPECT_GE(platformLines("KAV_DELIVERED_AFTER_RETRY"), 1u);
 }
 
@@ -164,6 +165,52 @@ TEST_F(JournalTest, OperatorRetriesOneEventAndDropsTheOther)
     EXPECT_EQ(history[0]["channels"]["orvEvent"], "dropped");
     EXPECT_EQ(history[1]["channels"]["orvEvent"], "delivered");
     EXPECT_EQ(platformLines("KAV_DELIVERY_DROPPED"), 1u);
+}
+
+// The journal's file system fills, then is read-only, then the file is
+// damaged: reports go on, each state is said once, and stats show it.
+TEST_F(JournalTest, FullReadOnlyOrDamagedJournalNeverStopsReporting)
+{
+    ASSERT_TRUE(m_box.startSink());
+    EnvChanges env = m_env;
+    env["ORV_JOURNAL"] = "/tmp/journal/journal.db";
+    env["KAV_SANDBOX_TMP_SIZE"] = "1m";
+    ASSERT_TRUE(m_box.startKav("0", env));
+    post("C1");
+    {
+        std::ofstream fill(m_box.kavView("/tmp/filler"), std::ios::binary);
+        const std::vector<char> block(4096, 'x');
+        while (fill.write(block.data(), static_cast<long>(block.size())) && fill.flush()) { }
+    }
+    for (int i = 2; i <= 6; ++i)
+        post("C" + std::to_string(i));
+    ASSERT_TRUE(eventuallyTrue([&] { return m_box.frames().size() == 6u; }));
+    EXPECT_EQ(platformLines("KAV_JOURNAL_UNAVAILABLE"), 1u);
+    EXPECT_EQ(command({ "stats" })["journal"]["state"], "degraded");
+    EXPECT_EQ(m_box.stopKav(), 0);
+
+    const std::string readOnly = "/var/opt/KTRXORV/ORV/readonly";
+    m_box.writeFile(readOnly + "/README", "");
+    env = m_env;
+    env["ORV_JOURNAL"] = readOnly + "/journal.db";
+    env["KAV_SANDBOX_READONLY"] = readOnly;
+    ASSERT_TRUE(m_box.startKav("0", env));
+    post("C7");
+    post("C8");
+    EXPECT_EQ(m_box.frames().size(), 8u);
+    EXPECT_EQ(platformLines("KAV_JOURNAL_UNAVAILABLE"), 2u);
+    EXPECT_EQ(command({ "stats" })["journal"]["state"], "degraded");
+    EXPECT_EQ(m_box.stopKav(), 0);
+
+    m_box.writeFile(journalInside, std::string(8192, 'j'));
+    ASSERT_TRUE(m_box.startKav("0", m_env));
+    post("C9");
+    ASSERT_TRUE(eventuallyTrue([&] { return m_box.frames().size() == 9u; }));
+    EXPECT_EQ(platformLines("KAV_JOURNAL_CORRUPT"), 1u);
+    EXPECT_EQ(command({ "stats" })["journal"]["state"], "ok");
+    EXPECT_EQ(m_box.stopKav(), 0);
+    EXPECT_EQ(command({ "history", "--json" }).size(), 1u);
+    EXPECT_EQ(platformLines("MSG7001: C"), 9u);
 }
 
 // Nothing can be created where a file stands in for the journal's folder:

@@ -298,6 +298,7 @@ TEST_F(RemoteE2E, JournaledSequenceNumbersHoldAcrossRetriesAndRestarts)
     EnvChanges env = withLibrary;
     env["ORV_JOURNAL"] = "/var/opt/KTRXORV/ORV/kav/journal.db";
     env["ORV_RETRY_FIRST"] = "0.2";
+    env["QOB_PROXY_TIMEOUT"] = "1";
     ASSERT_TRUE(m_box.startProxy({ "--fail", "senddata=3" }));
     ASSERT_TRUE(m_box.startKav("0", env));
     post(event("test.alarm"));
@@ -316,4 +317,25 @@ TEST_F(RemoteE2E, JournaledSequenceNumbersHoldAcrossRetriesAndRestarts)
     EXPECT_EQ(lines[3], (json { { "call", "close" }, { "rc", 0 } }));
     expectRegistered(lines[4]);
     EXPECT_EQ(eventText(lines[5]), "E8,0123-SEQ00000001");
+
+    // A frozen proxy: the tries run out of time and wait; thawed, every
+    // record arrives, in order and numbered on. A try that timed out may
+    // have gone through as well, so a record may come twice.
+    ASSERT_EQ(::kill(m_box.proxyPid(), SIGSTOP), 0);
+    for (const char* code : { "F1", "F2", "F3" })
+        post(event("test.event", code));
+    const std::string timedOut = "proxy did not answer in time";
+    ASSERT_TRUE(eventuallyTrue([&] { return countContaining(m_box.logTexts("platform"), timedOut) > 0; }));
+    ASSERT_EQ(::kill(m_box.proxyPid(), SIGCONT), 0);
+    std::vector<std::string> texts;
+    ASSERT_TRUE(eventuallyTrue([&] {
+        texts.clear();
+        for (const std::string& line : m_box.proxyLines())
+            if (const json record = json::parse(line, nullptr, false); record.contains("event"))
+                texts.push_back(eventText(record));
+        return std::count(texts.begin(), texts.end(), "F3,0123-SEQ00000004") > 0;
+    }));
+    texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+    EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
+        (std::vector<std::string> { "F1,0123-SEQ00000002", "F2,0123-SEQ00000003", "F3,0123-SEQ00000004" }));
 }

@@ -35,6 +35,8 @@ constexpr const char* usageText = "usage: orv-event post FILE.json\n"
                                   "       orv-event route [--json] FILE.json\n"
                                   "       orv-event check-config [--eventdb FILE] [--control-file FILE]\n"
                                   "       orv-event queue [--json]\n"
+                                  "       orv-event queue retry ID...|--all\n"
+                                  "       orv-event queue drop ID...\n"
                                   "       orv-event history [--since DURATION] [--class GLOB] [--json]\n"
                                   "FILE may be - for standard input. Door calls give up after 30 seconds\n"
                                   "or after --timeout SECONDS, given before the command.\n";
