@@ -212,7 +212,7 @@ journal_bytes() {
 }
 
 echo
-echo "== 7. The journal: the door with every event committed first, draining, size and memory"
+echo "== 7. The journal: the door with the journal on, in both sync modes; draining; size and memory"
 journal=/var/opt/KTRXORV/ORV/kav/journal.db
 for sync in normal full; do
     rm -f "$journal" "$journal-wal" "$journal-shm"
