@@ -29,6 +29,7 @@ inline constexpr CatalogEntry messageCatalog[] = {
     ENTRY(MEM_ALLOC_FAILED, "Out of memory while allocating %s."),
     ENTRY(CREATE_DOOR_FAILED, "The door %s could not be created (result %d)."),
     ENTRY(UNRECOGNIZED_METHOD_ID, "Door call with unrecognized method id %u ignored."),
+    ENTRY(LOG_FOLDER_MADE_AGAIN, "The log folder had been removed; it was made again for %s."),
     ENTRY(KAV_INIT_EVENTDB_FAILED, "The event database could not be loaded; event reporting is disabled."),
     ENTRY(KAV_INIT_CHANNEL_FAILED, "The %s reporting channel could not be created; %s reporting is disabled."),
     ENTRY(KAV_OBJ_INSTANT_FAILED, "A %s object could not be created from the door call."),

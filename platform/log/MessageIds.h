@@ -7,6 +7,7 @@ inline constexpr int WORKAREA_CREATE_FAILED = 11;
 inline constexpr int MEM_ALLOC_FAILED = 12;
 inline constexpr int CREATE_DOOR_FAILED = 13;
 inline constexpr int UNRECOGNIZED_METHOD_ID = 14;
+inline constexpr int LOG_FOLDER_MADE_AGAIN = 15;
 inline constexpr int KAV_INIT_EVENTDB_FAILED = 20;
 inline constexpr int KAV_INIT_CHANNEL_FAILED = 21;
 inline constexpr int KAV_OBJ_INSTANT_FAILED = 22;

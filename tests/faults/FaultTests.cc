@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -45,6 +46,28 @@ json entry(const std::vector<std::string>& channels)
 std::vector<char> packed(const std::string& eventClass, const std::string& code)
 {
     return packEvent(sampleEvent(eventClass, code));
+}
+
+// Fills the file system of `path` with it, then shortens it so that
+// `spare` bytes are free.
+void fillLeaving(const std::string& path, std::uintmax_t spare)
+{
+    {
+        std::ofstream fill(path, std::ios::binary);
+        std::vector<char> block(4096, 'x');
+        while (fill.write(block.data(), static_cast<long>(block.size())) && fill.flush()) { }
+    }
+    const std::uintmax_t size = fs::file_size(path);
+    fs::resize_file(path, size > spare ? size - spare : 0);
+}
+
+// Lines in which a log line starts other than at the start: a line cut
+// short with the next one written straight after it.
+size_t gluedLines(const std::vector<std::string>& lines)
+{
+    static const std::regex start(R"(.\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \S+\[\d+\] L\d)");
+    return static_cast<size_t>(std::count_if(
+        lines.begin(), lines.end(), [](const std::string& line) { return std::regex_search(line, start); }));
 }
 
 FdGuard connectTo(const std::string& path)
@@ -179,10 +202,14 @@ protected:
     std::string fillTmp() const
     {
         const std::string filler = m_box.kavView("/tmp/filler");
-        std::ofstream fill(filler, std::ios::binary);
-        std::vector<char> block(4096, 'x');
-        while (fill.write(block.data(), static_cast<long>(block.size())) && fill.flush()) { }
+        fillLeaving(filler, 0);
         return filler;
+    }
+
+    // The reports of `channel` counted so far.
+    int counted(const std::string& channel, const std::string& result) const
+    {
+        return m_box.kavStats()["channels"][channel].value(result, -1);
     }
 
     DaemonSandbox m_box;
@@ -425,6 +452,75 @@ TEST_F(FaultTest, MailScriptThatNeverExitsHoldsOnlyItsOwnThread)
     stuck.join();
     EXPECT_EQ(countContaining(m_box.logTexts("trace"), "Mail submission failed: "), 1u);
     EXPECT_EQ(m_box.stopKav(), 0);
+}
+
+// The log file system full: the events whose message was not written are
+// counted failed, standard error says so once per file and span, and once
+// there is room the lines start on lines of their own again.
+TEST_F(FaultTest, LogFileSystemFullThenFreed)
+{
+    EnvChanges env;
+    env["KAV_SANDBOX_LOG_SIZE"] = "256k";
+    startKav(env);
+    report("fault.msg", "before");
+    const std::string filler = m_box.kavView(logDir + "/filler");
+    fillLeaving(filler, 0);
+    // The last page of each log file still has room for a few dozen lines.
+    const int total = 200;
+    for (int i = 0; i < total; ++i)
+        report("fault.msg", "full" + std::to_string(i));
+
+    // Reported exactly when the message is whole in both its logs.
+    auto platform = m_box.logTexts("platform");
+    auto domain = m_box.logTexts("domain-A");
+    int whole = 0;
+    for (int i = 0; i < total; ++i) {
+        const std::string text = "MSG7001: fault.msg full" + std::to_string(i);
+        whole += std::count(platform.begin(), platform.end(), text) == 1
+            && std::count(domain.begin(), domain.end(), text) == 1;
+    }
+    EXPECT_EQ(counted("message", "reported"), 1 + whole);
+    EXPECT_EQ(counted("message", "failed"), total - whole);
+    EXPECT_GE(total - whole, total / 2);
+    std::string output = m_box.kavOutput();
+    const size_t spans = countContaining({ output }, "log lines are being lost: No space left on device");
+    EXPECT_GE(std::count(output.begin(), output.end(), '\n'), 1);
+    EXPECT_LE(std::count(output.begin(), output.end(), '\n'), 3) << output; // trace, platform, domain-A
+    EXPECT_EQ(spans, 1u);
+
+    fs::remove(filler);
+    for (int i = 0; i < 3; ++i)
+        report("fault.msg", "room" + std::to_string(i));
+    EXPECT_EQ(counted("message", "reported"), 4 + whole);
+    for (const char* name : { "trace", "platform", "domain-A" })
+        EXPECT_EQ(gluedLines(m_box.rawLog(name)), 0u) << name;
+    platform = m_box.logTexts("platform");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(countContaining(platform, "MSG7001: fault.msg room" + std::to_string(i)), 1u);
+    output = m_box.kavOutput();
+    EXPECT_NE(output.find("platform.log: log lines are written again, "), std::string::npos) << output;
+}
+
+// The log folder removed: the next line makes it again and says so once,
+// and that line, and those after it, are all there.
+TEST_F(FaultTest, LogFolderRemovedIsMadeAgainAtTheNextLine)
+{
+    startKav({});
+    report("fault.msg", "first");
+    fs::remove_all(m_box.hostPath(logDir));
+    report("fault.msg", "second");
+    report("fault.msg", "third");
+
+    auto platform = m_box.logTexts("platform");
+    ASSERT_EQ(platform.size(), 3u);
+    EXPECT_EQ(platform[0],
+        "LOG_FOLDER_MADE_AGAIN: The log folder had been removed; it was made again for " + logDir + "/trace.log.");
+    EXPECT_EQ(platform[1], "MSG7001: fault.msg second");
+    EXPECT_EQ(platform[2], "MSG7001: fault.msg third");
+    EXPECT_EQ(m_box.logTexts("domain-A"),
+        (std::vector<std::string> { "MSG7001: fault.msg second", "MSG7001: fault.msg third" }));
+    EXPECT_EQ(counted("message", "reported"), 3);
+    EXPECT_EQ(counted("message", "failed"), 0);
 }
 
 }
