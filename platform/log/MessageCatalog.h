@@ -53,6 +53,9 @@ inline constexpr CatalogEntry messageCatalog[] = {
     ENTRY(KAV_MIME_OPEN_ATTACHMENT, "The email attachment %s could not be opened."),
     ENTRY(KAV_BASE64_ENCODE_ERROR, "Base64 encoding of the email attachment failed (result %d)."),
     ENTRY(KAV_BASE64_WRITE_ERROR, "Writing %d bytes of base64 text failed (stream state %d)."),
+    ENTRY(KAV_EMAIL_FILE_OPEN_FAILED, "Email %s file %s could not be opened: %s."),
+    ENTRY(
+        KAV_EMAIL_SCRATCH_FAILED, "Email for event class %s to %s not sent: the %s file %s could not be written: %s."),
     ENTRY(KAV_JOURNAL_UNAVAILABLE, "The event journal %s cannot be used (%s); events are reported without it."),
     ENTRY(KAV_JOURNAL_AVAILABLE, "The event journal %s is in use again."),
     ENTRY(KAV_JOURNAL_CORRUPT, "The event journal %s was damaged; it is kept as %s and a new journal is started."),

@@ -132,16 +132,19 @@ protected:
             { "fault.mail", entry({ "message", "email" }) },
             { "fault.hang", entry({ "email" }) },
             { "fault.both", entry({ "message", "orvEvent" }) },
+            { "fault.attach", entry({ "email" }) },
         }
                                .dump());
         m_box.writeFile(config + "templates/t.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE>\n");
+        m_box.writeFile(config + "templates/a.tpl", "Subject: <EVENT_CLASS>\nThe event is attached.\n");
         // Keeps each mail under the name the daemon gave its file.
         m_box.writeFile(config + "scripts/spool_copy", "#!/bin/sh\nexec cp \"$1\" " + spool + "/\n", 0755);
         m_box.writeFile(
             config + "scripts/hang", "#!/bin/sh\necho $$ > /var/opt/KTRXORV/ORV/hang.pid\nexec sleep 600\n", 0755);
         m_box.writeFile(config + "event_email.cf",
             "^fault\\.(all|mail)$ .* t.tpl kav@sc0.example N ops@example.com spool_copy\n"
-            "^fault\\.hang$ .* t.tpl kav@sc0.example N ops@example.com hang\n");
+            "^fault\\.hang$ .* t.tpl kav@sc0.example N ops@example.com hang\n"
+            "^fault\\.(attach|big)$ .* a.tpl kav@sc0.example Y ops@example.com spool_copy\n");
         fs::create_directories(m_box.hostPath(spool));
     }
 
@@ -452,6 +455,37 @@ TEST_F(FaultTest, MailScriptThatNeverExitsHoldsOnlyItsOwnThread)
     stuck.join();
     EXPECT_EQ(countContaining(m_box.logTexts("trace"), "Mail submission failed: "), 1u);
     EXPECT_EQ(m_box.stopKav(), 0);
+}
+
+// Every mail either goes out or is counted failed with a platform line
+// naming the class, the recipients and the reason: with a few pages free
+// in /tmp, a small event's files fit, a middling one's attachment fits but
+// not its message, and a large one's attachment does not fit.
+TEST_F(FaultTest, FullTmpEveryMailIsSentOrCountedFailed)
+{
+    EnvChanges env;
+    env["KAV_SANDBOX_TMP_SIZE"] = "256k";
+    startKav(env);
+    fillLeaving(m_box.kavView("/tmp/filler"), 40 * 1024);
+    const std::vector<std::string> codes { std::string(1024, 's'), std::string(20 * 1024, 'm'),
+        std::string(60 * 1024, 'l') };
+    const int total = 12;
+    for (int i = 0; i < total; ++i)
+        report("fault.attach", codes[static_cast<size_t>(i) % codes.size()]);
+
+    const int failed = counted("email", "failed");
+    EXPECT_EQ(static_cast<int>(mails()) + failed, total);
+    EXPECT_EQ(counted("email", "reported"), static_cast<int>(mails()));
+    auto platform = m_box.logTexts("platform");
+    EXPECT_EQ(countContaining(platform, "KAV_EMAIL_SCRATCH_FAILED: Email for event class fault.attach to "),
+        static_cast<size_t>(failed));
+    EXPECT_EQ(countContaining(platform, " to its recipients not sent: the attachment file /tmp/DXAEvent@"), 4u);
+    EXPECT_EQ(countContaining(platform, " to ops@example.com not sent: the message file /tmp/AVLMIME"), 4u);
+    EXPECT_EQ(countContaining(platform, "could not be written: No space left on device."), 8u);
+
+    fs::remove(m_box.kavView("/tmp/filler"));
+    report("fault.attach", codes[2]);
+    EXPECT_EQ(mails(), 5u);
 }
 
 // The log file system full: the events whose message was not written are
