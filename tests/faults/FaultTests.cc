@@ -557,4 +557,35 @@ TEST_F(FaultTest, LogFolderRemovedIsMadeAgainAtTheNextLine)
     EXPECT_EQ(counted("message", "failed"), 0);
 }
 
+// Out of descriptors with callers waiting: the door rests instead of
+// spinning on them, says so at most once a second, and serves again once
+// they are gone.
+TEST_F(FaultTest, DescriptorLimitWithIdleCallersNeitherSpinsNorFloods)
+{
+    EnvChanges env;
+    env["KAV_SANDBOX_NOFILE"] = "64";
+    startKav(env);
+    report("fault.msg", "first");
+    const double cpuBefore = m_box.kavCpuSeconds();
+    const auto traceBefore = fs::file_size(m_box.logPath("trace"));
+    std::vector<FdGuard> idle;
+    for (int i = 0; i < 80; ++i) {
+        idle.push_back(connectTo(kavDoor()));
+        ASSERT_TRUE(idle.back().valid());
+    }
+    // Within the 5 seconds the idle callers are allowed.
+    std::this_thread::sleep_for(3s);
+    // A spinning accept loop burns both cores: some 6 CPU seconds here.
+    EXPECT_LT(m_box.kavCpuSeconds() - cpuBefore, 1.0);
+    EXPECT_LT(fs::file_size(m_box.logPath("trace")) - traceBefore, 64u * 1024);
+    const size_t failures = countContaining(m_box.logTexts("trace"), "Door kav: accept failed: Too many open files (");
+    EXPECT_GE(failures, 1u);
+    EXPECT_LE(failures, 6u);
+
+    idle.clear();
+    ASSERT_TRUE(eventually([&] { return m_box.kavDescriptors() < 32; }));
+    report("fault.msg", "after");
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.msg after"), 1u);
+}
+
 }
