@@ -70,6 +70,14 @@ size_t gluedLines(const std::vector<std::string>& lines)
         lines.begin(), lines.end(), [](const std::string& line) { return std::regex_search(line, start); }));
 }
 
+std::uintmax_t logBytes(const DaemonSandbox& box)
+{
+    std::uintmax_t bytes = 0;
+    for (const auto& file : fs::directory_iterator(box.hostPath(logDir)))
+        bytes += file.file_size();
+    return bytes;
+}
+
 FdGuard connectTo(const std::string& path)
 {
     FdGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -133,6 +141,7 @@ protected:
             { "fault.hang", entry({ "email" }) },
             { "fault.both", entry({ "message", "orvEvent" }) },
             { "fault.attach", entry({ "email" }) },
+            { "fault.big", entry({ "message", "orvEvent", "remote", "email" }) },
         }
                                .dump());
         m_box.writeFile(config + "templates/t.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE>\n");
@@ -586,6 +595,43 @@ TEST_F(FaultTest, DescriptorLimitWithIdleCallersNeitherSpinsNorFloods)
     ASSERT_TRUE(eventually([&] { return m_box.kavDescriptors() < 32; }));
     report("fault.msg", "after");
     EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.msg after"), 1u);
+}
+
+// A 4 MiB code adds kilobytes to the logs, not megabytes, while the event
+// still reaches every channel whole; so does an unknown class of 4 MiB.
+TEST_F(FaultTest, LargeEventTextIsBoundedInTheLogsOnly)
+{
+    ASSERT_TRUE(m_box.startSink());
+    ASSERT_TRUE(m_box.startProxy());
+    startKav();
+    report("fault.big", "warm");
+    const std::uintmax_t before = logBytes(m_box);
+    const std::string code(4 << 20, 'c');
+    report("fault.big", code);
+    EXPECT_LT(logBytes(m_box) - before, 64u * 1024);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.big " + std::string(1000, 'c')), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "c[... 4194304 bytes]"), 1u);
+
+    auto frames = m_box.frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_GT(frames[1].size(), code.size());
+    EXPECT_TRUE(eventually([&] {
+        auto lines = m_box.proxyLines();
+        return !lines.empty() && lines.back().size() > code.size();
+    }));
+    ASSERT_EQ(mails(), 2u);
+    std::uintmax_t largest = 0;
+    for (const auto& file : fs::directory_iterator(m_box.hostPath(spool)))
+        largest = std::max(largest, file.file_size());
+    EXPECT_GT(largest, code.size() * 4 / 3);
+    EXPECT_EQ(counted("message", "failed") + counted("orvEvent", "failed") + counted("remote", "failed")
+            + counted("email", "failed"),
+        0);
+
+    const std::uintmax_t beforeUnknown = logBytes(m_box);
+    EXPECT_EQ(call(packed(std::string(4 << 20, 'u'), "X")), 0);
+    EXPECT_LT(logBytes(m_box) - beforeUnknown, 16u * 1024);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "u[... 4194304 bytes] is not in the event database."), 1u);
 }
 
 }
