@@ -190,6 +190,14 @@ empty_logs
 echo "  after the runs above and 100,000 more events: $after_100k KiB;" \
     "after 900,000 more (1,000,000 in this step): $after_1m KiB; growth $((after_1m - after_100k)) KiB"
 
+echo
+echo "== 6. Event database load time per class, against parsing the same text as plain JSON"
+for classes in 5000 50000; do
+    line=$(show "$build/bench/kav-eventdb-load" "$classes")
+    echo "    $line"
+    echo "  $classes classes: $(field "$line" load_s) s, $(field "$line" load_per_class_us) us per class;" \
+        "plain parse $(field "$line" parse_per_class_us) us per class; ratio $(field "$line" ratio)"
+done
 # restart_kav [NAME=VALUE...]: the daemon again, with these settings.
 restart_kav() {
     kill -TERM "$kav"

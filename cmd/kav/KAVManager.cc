@@ -183,64 +183,73 @@ void KAVManager::methodDispatch()
         logStatement(3, LogDest::platform(), UNRECOGNIZED_METHOD_ID, methodId);
         return;
     }
-    dispatchEvent(methodId);
-    doorReturn();
+    // The verdict goes in the reply's status; there is no reply data.
+    doorReturn(static_cast<int>(dispatchEvent(methodId)));
 }
 
-void KAVManager::dispatchEvent(unsigned methodId)
+KAVVerdict KAVManager::dispatchEvent(unsigned methodId)
 {
     // The event takes the received bytes over: a parameter near the door's
     // size bound would otherwise be held two or three times at once.
     std::vector<char> bytes;
     takeParam(bytes);
+    const bool empty = bytes.empty();
     std::unique_ptr<DXAEvent> event;
     try {
         event = std::make_unique<DXAEvent>(std::move(bytes));
     } catch (...) {
         m_stats->badEvent();
         eventObjectFailed();
-        return;
+        return empty ? KAVVerdict::EmptyParameter : KAVVerdict::NotAnEvent;
     }
     try {
-        if (methodId == reportEventMethod)
-            reportEvent(*event);
-        else
-            testEmailReporting(*event);
+        return methodId == reportEventMethod ? report(*event) : testEmail(*event);
     } catch (...) {
         eventObjectFailed();
     }
+    return KAVVerdict::Taken;
 }
 
 int KAVManager::receiveEvent(DXAEvent& event, EventDBEntry*& entry, std::string& eventClass)
 {
+    return intake(event, entry, eventClass) == KAVVerdict::Taken ? 0 : -1;
+}
+
+KAVVerdict KAVManager::intake(DXAEvent& event, EventDBEntry*& entry, std::string& eventClass)
+{
     m_stats->eventReceived();
     if (event.getEventClass(eventClass) != 0) {
         reportClassUnreadable(nullptr);
-        return -1;
+        return KAVVerdict::NoClass;
     }
     logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; received for event reporting.", eventClass);
     // Without a database (it failed to load) every class counts as unknown.
     if (eventDB && eventDB->lookupEventDBEntry(event, entry) == 0)
-        return 0;
+        return KAVVerdict::Taken;
     m_stats->unknownClass();
     logStatement(4, LogDest::trace(), KAV_UNKNOWN_EVENT_CLASS, eventClass);
     logStatement(4, LogDest::platform(), KAV_UNKNOWN_EVENT_CLASS, eventClass);
-    return -1;
+    return KAVVerdict::UnknownClass;
 }
 
 void KAVManager::reportEvent(DXAEvent& event)
 {
+    report(event);
+}
+
+KAVVerdict KAVManager::report(DXAEvent& event)
+{
     EventDBEntry* entry = nullptr;
     std::string eventClass;
-    if (receiveEvent(event, entry, eventClass) != 0)
-        return;
+    if (const KAVVerdict verdict = intake(event, entry, eventClass); verdict != KAVVerdict::Taken)
+        return verdict;
     // The logs are written before the event is journaled: they are local,
     // and are not tried again.
     const ChannelResult message = offer(
         entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
         [&] { return messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
     if (m_forwarder && forward(event, entry, eventClass, message))
-        return;
+        return KAVVerdict::Taken;
     offer(
         entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
         [&] { return orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats, KAVStats::OrvEvent);
@@ -250,24 +259,31 @@ void KAVManager::reportEvent(DXAEvent& event)
     offer(
         entry->reportViaEmail(), emailReportingEnabled, eventClass, "email",
         [&] { return reportEmail(*emailReportingService, event, entry); }, *m_stats, KAVStats::Email);
+    return KAVVerdict::Taken;
 }
 
 void KAVManager::testEmailReporting(DXAEvent& event)
 {
+    testEmail(event);
+}
+
+KAVVerdict KAVManager::testEmail(DXAEvent& event)
+{
     EventDBEntry* entry = nullptr;
     std::string eventClass;
-    if (receiveEvent(event, entry, eventClass) != 0)
-        return;
+    if (const KAVVerdict verdict = intake(event, entry, eventClass); verdict != KAVVerdict::Taken)
+        return verdict;
     if (!entry->reportViaEmail()) {
         logStatement(4, LogDest::trace(), KAV_INVALID_EMAIL_ATTEMPT, eventClass);
         logStatement(4, LogDest::platform(), KAV_INVALID_EMAIL_ATTEMPT, eventClass);
-        return;
+        return KAVVerdict::NotForEmail;
     }
     logStatement(2, LogDest::trace(), KAV_TEST_MSG, eventClass);
     logStatement(2, LogDest::platform(), KAV_TEST_MSG, eventClass);
     offer(
         true, emailReportingEnabled, eventClass, "email",
         [&] { return reportEmail(*emailReportingService, event, entry); }, *m_stats, KAVStats::Email);
+    return KAVVerdict::Taken;
 }
 
 bool KAVManager::forward(

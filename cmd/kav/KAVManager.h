@@ -9,6 +9,7 @@
 #include "platform/framework/DoorService.h"
 #include "cmd/kav/KAVChannelFactory.h"
 #include "cmd/kav/KAVStats.h"
+#include "cmd/kav/KAVVerdict.h"
 
 class DXAEvent;
 class EventDBEntry;
@@ -39,7 +40,10 @@ public:
     std::shared_ptr<KAVStats> stats() const { return m_stats; }
 
 private:
-    void dispatchEvent(unsigned methodId);
+    KAVVerdict dispatchEvent(unsigned methodId);
+    KAVVerdict report(DXAEvent& event);
+    KAVVerdict testEmail(DXAEvent& event);
+    KAVVerdict intake(DXAEvent& event, EventDBEntry*& entry, std::string& eventClass);
     // With a journal: commits the event, with how its logs were written, for
     // the delivery threads to make the rest; false when the journal cannot
     // take it.

@@ -4,9 +4,9 @@
 #include <climits>
 #include <cstdlib>
 #include <new>
-#include <set>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -65,29 +65,65 @@ std::string readFile(const std::string& path)
 // out rather than loaded with one of the two values.
 using Duplicates = std::map<std::string, std::string>;
 
-json parseNotingDuplicates(const std::string& text, Duplicates& duplicates)
-{
-    std::vector<std::set<std::string>> openObjects;
-    std::string currentClass;
-    auto watch = [&](int, json::parse_event_t event, json& parsed) {
-        if (event == json::parse_event_t::object_start) {
-            openObjects.emplace_back();
-        } else if (event == json::parse_event_t::object_end) {
-            openObjects.pop_back();
-        } else if (event == json::parse_event_t::key) {
-            const std::string& name = parsed.get_ref<const std::string&>();
-            const bool repeated = !openObjects.back().insert(name).second;
-            if (openObjects.size() == 1)
-                currentClass = name;
-            if (repeated) {
-                const std::string why
-                    = openObjects.size() == 1 ? "class given twice" : "key \"" + name + "\" given twice";
-                duplicates.emplace(currentClass, why);
-            }
+// Reads the keys of every object as the parser meets them; the values are
+// left to the parse proper. Each key costs one lookup in its object's own
+// set, so a database of any size is read in one linear pass.
+class DuplicateKeys : public nlohmann::json_sax<json> {
+public:
+    explicit DuplicateKeys(Duplicates& duplicates)
+        : m_duplicates(duplicates)
+    {
+    }
+
+    bool start_object(std::size_t) override
+    {
+        m_openObjects.emplace_back();
+        return true;
+    }
+    bool end_object() override
+    {
+        m_openObjects.pop_back();
+        return true;
+    }
+    bool key(string_t& name) override
+    {
+        const bool repeated = !m_openObjects.back().insert(name).second;
+        if (m_openObjects.size() == 1)
+            m_currentClass = name;
+        if (repeated) {
+            const std::string why
+                = m_openObjects.size() == 1 ? "class given twice" : "key \"" + name + "\" given twice";
+            m_duplicates.emplace(m_currentClass, why);
         }
         return true;
-    };
-    return json::parse(text, watch);
+    }
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    Duplicates& m_duplicates;
+    std::vector<std::unordered_set<std::string>> m_openObjects;
+    std::string m_currentClass;
+};
+
+// The parse proper throws with the place of a syntax error; only a text
+// that parses is looked at again for its keys. (The parser's own callback
+// would do both at once, but it walks the whole enclosing object at the
+// end of each entry, which makes a large database quadratic to read.)
+json parseNotingDuplicates(const std::string& text, Duplicates& duplicates)
+{
+    json root = json::parse(text);
+    DuplicateKeys keys(duplicates);
+    json::sax_parse(text, &keys);
+    return root;
 }
 
 // The library's exception texts start with a bracketed tag that means

@@ -1,5 +1,6 @@
 #include "platform/framework/RequestReader.h"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #include "platform/io/Status.h"
 #include "platform/log/LogStatement.h"
@@ -19,6 +21,11 @@ namespace {
 // While the connection cap holds accepting back, look again this often.
 constexpr std::chrono::milliseconds CAP_RECHECK { 100 };
 
+// How long the doors rest after an accept failed (descriptors or kernel
+// memory ran out), and how often at most a line tells of such failures.
+constexpr std::chrono::milliseconds ACCEPT_REST { 100 };
+constexpr std::chrono::seconds ACCEPT_REPORT_INTERVAL { 1 };
+
 // A level-triggered listening socket would wake every waiting thread for
 // each connection, all but one to find nothing; one-shot wakes one, and it
 // hands the door on (watchDoor) as soon as it has taken its connection.
@@ -27,6 +34,11 @@ constexpr uint32_t DOOR_EVENTS = EPOLLIN | EPOLLONESHOT;
 // An event's data: the kind of source in the top byte, its index or the
 // parked request's id below.
 constexpr int KIND_SHIFT = 56;
+
+int openSpare()
+{
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
 
 uint64_t tag(uint64_t kind, uint64_t index)
 {
@@ -50,6 +62,7 @@ RequestReader::RequestReader(
     , m_epoll(checked(::epoll_create1(EPOLL_CLOEXEC), "epoll_create1"))
     , m_wake(checked(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC), "eventfd"))
     , m_timer(checked(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC), "timerfd_create"))
+    , m_spare(openSpare())
 {
     // The wake-up note is never read: level-triggered, it stays readable
     // and so reaches every thread that waits, one after another.
@@ -105,20 +118,23 @@ bool RequestReader::accept(size_t index, PendingRequest& request)
 {
     const Door& door = m_doors[index];
     if (!admitting()) {
-        pauseListening();
+        orv::base::MutexLock lock(m_mutex);
+        pauseListening(Clock::now() + CAP_RECHECK);
         return false;
     }
     int fd = ::accept4(door.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     // Taken before watching the door again, which may set errno.
     const io::Status accepted = fd < 0 ? io::Status::posixError("accept", errno) : io::Status();
-    watchDoor(index);
     if (fd < 0) {
         // Another door thread took the connection, or the caller gave up.
         const int error = accepted.code();
-        if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && error != ECONNABORTED)
-            logStatement(4, LogDest::trace(), "Door %s: accept failed: %s", door.name, accepted.reason());
+        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == ECONNABORTED)
+            watchDoor(index);
+        else
+            acceptFailed(index, accepted);
         return false;
     }
+    watchDoor(index);
     DoorConnection connection(fd, m_openCount);
     if (!connection.peerAllowed()) {
         logStatement(4, LogDest::trace(), "Door %s: call from uid %ld refused.", door.name, connection.peerUid());
@@ -127,6 +143,38 @@ bool RequestReader::accept(size_t index, PendingRequest& request)
     }
     request.reset(std::move(connection), *door.service);
     return settle(request);
+}
+
+// Out of descriptors (or kernel memory): the caller still waiting would
+// wake a thread again at once, for ever. It is taken and closed, and the
+// door (left unwatched) rests a moment; the failures are told of at most
+// once a second.
+void RequestReader::acceptFailed(size_t index, const io::Status& failed)
+{
+    unsigned failures = 0;
+    {
+        orv::base::MutexLock lock(m_mutex);
+        dropWaitingCaller(m_doors[index].listenFd);
+        const auto now = Clock::now();
+        ++m_acceptFailures;
+        if (now >= m_acceptReported + ACCEPT_REPORT_INTERVAL) {
+            failures = std::exchange(m_acceptFailures, 0);
+            m_acceptReported = now;
+        }
+        m_restUntil = now + ACCEPT_REST;
+        pauseListening(m_restUntil);
+    }
+    if (failures != 0)
+        logStatement(4, LogDest::trace(), "Door %s: accept failed: %s (%u times since the last such line)",
+            m_doors[index].name, failed.reason(), failures);
+}
+
+void RequestReader::dropWaitingCaller(int listenFd)
+{
+    m_spare.reset();
+    io::FdGuard taken(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+    taken.reset();
+    m_spare.reset(openSpare());
 }
 
 // Runs with the request out of the parked set, so no other thread touches it.
@@ -213,7 +261,9 @@ void RequestReader::timerFired()
             nextAt = std::min(nextAt, it->second->deadline());
             ++it;
         }
-        if (m_listenPaused && admitting())
+        if (m_listenPaused && now < m_restUntil)
+            nextAt = std::min(nextAt, m_restUntil);
+        else if (m_listenPaused && admitting())
             resumeListening();
         else if (m_listenPaused)
             nextAt = std::min(nextAt, now + CAP_RECHECK);
@@ -252,14 +302,13 @@ void RequestReader::watchDoor(size_t index)
     ::epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, m_doors[index].listenFd, &door);
 }
 
-// The door whose event brought the thread here stays unwatched (one-shot);
-// the others are left as they are and stop at their next connection. The
-// timer looks again in a while.
-void RequestReader::pauseListening()
+// The door whose event brought the thread here
+// stays unwatched (one-shot); the others are left as they are and stop at
+// their next connection. The timer looks again at `lookAgain`.
+void RequestReader::pauseListening(Clock::time_point lookAgain)
 {
-    orv::base::MutexLock lock(m_mutex);
     m_listenPaused = true;
-    armTimer(Clock::now() + CAP_RECHECK);
+    armTimer(lookAgain);
 }
 
 void RequestReader::resumeListening()

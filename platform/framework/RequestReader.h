@@ -5,7 +5,9 @@
 // itself, while the others go on waiting, so no call is handed from thread
 // to thread. A connection whose request is not all there is parked in the
 // set, so slow or idle callers never hold a door thread; one that is not
-// complete by its deadline is dropped.
+// complete by its deadline is dropped. When descriptors run out, accepting
+// rests for a moment rather than waking a thread for the same waiting
+// caller again and again.
 #pragma once
 
 #include <sys/epoll.h>
@@ -20,6 +22,7 @@
 
 #include "platform/base/Mutex.h"
 #include "platform/io/FdGuard.h"
+#include "platform/io/Status.h"
 #include "platform/framework/PendingRequest.h"
 
 class DoorService;
@@ -57,13 +60,15 @@ private:
     enum class Kind : uint64_t { Wake, Timer, Door, Parked };
 
     bool accept(size_t index, PendingRequest& request);
+    void acceptFailed(size_t index, const io::Status& failed) EXCLUDES(m_mutex);
+    void dropWaitingCaller(int listenFd) REQUIRES(m_mutex);
     bool settle(PendingRequest& request);
     bool resume(uint64_t id, PendingRequest& request) EXCLUDES(m_mutex);
     void park(std::unique_ptr<PendingRequest> parked, uint64_t id) EXCLUDES(m_mutex);
     void timerFired() EXCLUDES(m_mutex);
     void armTimer(Clock::time_point at) REQUIRES(m_mutex);
     void watchDoor(size_t index);
-    void pauseListening() EXCLUDES(m_mutex);
+    void pauseListening(Clock::time_point lookAgain) REQUIRES(m_mutex);
     void resumeListening() REQUIRES(m_mutex);
     bool admitting() const { return m_openCount.load(std::memory_order_relaxed) < MAX_CONNECTIONS; }
 
@@ -80,6 +85,14 @@ private:
     uint64_t m_lastId GUARDED_BY(m_mutex) = 0;
     Clock::time_point m_timerAt GUARDED_BY(m_mutex) = Clock::time_point::max();
     bool m_listenPaused GUARDED_BY(m_mutex) = false;
+    // After a failed accept the doors rest until then.
+    Clock::time_point m_restUntil GUARDED_BY(m_mutex) = Clock::time_point::min();
+    // Held open to be given up for a moment, so that a caller waiting while
+    // descriptors have run out can be taken and closed.
+    io::FdGuard m_spare GUARDED_BY(m_mutex);
+    // Failed accepts since the last line that told of them, and its time.
+    unsigned m_acceptFailures GUARDED_BY(m_mutex) = 0;
+    Clock::time_point m_acceptReported GUARDED_BY(m_mutex) = Clock::time_point::min();
 };
 
 }

@@ -11,11 +11,13 @@
 #include <cstring>
 #include <string>
 
-#include "platform/text/EnvInteger.h"
+#include "platform/io/FdIo.h"
 #include "platform/log/LogFiles.h"
 #include "platform/log/LogLine.h"
+#include "platform/log/LogStatement.h"
 #include "platform/log/LogWatch.h"
 #include "platform/log/MessageCatalog.h"
+#include "platform/text/EnvInteger.h"
 
 using orv::log::CatalogEntry;
 using orv::log::LogFiles;
@@ -181,6 +183,48 @@ void takeStaged(StagedLine& staged)
 
 }
 
+namespace {
+
+// A note about the log files themselves, on standard error (the service's
+// journal), since the files are where the fault is: one line of the usual
+// form, at the position of the statement whose line it is about.
+void noteOnStandardError(const StagedLine& staged, int level, const std::string& text)
+{
+    timeval now {};
+    gettimeofday(&now, nullptr);
+    const std::string line
+        = LogLine { now, staged.tag, processId(), level, staged.sourceFile, staged.sourceLine }.format(text);
+    (void)orv::io::writeAll(STDERR_FILENO, line.data(), line.size());
+}
+
+// Makes a line that was not written known: to the report it may belong to,
+// and once for each span of lost lines of a file on standard error, not
+// once per line.
+void lineNotWritten(const StagedLine& staged, const LogFiles::Written& written)
+{
+    const std::string path = logFiles().path(staged.destination);
+    LogWatch::notifyNotWritten(path + ": " + std::strerror(written.error));
+    if (written.lossBegins)
+        noteOnStandardError(staged, 4, path + ": log lines are being lost: " + std::strerror(written.error));
+}
+
+void lineWritten(const StagedLine& staged, const LogFiles::Written& written)
+{
+    if (written.lostBefore != 0) {
+        noteOnStandardError(staged, 3,
+            logFiles().path(staged.destination) + ": log lines are written again, " + std::to_string(written.lostBefore)
+                + " lost meanwhile");
+    }
+    if (written.folderMade) {
+        // The library's own remark leaves the thread's destination as it was.
+        const int destination = threadDestination;
+        logStatement(3, LogDest::platform(), LOG_FOLDER_MADE_AGAIN, logFiles().path(staged.destination));
+        threadDestination = destination;
+    }
+}
+
+}
+
 // The lock guards the staging record only: once it is copied, the next
 // statement may stage while this one formats and writes. Each line goes
 // out in one write() to an O_APPEND file, so lines never mix.
@@ -198,8 +242,13 @@ int logMsg(int id, ...)
     timeval now {};
     gettimeofday(&now, nullptr);
     LogLine line { now, staged.tag, processId(), staged.level, staged.sourceFile, staged.sourceLine };
-    if (LogWatch::notify(staged.level, id, staged.destination, text))
-        logFiles().append(staged.destination, line.format(text));
+    if (!LogWatch::notify(staged.level, id, staged.destination, text))
+        return 0;
+    const LogFiles::Written written = logFiles().append(staged.destination, line.format(text));
+    if (written.error != 0)
+        lineNotWritten(staged, written);
+    else
+        lineWritten(staged, written);
     return 0;
 }
 

@@ -126,6 +126,20 @@ std::string escapeControlCharacters(std::string_view text)
     return out;
 }
 
+std::string shortenedValue(std::string_view text)
+{
+    size_t cut = std::min(text.size(), MAX_VALUE_BYTES);
+    // Back to the start of a character: at most three continuation bytes.
+    for (int step = 0;
+         step < 3 && cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80; ++step)
+        --cut;
+    std::string shortened(text.substr(0, cut));
+    shortened += "[... ";
+    appendNumber(shortened, text.size());
+    shortened += " bytes]";
+    return shortened;
+}
+
 std::string LogLine::format(std::string_view text) const
 {
     if (!text.empty() && text.back() == '\n')

@@ -27,4 +27,13 @@ struct LogLine {
 // `text` with control characters written as \n, \r, \t or \xHH.
 std::string escapeControlCharacters(std::string_view text);
 
+// The most bytes one argument of a statement adds to a line. An event's
+// text may be megabytes, and it would be written to several logs at once:
+// a longer value is cut and marked with its whole length.
+inline constexpr size_t MAX_VALUE_BYTES = 1024;
+
+// For a `text` longer than MAX_VALUE_BYTES: its start, cut where no UTF-8
+// character is split, then "[... N bytes]" with its whole length N.
+std::string shortenedValue(std::string_view text);
+
 }

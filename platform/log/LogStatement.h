@@ -9,7 +9,8 @@
 // which releases the lock: that hand-over is the suite's logging interface,
 // so the lock is not scoped here. It covers the staging record only; logMsg
 // formats and writes the line after letting it go. std::string arguments
-// are passed as C strings.
+// are passed as C strings, and no text argument adds more than
+// MAX_VALUE_BYTES to the line (LogLine.h).
 // A trace line's format, or the catalogue text of a message identifier, is
 // checked against the arguments' types when the statement is compiled
 // (LogFormat.h); an event message, whose number comes from the event
@@ -19,10 +20,12 @@
 #include <cstring>
 #include <source_location>
 #include <string>
+#include <tuple>
 #include <type_traits>
 
 #include "platform/log/Log.h"
 #include "platform/log/LogFormat.h"
+#include "platform/log/LogLine.h"
 
 class LogDest {
 public:
@@ -100,10 +103,56 @@ namespace orv::log::detail {
 
 template <typename T> auto vararg(const T& value)
 {
-    if constexpr (std::is_same_v<T, std::string>)
-        return value.c_str();
-    else if constexpr (std::is_enum_v<T>)
+    if constexpr (std::is_enum_v<T>)
         return static_cast<std::underlying_type_t<T>>(value);
+    else
+        return value;
+}
+
+// A text argument as a line takes it: itself, or when it is longer than
+// MAX_VALUE_BYTES its start and a marker (LogLine.h). Only a long text is
+// copied; an ordinary one costs a bounded strnlen.
+class LineText {
+public:
+    explicit LineText(const std::string& text)
+        : m_text(text.c_str())
+    {
+        if (text.size() > MAX_VALUE_BYTES)
+            m_shortened = shortenedValue(text);
+    }
+    explicit LineText(const char* text)
+        : m_text(text)
+    {
+        if (text && strnlen(text, MAX_VALUE_BYTES + 1) > MAX_VALUE_BYTES)
+            m_shortened = shortenedValue(text);
+    }
+    const char* c_str() const { return m_shortened.empty() ? m_text : m_shortened.c_str(); }
+
+private:
+    const char* m_text;
+    std::string m_shortened;
+};
+
+// A trace line's format, passed on as it is.
+struct FormatText {
+    const char* text;
+};
+
+template <typename T> auto held(const T& value)
+{
+    using U = std::decay_t<T>;
+    if constexpr (std::is_same_v<U, std::string> || std::is_same_v<U, const char*> || std::is_same_v<U, char*>)
+        return LineText(value);
+    else
+        return vararg(value);
+}
+
+template <typename T> auto passed(const T& value)
+{
+    if constexpr (std::is_same_v<T, LineText>)
+        return value.c_str();
+    else if constexpr (std::is_same_v<T, FormatText>)
+        return value.text;
     else
         return value;
 }
@@ -115,9 +164,11 @@ template <typename... Args> void emit(const LogSite& site, LogDest dest, int id,
     dest.select();
     if (!logThisLevel(site.level))
         return;
+    // Long texts are cut before the lock is taken.
+    const std::tuple values { held(args)... };
     pthread_mutex_lock(&msgPartsMutex);
     stage(site);
-    logMsg(id, vararg(args)...);
+    std::apply([id](const auto&... value) { logMsg(id, passed(value)...); }, values);
 }
 
 }
@@ -126,7 +177,7 @@ template <typename... Args> void emit(const LogSite& site, LogDest dest, int id,
 template <typename... Args>
 void logStatement(LogSite site, LogDest dest, LogFormat<std::type_identity_t<Args>...> format, const Args&... args)
 {
-    orv::log::detail::emit(site, dest, 0, format.text(), args...);
+    orv::log::detail::emit(site, dest, 0, orv::log::detail::FormatText { format.text() }, args...);
 }
 
 // A catalogued message and the arguments its text takes.

@@ -5,7 +5,7 @@ namespace orv::log {
 namespace {
 
 thread_local LogWatch* threadWatch = nullptr;
-thread_local bool threadEventOutput = false;
+thread_local LogWatch::EventOutput* threadEventOutput = nullptr;
 
 }
 
@@ -25,19 +25,26 @@ bool LogWatch::notify(int level, int id, int destination, const std::string& tex
     LogWatch* watch = threadWatch;
     if (!watch)
         return true;
-    watch->lineLogged({ level, id, destination, threadEventOutput, text });
+    watch->lineLogged({ level, id, destination, threadEventOutput != nullptr, text });
     return watch->keepsLines();
 }
 
-LogWatch::EventOutput::EventOutput()
-    : m_wasEventOutput(threadEventOutput)
+void LogWatch::notifyNotWritten(const std::string& why)
 {
-    threadEventOutput = true;
+    EventOutput* output = threadEventOutput;
+    if (output && output->m_notWritten.empty())
+        output->m_notWritten = why;
+}
+
+LogWatch::EventOutput::EventOutput()
+    : m_outer(threadEventOutput)
+{
+    threadEventOutput = this;
 }
 
 LogWatch::EventOutput::~EventOutput()
 {
-    threadEventOutput = m_wasEventOutput;
+    threadEventOutput = m_outer;
 }
 
 }

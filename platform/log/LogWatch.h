@@ -33,9 +33,14 @@ public:
 
     // Called by logMsg for each line; true when the line is to be written.
     static bool notify(int level, int id, int destination, const std::string& text);
+    // Called by logMsg for a line no file took; `why` names the file and
+    // the reason.
+    static void notifyNotWritten(const std::string& why);
 
     // Marks the lines logged while it lives as the report's own output (an
-    // event's message in the logs) rather than remarks about the report.
+    // event's message in the logs) rather than remarks about the report,
+    // and notes whether each of them reached its file: a report whose line
+    // was lost did not happen.
     class EventOutput {
     public:
         EventOutput();
@@ -43,8 +48,14 @@ public:
         EventOutput(const EventOutput&) = delete;
         EventOutput& operator=(const EventOutput&) = delete;
 
+        // Empty while every line was written; else the file and reason of
+        // the first one lost.
+        const std::string& notWritten() const { return m_notWritten; }
+
     private:
-        bool m_wasEventOutput;
+        friend class LogWatch;
+        EventOutput* m_outer;
+        std::string m_notWritten;
     };
 
 private:

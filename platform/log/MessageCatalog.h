@@ -29,6 +29,7 @@ inline constexpr CatalogEntry messageCatalog[] = {
     ENTRY(MEM_ALLOC_FAILED, "Out of memory while allocating %s."),
     ENTRY(CREATE_DOOR_FAILED, "The door %s could not be created (result %d)."),
     ENTRY(UNRECOGNIZED_METHOD_ID, "Door call with unrecognized method id %u ignored."),
+    ENTRY(LOG_FOLDER_MADE_AGAIN, "The log folder had been removed; it was made again for %s."),
     ENTRY(KAV_INIT_EVENTDB_FAILED, "The event database could not be loaded; event reporting is disabled."),
     ENTRY(KAV_INIT_CHANNEL_FAILED, "The %s reporting channel could not be created; %s reporting is disabled."),
     ENTRY(KAV_OBJ_INSTANT_FAILED, "A %s object could not be created from the door call."),
@@ -52,6 +53,9 @@ inline constexpr CatalogEntry messageCatalog[] = {
     ENTRY(KAV_MIME_OPEN_ATTACHMENT, "The email attachment %s could not be opened."),
     ENTRY(KAV_BASE64_ENCODE_ERROR, "Base64 encoding of the email attachment failed (result %d)."),
     ENTRY(KAV_BASE64_WRITE_ERROR, "Writing %d bytes of base64 text failed (stream state %d)."),
+    ENTRY(KAV_EMAIL_FILE_OPEN_FAILED, "Email %s file %s could not be opened: %s."),
+    ENTRY(
+        KAV_EMAIL_SCRATCH_FAILED, "Email for event class %s to %s not sent: the %s file %s could not be written: %s."),
     ENTRY(KAV_JOURNAL_UNAVAILABLE, "The event journal %s cannot be used (%s); events are reported without it."),
     ENTRY(KAV_JOURNAL_AVAILABLE, "The event journal %s is in use again."),
     ENTRY(KAV_JOURNAL_CORRUPT, "The event journal %s was damaged; it is kept as %s and a new journal is started."),

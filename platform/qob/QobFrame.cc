@@ -6,13 +6,20 @@
 
 namespace orv::qob {
 
+std::string frameHeader(size_t length)
+{
+    const auto count = static_cast<uint32_t>(length);
+    std::string header;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        header += static_cast<char>((count >> shift) & 0xff);
+    return header;
+}
+
 std::string encodeFrame(std::string_view payload)
 {
-    uint32_t length = static_cast<uint32_t>(payload.size());
     std::string frame;
     frame.reserve(4 + payload.size());
-    for (int shift = 24; shift >= 0; shift -= 8)
-        frame += static_cast<char>((length >> shift) & 0xff);
+    frame += frameHeader(payload.size());
     frame += payload;
     return frame;
 }

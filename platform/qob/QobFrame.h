@@ -13,6 +13,8 @@ namespace orv::qob {
 inline constexpr size_t maxFrameBytes = 64 * 1024 * 1024;
 
 std::string encodeFrame(std::string_view payload);
+// The four bytes that go before a payload of `length` bytes.
+std::string frameHeader(size_t length);
 
 // The byte count announced by a frame's first four bytes.
 size_t frameLength(const unsigned char* header);

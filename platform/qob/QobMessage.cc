@@ -1,5 +1,7 @@
 #include "platform/qob/QobMessage.h"
 
+#include <utility>
+
 #include "platform/text/Base64.h"
 #include "platform/text/JsonText.h"
 
@@ -58,8 +60,11 @@ int senddataRequest(const char* target, const QOB_Msg_Data* msg, ordered_json& r
     ordered_json hints = nullptr;
     if (msg->hints)
         hints = { msg->hints->priority, msg->hints->persistent, msg->hints->urgent };
-    request = { { "op", "senddata" }, { "target", target }, { "type", msg->msgType },
-        { "subtype", text(msg->msgSubtype) }, { "event", event }, { "data", data }, { "hints", hints } };
+    // Moved in: the data part holds the payload's base64 text, megabytes
+    // for a large event.
+    request
+        = { { "op", "senddata" }, { "target", target }, { "type", msg->msgType }, { "subtype", text(msg->msgSubtype) },
+              { "event", std::move(event) }, { "data", std::move(data) }, { "hints", std::move(hints) } };
     return QOB_SUCCESS;
 }
 

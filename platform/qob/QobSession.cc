@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <ostream>
+#include <streambuf>
 #include <thread>
 
 #include "platform/io/PeerIo.h"
@@ -36,12 +38,107 @@ int connectToProxy(io::FdGuard& fd)
     return rc;
 }
 
-int writeFrame(int fd, const std::string& payload, const io::Deadline& deadline)
+// Counts the bytes written to it.
+class ByteCount : public std::streambuf {
+public:
+    size_t count() const { return m_count; }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!traits_type::eq_int_type(c, traits_type::eof()))
+            ++m_count;
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char*, std::streamsize count) override
+    {
+        m_count += static_cast<size_t>(count);
+        return count;
+    }
+
+private:
+    size_t m_count = 0;
+};
+
+// Sends what is written to it to the proxy a block at a time; the first
+// failure ends the sending and is kept.
+class SocketText : public std::streambuf {
+public:
+    SocketText(int fd, const io::Deadline& deadline)
+        : m_fd(fd)
+        , m_deadline(deadline)
+    {
+        setp(m_block, m_block + sizeof m_block);
+    }
+
+    // 0 once everything written has been sent, else the errno value.
+    int finish()
+    {
+        drain();
+        return m_error;
+    }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+private:
+    bool drain()
+    {
+        if (m_error == 0 && pptr() > pbase())
+            m_error = io::PeerIo::sendAll(m_fd, pbase(), static_cast<size_t>(pptr() - pbase()), m_deadline);
+        setp(m_block, m_block + sizeof m_block);
+        return m_error == 0;
+    }
+
+    int m_fd;
+    const io::Deadline& m_deadline;
+    int m_error = 0;
+    char m_block[64 * 1024];
+};
+
+// The JSON text of a message into `buffer`, as dump() would make it
+// (invalid UTF-8 replaced), but without holding all of it at once.
+void serialize(const nlohmann::ordered_json& message, std::streambuf& buffer)
 {
-    if (payload.size() > maxFrameBytes)
+    std::ostream out(&buffer);
+    nlohmann::detail::serializer<nlohmann::ordered_json> serializer(
+        nlohmann::detail::output_adapter<char>(out), ' ', nlohmann::json::error_handler_t::replace);
+    serializer.dump(message, false, false, 0);
+}
+
+// A message of a large event (its data's base64 text and its event text,
+// tens of megabytes) would be held as text besides itself, and briefly
+// twice more while the text grows: it is measured first, then written
+// straight to the socket behind its frame's header. A small one goes out
+// in one piece.
+constexpr size_t streamedFrom = 64 * 1024;
+
+int writeMessage(int fd, const nlohmann::ordered_json& message, const io::Deadline& deadline)
+{
+    ByteCount size;
+    serialize(message, size);
+    if (size.count() > maxFrameBytes)
         return EMSGSIZE;
-    std::string frame = encodeFrame(payload);
-    return io::PeerIo::sendAll(fd, frame.data(), frame.size(), deadline);
+    if (size.count() < streamedFrom) {
+        const std::string frame = encodeFrame(message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        return io::PeerIo::sendAll(fd, frame.data(), frame.size(), deadline);
+    }
+    const std::string header = frameHeader(size.count());
+    if (int rc = io::PeerIo::sendAll(fd, header.data(), header.size(), deadline))
+        return rc;
+    SocketText text(fd, deadline);
+    serialize(message, text);
+    return text.finish();
 }
 
 int readFrame(int fd, std::string& payload, const io::Deadline& deadline)
@@ -62,9 +159,9 @@ int readFrame(int fd, std::string& payload, const io::Deadline& deadline)
 int exchange(int fd, const nlohmann::ordered_json& message, nlohmann::json& answer)
 {
     const io::Deadline deadline(QobSession::stepTimeout());
-    std::string text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    if (int rc = writeFrame(fd, text, deadline))
+    if (int rc = writeMessage(fd, message, deadline))
         return rc;
+    std::string text;
     if (int rc = readFrame(fd, text, deadline))
         return rc;
     answer = nlohmann::json::parse(text, nullptr, false);

@@ -42,17 +42,22 @@ int OrvEventFrame::setEventText(const char* text)
 
 std::vector<char> OrvEventFrame::encode() const
 {
-    nlohmann::json frame = {
-        { "source", m_source },
-        { "eventCode", m_code },
-        { "asynchronous", m_asynchronous },
-        { "timestamp", m_timestamp },
-        { "priority", m_priority },
-        // Event texts come from other programs and may hold any byte but
-        // NUL: one that is not UTF-8 travels as base64, never altered.
-        { "text", orv::text::toJsonText(m_text) },
-    };
-    std::string text = frame.dump();
+    std::string text;
+    {
+        // Gone before the bytes are copied out: a large event's text is
+        // then held twice at most, not three times.
+        const nlohmann::json frame = {
+            { "source", m_source },
+            { "eventCode", m_code },
+            { "asynchronous", m_asynchronous },
+            { "timestamp", m_timestamp },
+            { "priority", m_priority },
+            // Event texts come from other programs and may hold any byte but
+            // NUL: one that is not UTF-8 travels as base64, never altered.
+            { "text", orv::text::toJsonText(m_text) },
+        };
+        text = frame.dump();
+    }
     return { text.begin(), text.end() };
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -120,6 +121,7 @@ bool DaemonSandbox::startKav(const std::string& logLevel, const EnvChanges& extr
     env["ORV_LOG_LEVEL"] = logLevel;
     for (const auto& [name, value] : extra)
         env[name] = value;
+    m_logsInside = extra.count("KAV_SANDBOX_LOG_SIZE") != 0;
     m_kav
         = spawnProcess({ buildPath("tools/kav-sandbox/kav-sandbox"), m_root, KAV_BUILD_DIR, "/run/build/cmd/kav/kav" },
             env, m_root + "/kav.out");
@@ -138,6 +140,41 @@ long DaemonSandbox::kavRssKiB() const
             return std::stol(line.substr(6));
     }
     return -1;
+}
+
+double DaemonSandbox::kavCpuSeconds() const
+{
+    std::ifstream in("/proc/" + std::to_string(m_kav) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    // The fields after the command name, which may hold blanks: state is
+    // the first, utime and stime the 12th and 13th.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i) {
+        if (i >= 12)
+            ticks += std::stod(field);
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+size_t DaemonSandbox::kavDescriptors() const
+{
+    std::error_code failed;
+    fs::directory_iterator fds("/proc/" + std::to_string(m_kav) + "/fd", failed);
+    return failed ? 0 : static_cast<size_t>(std::distance(fds, fs::directory_iterator()));
+}
+
+std::string DaemonSandbox::kavOutput() const
+{
+    std::ifstream in(m_root + "/kav.out", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+nlohmann::json DaemonSandbox::kavStats() const
+{
+    const ProcessResult result = orvEvent({ "stats" });
+    return result.exitStatus == 0 ? nlohmann::json::parse(result.output, nullptr, false) : nlohmann::json();
 }
 
 DoorClient DaemonSandbox::kavClient() const
@@ -218,10 +255,21 @@ ProcessResult DaemonSandbox::post(const std::string& eventJson, const std::strin
     return orvEvent({ command, file });
 }
 
+std::string DaemonSandbox::logPath(const std::string& name) const
+{
+    const std::string inside = std::string(logDir) + "/" + name + ".log";
+    return m_logsInside ? kavView(inside) : hostPath(inside);
+}
+
+std::vector<std::string> DaemonSandbox::rawLog(const std::string& name) const
+{
+    return fileLines(logPath(name));
+}
+
 std::vector<LogEntry> DaemonSandbox::log(const std::string& name) const
 {
     static const std::regex shape(R"(^\S+ \S+\[\d+\] L(\d+) \S+:\d+ (.*)$)");
-    std::ifstream in(hostPath(std::string(logDir) + "/" + name + ".log"));
+    std::ifstream in(logPath(name));
     std::vector<LogEntry> entries;
     for (std::string line; std::getline(in, line);) {
         std::smatch match;

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/framework/DoorClient.h"
 #include "tests/support/Process.h"
 
@@ -51,6 +53,8 @@ public:
     void writeEventDB(const std::string& json) const;
 
     // Starts the daemon (ORV_LOG_LEVEL as given) and waits for its door.
+    // With KAV_SANDBOX_LOG_SIZE among `extra`, the logs are read from the
+    // daemon's own small file system (while it runs).
     bool startKav(const std::string& logLevel = "0", const EnvChanges& extra = {});
     // SIGTERM; the daemon's exit status.
     int stopKav();
@@ -60,6 +64,14 @@ public:
     std::string kavView(const std::string& inside) const;
     // The daemon's resident set size in KiB, or -1.
     long kavRssKiB() const;
+    // The CPU time (user and system) the daemon has used so far, in seconds.
+    double kavCpuSeconds() const;
+    // How many descriptors the daemon holds open.
+    size_t kavDescriptors() const;
+    // What the daemon wrote to its standard output and error.
+    std::string kavOutput() const;
+    // The daemon's counters, as orv-event stats gives them.
+    nlohmann::json kavStats() const;
     // A client of the daemon's door, for calls from this process. Sets
     // ORV_DOOR_DIR in this process: make clients before starting threads.
     orv::framework::DoorClient kavClient() const;
@@ -84,6 +96,8 @@ public:
     ProcessResult post(const std::string& eventJson, const std::string& command = "post") const;
 
     std::vector<LogEntry> log(const std::string& name) const; // "trace", "platform", "domain-A"
+    std::string logPath(const std::string& name) const; // where the test reads that log
+    std::vector<std::string> rawLog(const std::string& name) const; // its lines as they are
     std::vector<std::string> logTexts(const std::string& name) const;
 
     std::string doorDir() const;
@@ -95,6 +109,7 @@ private:
     pid_t m_sink = -1;
     pid_t m_proxy = -1;
     mutable int m_posted = 0;
+    bool m_logsInside = false;
 };
 
 // How many of `lines` contain `text`.

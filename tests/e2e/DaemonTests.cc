@@ -62,6 +62,14 @@ protected:
         ASSERT_EQ(result.exitStatus, 0) << result.output;
     }
 
+    // An event the daemon refuses: orv-event exits with 1 and says why.
+    void refused(const json& ev, const std::string& why, const std::string& command = "post")
+    {
+        ProcessResult result = m_box.post(ev.dump(), command);
+        EXPECT_EQ(result.exitStatus, 1) << result.output;
+        EXPECT_EQ(result.output, "orv-event: " + why + "\n");
+    }
+
     DaemonSandbox m_box;
 };
 
@@ -98,7 +106,7 @@ TEST_F(DaemonTest, CallsThatReportNothing)
 {
     start({ { "test.none", entry({}, 2) } });
 
-    post(event("test.unknown"));
+    refused(event("test.unknown"), "refused: unknown class test.unknown");
     auto trace = m_box.logTexts("trace");
     EXPECT_EQ(countContaining(trace, "KAV_UNKNOWN_EVENT_CLASS: "), 1u);
     EXPECT_EQ(countContaining(m_box.logTexts("platform"), "KAV_UNKNOWN_EVENT_CLASS: "), 1u);
@@ -120,7 +128,7 @@ TEST_F(DaemonTest, CallsThatReportNothing)
     // An event without its class member.
     json noClass = event("x");
     noClass.erase("class");
-    post(noClass);
+    refused(noClass, "refused: the event has no class");
     trace = m_box.logTexts("trace");
     EXPECT_EQ(trace.back(), "getEventClass failed for DXAEvent object, reporting aborted.");
     auto platform = m_box.logTexts("platform");
@@ -128,13 +136,19 @@ TEST_F(DaemonTest, CallsThatReportNothing)
     EXPECT_NE(platform.back().find("unknown"), std::string::npos);
     EXPECT_NE(platform.back().find(" all "), std::string::npos);
 
-    // Bytes that are no packed event.
+    // Bytes that are no packed event, and no bytes at all.
     m_box.writeFile("/tmp/garbage", "not an event");
-    ASSERT_EQ(m_box.orvEvent({ "send-raw", "0", m_box.hostPath("/tmp/garbage") }).exitStatus, 0);
+    ProcessResult garbage = m_box.orvEvent({ "send-raw", "0", m_box.hostPath("/tmp/garbage") });
+    EXPECT_EQ(garbage.exitStatus, 1);
+    EXPECT_TRUE(garbage.output.starts_with("orv-event: not a packed event: ")) << garbage.output;
     platform = m_box.logTexts("platform");
     trace = m_box.logTexts("trace");
     EXPECT_NE(platform.back().find("KAV_OBJ_INSTANT_FAILED: "), std::string::npos);
     EXPECT_NE(trace.back().find("KAV_OBJ_INSTANT_FAILED: "), std::string::npos);
+    m_box.writeFile("/tmp/empty", "");
+    ProcessResult empty = m_box.orvEvent({ "send-raw", "1", m_box.hostPath("/tmp/empty") });
+    EXPECT_EQ(empty.exitStatus, 1);
+    EXPECT_EQ(empty.output, "orv-event: not a packed event: the parameter is empty\n");
 }
 
 TEST_F(DaemonTest, MessageChannelArgumentsSeverityAndDomains)
@@ -217,7 +231,7 @@ TEST_F(DaemonTest, FrontEndDownOrRefusing)
 TEST_F(DaemonTest, ShutdownSequenceAndTestEmailRouting)
 {
     start({ { "test.msg", entry({ "message" }, 2) }, { "test.mail", entry({ "email", "message", "orvEvent" }, 2) } });
-    post(event("test.msg"), "test-email");
+    refused(event("test.msg"), "refused: class test.msg does not ask for email", "test-email");
     post(event("test.mail"), "test-email");
     EXPECT_EQ(m_box.stopKav(), 0);
 
@@ -248,7 +262,7 @@ TEST_F(DaemonTest, ShutdownSequenceAndTestEmailRouting)
 TEST_F(DaemonTest, EventDatabaseMissingOrUnparsable)
 {
     ASSERT_TRUE(m_box.startKav());
-    post(event("test.any"));
+    refused(event("test.any"), "refused: unknown class test.any");
     auto trace = m_box.logTexts("trace");
     size_t failed = indexOf(trace, "KAV_INIT_EVENTDB_FAILED: ");
     ASSERT_NE(failed, std::string::npos);
@@ -284,7 +298,7 @@ TEST_F(DaemonTest, FaultyEntryIsSkippedAndTheOthersReport)
     db["test.low"]["messageNumber"] = 12;
     start(db);
     post(event("test.good"));
-    post(event("test.typo"));
+    refused(event("test.typo"), "refused: unknown class test.typo");
 
     auto trace = m_box.logTexts("trace");
     EXPECT_NE(indexOf(trace, "EVENT-CLASS: test.typo; event database entry skipped: key \"severty\": unknown key."),
@@ -312,7 +326,7 @@ TEST_F(DaemonTest, DomainLogsHoldOnlyTheirEventMessages)
     for (int i = 0; i < 12; ++i) {
         post(event("test.dom", "B"));
         ASSERT_EQ(m_box.orvEvent({ "call", "5", m_box.root() + "/event-1.json" }).exitStatus, 0);
-        ASSERT_EQ(m_box.orvEvent({ "send-raw", "0", m_box.hostPath("/tmp/garbage") }).exitStatus, 0);
+        ASSERT_EQ(m_box.orvEvent({ "send-raw", "0", m_box.hostPath("/tmp/garbage") }).exitStatus, 1);
     }
     auto domain = m_box.logTexts("domain-B");
     EXPECT_EQ(domain.size(), 12u);

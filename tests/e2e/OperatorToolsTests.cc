@@ -117,9 +117,9 @@ TEST_F(OperatorTools, StatsCountAKnownMixInBothFormats)
     post(event("test.all"));
     post(event("test.all"));
     post(event("test.all"), "test-email");
-    post(event("test.unknown"));
+    EXPECT_EQ(m_box.post(event("test.unknown").dump()).exitStatus, 1);
     m_box.writeFile("/tmp/garbage", "not an event");
-    ASSERT_EQ(m_box.orvEvent({ "send-raw", "0", m_box.hostPath("/tmp/garbage") }).exitStatus, 0);
+    ASSERT_EQ(m_box.orvEvent({ "send-raw", "0", m_box.hostPath("/tmp/garbage") }).exitStatus, 1);
 
     ProcessResult result = m_box.orvEvent({ "stats" });
     ASSERT_EQ(result.exitStatus, 0) << result.output;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "cmd/kav/email/EditTemplate.h"
 #include "cmd/kav/email/EmailReportingService.h"
 #include "platform/io/FileOpen.h"
+#include "platform/log/LogStatement.h"
 #include "tests/email/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -205,4 +207,37 @@ TEST(MailSubmission, TemplateIsCheckedBeforeScript)
     ASSERT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
     EXPECT_EQ(service.verifyFilesExist(tpl, dir.path("fifo")), -1) << "a FIFO must not block the report";
     EXPECT_TRUE(has(script.platform(), "Email script file " + dir.path("fifo") + " not found."));
+}
+
+// A file that is there but cannot be opened is not reported missing: with
+// no descriptor left, the reason is given.
+TEST(MailSubmission, FileThatCannotBeOpenedIsNamedWithTheReason)
+{
+    TempDir dir;
+    EmailReportingService service;
+    const std::string tpl = dir.write("tpl", "x\n");
+    const std::string sh = dir.write("sh", "");
+    // Both logs opened while descriptors are to be had.
+    logStatement(2, LogDest::trace(), "before the limit");
+    logStatement(2, LogDest::platform(), "before the limit");
+    LogCapture capture;
+
+    rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // A descriptor is the lowest number free; below the limit there is none.
+    const int lowestFree = dup(0);
+    ASSERT_GE(lowestFree, 0);
+    close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const int result = service.verifyFilesExist(tpl, sh);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(has(capture.platform(),
+        "KAV_EMAIL_FILE_OPEN_FAILED: Email template file " + tpl + " could not be opened: Too many open files."))
+        << capture.platform();
+    EXPECT_FALSE(has(capture.platform(), "not found"));
+    EXPECT_TRUE(has(capture.trace(), "can't open template file: Too many open files"));
 }

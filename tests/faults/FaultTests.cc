@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -45,6 +46,36 @@ json entry(const std::vector<std::string>& channels)
 std::vector<char> packed(const std::string& eventClass, const std::string& code)
 {
     return packEvent(sampleEvent(eventClass, code));
+}
+
+// Fills the file system of `path` with it, then shortens it so that
+// `spare` bytes are free.
+void fillLeaving(const std::string& path, std::uintmax_t spare)
+{
+    {
+        std::ofstream fill(path, std::ios::binary);
+        std::vector<char> block(4096, 'x');
+        while (fill.write(block.data(), static_cast<long>(block.size())) && fill.flush()) { }
+    }
+    const std::uintmax_t size = fs::file_size(path);
+    fs::resize_file(path, size > spare ? size - spare : 0);
+}
+
+// Lines in which a log line starts other than at the start: a line cut
+// short with the next one written straight after it.
+size_t gluedLines(const std::vector<std::string>& lines)
+{
+    static const std::regex start(R"(.\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \S+\[\d+\] L\d)");
+    return static_cast<size_t>(std::count_if(
+        lines.begin(), lines.end(), [](const std::string& line) { return std::regex_search(line, start); }));
+}
+
+std::uintmax_t logBytes(const DaemonSandbox& box)
+{
+    std::uintmax_t bytes = 0;
+    for (const auto& file : fs::directory_iterator(box.hostPath(logDir)))
+        bytes += file.file_size();
+    return bytes;
 }
 
 FdGuard connectTo(const std::string& path)
@@ -109,16 +140,20 @@ protected:
             { "fault.mail", entry({ "message", "email" }) },
             { "fault.hang", entry({ "email" }) },
             { "fault.both", entry({ "message", "orvEvent" }) },
+            { "fault.attach", entry({ "email" }) },
+            { "fault.big", entry({ "message", "orvEvent", "remote", "email" }) },
         }
                                .dump());
         m_box.writeFile(config + "templates/t.tpl", "Subject: <EVENT_CLASS> <EVENT_CODE>\ncode=<EVENT_CODE>\n");
+        m_box.writeFile(config + "templates/a.tpl", "Subject: <EVENT_CLASS>\nThe event is attached.\n");
         // Keeps each mail under the name the daemon gave its file.
         m_box.writeFile(config + "scripts/spool_copy", "#!/bin/sh\nexec cp \"$1\" " + spool + "/\n", 0755);
         m_box.writeFile(
             config + "scripts/hang", "#!/bin/sh\necho $$ > /var/opt/KTRXORV/ORV/hang.pid\nexec sleep 600\n", 0755);
         m_box.writeFile(config + "event_email.cf",
             "^fault\\.(all|mail)$ .* t.tpl kav@sc0.example N ops@example.com spool_copy\n"
-            "^fault\\.hang$ .* t.tpl kav@sc0.example N ops@example.com hang\n");
+            "^fault\\.hang$ .* t.tpl kav@sc0.example N ops@example.com hang\n"
+            "^fault\\.(attach|big)$ .* a.tpl kav@sc0.example Y ops@example.com spool_copy\n");
         fs::create_directories(m_box.hostPath(spool));
     }
 
@@ -179,10 +214,14 @@ protected:
     std::string fillTmp() const
     {
         const std::string filler = m_box.kavView("/tmp/filler");
-        std::ofstream fill(filler, std::ios::binary);
-        std::vector<char> block(4096, 'x');
-        while (fill.write(block.data(), static_cast<long>(block.size())) && fill.flush()) { }
+        fillLeaving(filler, 0);
         return filler;
+    }
+
+    // The reports of `channel` counted so far.
+    int counted(const std::string& channel, const std::string& result) const
+    {
+        return m_box.kavStats()["channels"][channel].value(result, -1);
     }
 
     DaemonSandbox m_box;
@@ -425,6 +464,174 @@ TEST_F(FaultTest, MailScriptThatNeverExitsHoldsOnlyItsOwnThread)
     stuck.join();
     EXPECT_EQ(countContaining(m_box.logTexts("trace"), "Mail submission failed: "), 1u);
     EXPECT_EQ(m_box.stopKav(), 0);
+}
+
+// Every mail either goes out or is counted failed with a platform line
+// naming the class, the recipients and the reason: with a few pages free
+// in /tmp, a small event's files fit, a middling one's attachment fits but
+// not its message, and a large one's attachment does not fit.
+TEST_F(FaultTest, FullTmpEveryMailIsSentOrCountedFailed)
+{
+    EnvChanges env;
+    env["KAV_SANDBOX_TMP_SIZE"] = "256k";
+    startKav(env);
+    fillLeaving(m_box.kavView("/tmp/filler"), 40 * 1024);
+    const std::vector<std::string> codes { std::string(1024, 's'), std::string(20 * 1024, 'm'),
+        std::string(60 * 1024, 'l') };
+    const int total = 12;
+    for (int i = 0; i < total; ++i)
+        report("fault.attach", codes[static_cast<size_t>(i) % codes.size()]);
+
+    const int failed = counted("email", "failed");
+    EXPECT_EQ(static_cast<int>(mails()) + failed, total);
+    EXPECT_EQ(counted("email", "reported"), static_cast<int>(mails()));
+    auto platform = m_box.logTexts("platform");
+    EXPECT_EQ(countContaining(platform, "KAV_EMAIL_SCRATCH_FAILED: Email for event class fault.attach to "),
+        static_cast<size_t>(failed));
+    EXPECT_EQ(countContaining(platform, " to its recipients not sent: the attachment file /tmp/DXAEvent@"), 4u);
+    EXPECT_EQ(countContaining(platform, " to ops@example.com not sent: the message file /tmp/AVLMIME"), 4u);
+    EXPECT_EQ(countContaining(platform, "could not be written: No space left on device."), 8u);
+
+    fs::remove(m_box.kavView("/tmp/filler"));
+    report("fault.attach", codes[2]);
+    EXPECT_EQ(mails(), 5u);
+}
+
+// The log file system full: the events whose message was not written are
+// counted failed, standard error says so once per file and span, and once
+// there is room the lines start on lines of their own again.
+TEST_F(FaultTest, LogFileSystemFullThenFreed)
+{
+    EnvChanges env;
+    env["KAV_SANDBOX_LOG_SIZE"] = "256k";
+    startKav(env);
+    report("fault.msg", "before");
+    const std::string filler = m_box.kavView(logDir + "/filler");
+    fillLeaving(filler, 0);
+    // The last page of each log file still has room for a few dozen lines.
+    const int total = 200;
+    for (int i = 0; i < total; ++i)
+        report("fault.msg", "full" + std::to_string(i));
+
+    // Reported exactly when the message is whole in both its logs.
+    auto platform = m_box.logTexts("platform");
+    auto domain = m_box.logTexts("domain-A");
+    int whole = 0;
+    for (int i = 0; i < total; ++i) {
+        const std::string text = "MSG7001: fault.msg full" + std::to_string(i);
+        whole += std::count(platform.begin(), platform.end(), text) == 1
+            && std::count(domain.begin(), domain.end(), text) == 1;
+    }
+    EXPECT_EQ(counted("message", "reported"), 1 + whole);
+    EXPECT_EQ(counted("message", "failed"), total - whole);
+    EXPECT_GE(total - whole, total / 2);
+    std::string output = m_box.kavOutput();
+    const size_t spans = countContaining({ output }, "log lines are being lost: No space left on device");
+    EXPECT_GE(std::count(output.begin(), output.end(), '\n'), 1);
+    EXPECT_LE(std::count(output.begin(), output.end(), '\n'), 3) << output; // trace, platform, domain-A
+    EXPECT_EQ(spans, 1u);
+
+    fs::remove(filler);
+    for (int i = 0; i < 3; ++i)
+        report("fault.msg", "room" + std::to_string(i));
+    EXPECT_EQ(counted("message", "reported"), 4 + whole);
+    for (const char* name : { "trace", "platform", "domain-A" })
+        EXPECT_EQ(gluedLines(m_box.rawLog(name)), 0u) << name;
+    platform = m_box.logTexts("platform");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(countContaining(platform, "MSG7001: fault.msg room" + std::to_string(i)), 1u);
+    output = m_box.kavOutput();
+    EXPECT_NE(output.find("platform.log: log lines are written again, "), std::string::npos) << output;
+}
+
+// The log folder removed: the next line makes it again and says so once,
+// and that line, and those after it, are all there.
+TEST_F(FaultTest, LogFolderRemovedIsMadeAgainAtTheNextLine)
+{
+    startKav({});
+    report("fault.msg", "first");
+    fs::remove_all(m_box.hostPath(logDir));
+    report("fault.msg", "second");
+    report("fault.msg", "third");
+
+    auto platform = m_box.logTexts("platform");
+    ASSERT_EQ(platform.size(), 3u);
+    EXPECT_EQ(platform[0],
+        "LOG_FOLDER_MADE_AGAIN: The log folder had been removed; it was made again for " + logDir + "/trace.log.");
+    EXPECT_EQ(platform[1], "MSG7001: fault.msg second");
+    EXPECT_EQ(platform[2], "MSG7001: fault.msg third");
+    EXPECT_EQ(m_box.logTexts("domain-A"),
+        (std::vector<std::string> { "MSG7001: fault.msg second", "MSG7001: fault.msg third" }));
+    EXPECT_EQ(counted("message", "reported"), 3);
+    EXPECT_EQ(counted("message", "failed"), 0);
+}
+
+// Out of descriptors with callers waiting: the door rests instead of
+// spinning on them, says so at most once a second, and serves again once
+// they are gone.
+TEST_F(FaultTest, DescriptorLimitWithIdleCallersNeitherSpinsNorFloods)
+{
+    EnvChanges env;
+    env["KAV_SANDBOX_NOFILE"] = "64";
+    startKav(env);
+    report("fault.msg", "first");
+    const double cpuBefore = m_box.kavCpuSeconds();
+    const auto traceBefore = fs::file_size(m_box.logPath("trace"));
+    std::vector<FdGuard> idle;
+    for (int i = 0; i < 80; ++i) {
+        idle.push_back(connectTo(kavDoor()));
+        ASSERT_TRUE(idle.back().valid());
+    }
+    // Within the 5 seconds the idle callers are allowed.
+    std::this_thread::sleep_for(3s);
+    // A spinning accept loop burns both cores: some 6 CPU seconds here.
+    EXPECT_LT(m_box.kavCpuSeconds() - cpuBefore, 1.0);
+    EXPECT_LT(fs::file_size(m_box.logPath("trace")) - traceBefore, 64u * 1024);
+    const size_t failures = countContaining(m_box.logTexts("trace"), "Door kav: accept failed: Too many open files (");
+    EXPECT_GE(failures, 1u);
+    EXPECT_LE(failures, 6u);
+
+    idle.clear();
+    ASSERT_TRUE(eventually([&] { return m_box.kavDescriptors() < 32; }));
+    report("fault.msg", "after");
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.msg after"), 1u);
+}
+
+// A 4 MiB code adds kilobytes to the logs, not megabytes, while the event
+// still reaches every channel whole; so does an unknown class of 4 MiB.
+TEST_F(FaultTest, LargeEventTextIsBoundedInTheLogsOnly)
+{
+    ASSERT_TRUE(m_box.startSink());
+    ASSERT_TRUE(m_box.startProxy());
+    startKav();
+    report("fault.big", "warm");
+    const std::uintmax_t before = logBytes(m_box);
+    const std::string code(4 << 20, 'c');
+    report("fault.big", code);
+    EXPECT_LT(logBytes(m_box) - before, 64u * 1024);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "MSG7001: fault.big " + std::string(1000, 'c')), 1u);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "c[... 4194304 bytes]"), 1u);
+
+    auto frames = m_box.frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_GT(frames[1].size(), code.size());
+    EXPECT_TRUE(eventually([&] {
+        auto lines = m_box.proxyLines();
+        return !lines.empty() && lines.back().size() > code.size();
+    }));
+    ASSERT_EQ(mails(), 2u);
+    std::uintmax_t largest = 0;
+    for (const auto& file : fs::directory_iterator(m_box.hostPath(spool)))
+        largest = std::max(largest, file.file_size());
+    EXPECT_GT(largest, code.size() * 4 / 3);
+    EXPECT_EQ(counted("message", "failed") + counted("orvEvent", "failed") + counted("remote", "failed")
+            + counted("email", "failed"),
+        0);
+
+    const std::uintmax_t beforeUnknown = logBytes(m_box);
+    EXPECT_EQ(call(packed(std::string(4 << 20, 'u'), "X")), 0);
+    EXPECT_LT(logBytes(m_box) - beforeUnknown, 16u * 1024);
+    EXPECT_EQ(countContaining(m_box.logTexts("platform"), "u[... 4194304 bytes] is not in the event database."), 1u);
 }
 
 }

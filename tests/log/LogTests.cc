@@ -20,6 +20,7 @@
 
 using orv::log::escapeControlCharacters;
 using orv::log::LogLine;
+using orv::log::MAX_VALUE_BYTES;
 
 namespace fs = std::filesystem;
 
@@ -213,6 +214,30 @@ TEST_F(LogTest, UnwritableOrRemovedFilesNeverStopTheCaller)
     logStatement(4, LogDest::platform(), KAV_INIT_EVENTDB_FAILED);
     EXPECT_TRUE(pthread_mutex_trylock(&msgPartsMutex) == 0);
     pthread_mutex_unlock(&msgPartsMutex);
+}
+
+// What one argument adds to a line is bounded; the marker gives its length,
+// and the cut never splits a character.
+TEST_F(LogTest, LongValuesAreCutAndMarkedWithTheirLength)
+{
+    const std::string exact(MAX_VALUE_BYTES, 'x');
+    std::string accented = "a";
+    for (int i = 0; i < 1000; ++i)
+        accented += "\xc3\xa9";
+    logStatement(2, LogDest::trace(), "%s|%s|%s", exact, std::string(5000, 'y'), accented.c_str());
+    logStatement(4, LogDest::platform(), KAV_UNKNOWN_EVENT_CLASS, std::string(3000, 'z'));
+
+    auto trace = lines("trace.log");
+    ASSERT_EQ(trace.size(), 1u);
+    std::string expected = exact + "|" + std::string(MAX_VALUE_BYTES, 'y') + "[... 5000 bytes]|a";
+    for (int i = 0; i < 511; ++i)
+        expected += "\xc3\xa9";
+    EXPECT_EQ(textOf(trace[0]), expected + "[... 2001 bytes]");
+    auto platform = lines("platform.log");
+    ASSERT_EQ(platform.size(), 1u);
+    EXPECT_EQ(textOf(platform[0]),
+        "KAV_UNKNOWN_EVENT_CLASS: Event class " + std::string(MAX_VALUE_BYTES, 'z')
+            + "[... 3000 bytes] is not in the event database.");
 }
 
 // The library remembers the pid rather than asking for it on every line.

@@ -9,19 +9,25 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "cmd/kav/KAVVerdict.h"
+#include "platform/event/EventCodec.h"
 #include "platform/framework/DoorClient.h"
 #include "platform/framework/DoorPath.h"
-#include "platform/event/EventCodec.h"
+#include "platform/log/LogLine.h"
 #include "tools/orv-event/OperatorCommands.h"
 #include "tools/orv-event/TimeoutOption.h"
 
 using orv::framework::DoorClient;
 using orv::framework::doorPath;
 using orv::framework::DoorReply;
+using orv::log::escapeControlCharacters;
+using orv::log::MAX_VALUE_BYTES;
+using orv::log::shortenedValue;
 
 namespace {
 
@@ -76,6 +82,56 @@ unsigned parseMethod(const std::string& text)
     return static_cast<unsigned>(value);
 }
 
+// The class the parameter names, as a line of text; empty when it is no
+// event or has no class.
+std::string classOf(const std::vector<char>& param)
+{
+    try {
+        for (const orv::event::Member& member : orv::event::unpack(param.data(), param.size())) {
+            const auto* text = std::get_if<std::string>(&member.value);
+            if (member.name == orv::event::key::eventClass && text)
+                return escapeControlCharacters(text->size() > MAX_VALUE_BYTES ? shortenedValue(*text) : *text);
+        }
+    } catch (const std::exception&) {
+    }
+    return {};
+}
+
+// Why the parameter is no packed event, as this program's own reader finds.
+std::string whyNotAnEvent(const std::vector<char>& param)
+{
+    if (param.empty())
+        return "the parameter is empty";
+    try {
+        orv::event::unpack(param.data(), param.size());
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "the daemon could not decode it";
+}
+
+// The daemon's verdict on a report or test email (cmd/kav/KAVVerdict.h) in
+// words; the status of any other method as a number.
+std::string refusal(unsigned method, const std::vector<char>& param, int status)
+{
+    if (method == 0 || method == 1) {
+        switch (static_cast<KAVVerdict>(status)) {
+        case KAVVerdict::NotAnEvent:
+        case KAVVerdict::EmptyParameter:
+            return "not a packed event: " + whyNotAnEvent(param);
+        case KAVVerdict::UnknownClass:
+            return "refused: unknown class " + classOf(param);
+        case KAVVerdict::NoClass:
+            return "refused: the event has no class";
+        case KAVVerdict::NotForEmail:
+            return "refused: class " + classOf(param) + " does not ask for email";
+        case KAVVerdict::Taken:
+            break;
+        }
+    }
+    return "door " + doorPath(KAV_DOOR) + ": call failed with status " + std::to_string(status);
+}
+
 int callDoor(unsigned method, const std::vector<char>& param)
 {
     DoorClient client(KAV_DOOR);
@@ -83,7 +139,7 @@ int callDoor(unsigned method, const std::vector<char>& param)
     if (int rc = client.call(method, param.data(), param.size(), reply, orvevent::callDeadline()); rc != 0)
         throw Failure("door " + doorPath(KAV_DOOR) + ": " + strerror(rc));
     if (reply.status != 0)
-        throw Failure("door " + doorPath(KAV_DOOR) + ": call failed with status " + std::to_string(reply.status));
+        throw Failure(refusal(method, param, reply.status));
     return 0;
 }
 

@@ -77,17 +77,48 @@ private:
     std::string m_path;
 };
 
-// Logs a missing file of the given kind ("template", "script"); the file
-// is kept open, still at its start, for a caller that reads it next.
+// Logs a missing file of the given kind ("template", "script"), or one
+// that is there but cannot be opened (no descriptor left, no permission)
+// with the reason; the file is kept open, still at its start, for a caller
+// that reads it next.
 FdGuard openFound(const char* kind, const std::string& path)
 {
     FdGuard fd;
-    if (orv::io::openRegularConfigFile(path, fd).ok())
+    const orv::io::Status opened = orv::io::openRegularConfigFile(path, fd);
+    if (opened.ok())
         return fd;
+    // EINVAL: something other than a regular file, which counts as missing.
+    if (const int error = opened.code(); error != ENOENT && error != ENOTDIR && error != EINVAL) {
+        logStatement(2, LogDest::trace(), "EmailReportingService::verifyFilesExist can't open %s file: %s\n", kind,
+            opened.reason());
+        logStatement(2, LogDest::trace(), "%s path is %s\n", kind, path);
+        logStatement(4, LogDest::platform(), KAV_EMAIL_FILE_OPEN_FAILED, kind, path, opened.reason());
+        return fd;
+    }
     logStatement(2, LogDest::trace(), "EmailReportingService::verifyFilesExist can't find %s file \n", kind);
     logStatement(2, LogDest::trace(), "%s path is %s\n", kind, path);
     logStatement(4, LogDest::platform(), KAV_EMAIL_FILE_NOTFOUND, kind, path);
     return fd;
+}
+
+// A scratch file of a mail could not be written, so the mail is not sent:
+// beside the trace line, the platform log names the class, the recipients,
+// the file and the reason. How the delivery ended.
+ChannelResult scratchFileFailed(const std::string& eventClass, const std::string& recipients, const char* kind,
+    const std::string& path, const std::string& reason)
+{
+    logStatement(4, LogDest::platform(), KAV_EMAIL_SCRATCH_FAILED, eventClass, recipients, kind, path, reason);
+    return ChannelResult::retryable(std::string("the ") + kind + " file could not be written: " + reason);
+}
+
+// The class among the tags of a report given as lists.
+std::string classAmong(const std::vector<std::string>& tags, const std::vector<std::string>& values)
+{
+    for (size_t i = 0; i < tags.size() && i < values.size(); ++i) {
+        if (tags[i] == "<EVENT_CLASS>")
+            return values[i];
+    }
+    return "unknown";
 }
 
 bool found(const char* kind, const std::string& path)
@@ -148,7 +179,8 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
 ChannelResult EmailReportingService::selectRecipients(DXAEvent& event, std::vector<std::string>& lines)
 {
     std::string domains;
-    if (readEventData(event, domains) != 0)
+    std::string eventClass;
+    if (readEventData(event, domains, eventClass) != 0)
         return ChannelResult::refused("the event cannot be mailed");
     std::vector<std::string> faultClasses;
     getFaultVector(event, faultClasses);
@@ -192,16 +224,16 @@ int EmailReportingService::prepareMailing(DXAEvent& event, const EventDBEntry* e
         return -1;
     }
     std::string domains;
-    if (int status = readEventData(event, domains); status != 0)
+    std::string eventClass;
+    if (int status = readEventData(event, domains, eventClass); status != 0)
         return status;
     std::vector<std::string> faultClasses;
     getFaultVector(event, faultClasses);
 
     std::string attachmentPath;
-    if (int written = writeAttachment(event, attachmentPath); written != 0) {
+    if (int written = writeAttachment(event, attachmentPath, result); written != 0) {
         logStatement(
             2, LogDest::trace(), "EmailReportingService::reportEmail fails in writeAttachment() rc = <%d>\n", written);
-        result = ChannelResult::retryable("the attachment file could not be written");
         return written;
     }
     const ScratchFile attachment(attachmentPath);
@@ -226,19 +258,19 @@ int EmailReportingService::prepareMailing(DXAEvent& event, const EventDBEntry* e
     char* payload = nullptr;
     unsigned length = 0;
     event.getPackedEventPayload(&payload, length);
-    const Mailing mailing { tags.tags, tags.values, attachmentPath, std::string_view(payload, length), {} };
+    const Mailing mailing { eventClass, tags.tags, tags.values, attachmentPath, std::string_view(payload, length), {} };
     return mail(mailing, faultClasses, domains);
 }
 
-// The class and code are not used here; reading them makes sure the event
-// is whole before anything is written for it.
-int EmailReportingService::readEventData(DXAEvent& event, std::string& domains)
+// The code is not used here; reading it makes sure the event is whole
+// before anything is written for it.
+int EmailReportingService::readEventData(DXAEvent& event, std::string& domains, std::string& eventClass)
 {
     if (int status = event.getDomainsAffected(domains); status != 0)
         return eventAccessorFailed("getDomainsAffected", status);
-    std::string unused;
-    if (int status = event.getEventClass(unused); status != 0)
+    if (int status = event.getEventClass(eventClass); status != 0)
         return eventAccessorFailed("getEventClass", status);
+    std::string unused;
     if (int status = event.getEventCode(unused); status != 0)
         return eventAccessorFailed("getEventCode", status);
     return 0;
@@ -259,7 +291,9 @@ int EmailReportingService::reportEmail(std::vector<std::string>& tags, std::vect
     for (const std::string& value : values)
         pieces.push_back({ value });
     ChannelResult result = ChannelResult::delivered();
-    return mailAll(Mailing { tags, pieces, attachmentPath, std::nullopt, {} }, faultClasses, domains, result);
+    const std::string eventClass = classAmong(tags, values);
+    return mailAll(
+        Mailing { eventClass, tags, pieces, attachmentPath, std::nullopt, {} }, faultClasses, domains, result);
 }
 
 int EmailReportingService::mailAll(
@@ -330,27 +364,25 @@ ChannelResult EmailReportingService::mailRecipient(const RecipientInfo& recipien
     } else if (const orv::io::Status read = orv::io::readScratchFile(edited.path(), body); !read.ok()) {
         logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't open edited template <%s>: %s\n",
             edited.path(), read.reason());
-        return ChannelResult::retryable("the edited template could not be read");
+        return scratchFileFailed(mailing.eventClass, recipientList, "edited template", edited.path(), read.reason());
     }
     std::istringstream bodyStream(std::move(body));
-    if (sendMime(mime, id, mailing, includeEvent, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath,
-            recipientList)
-        != 0)
-        return ChannelResult::retryable("mail to " + recipientList + " not submitted by " + scriptName);
-    return ChannelResult::delivered();
+    return sendMime(mime, id, mailing, includeEvent, bodyStream, editor.getSubject(), from, mimeFile.path(), scriptPath,
+        recipientList, scriptName);
 }
 
 // The message goes straight into its file, which the script reads once it
 // is complete and closed.
-int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent,
-    std::istream& body, const std::string& subject, const std::string& from, const std::string& mimePath,
-    const std::string& scriptPath, const std::string& recipients)
+ChannelResult EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing,
+    bool includeEvent, std::istream& body, const std::string& subject, const std::string& from,
+    const std::string& mimePath, const std::string& scriptPath, const std::string& recipients,
+    const std::string& scriptName)
 {
     FdGuard file;
     if (const orv::io::Status created = orv::io::createScratchFile(mimePath, file); !created.ok()) {
         logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't create <%s>: %s\n", mimePath,
             created.reason());
-        return -1;
+        return scratchFileFailed(mailing.eventClass, recipients, "message", mimePath, created.reason());
     }
     OutputFile message(std::move(file));
     const bool fromMemory = includeEvent && mailing.attachmentBytes.has_value();
@@ -360,14 +392,17 @@ int EmailReportingService::sendMime(MimeEmail& mime, const std::string& id, cons
             mailing.attachmentDigest.valid() ? mailing.attachmentDigest : MimeEmail::digestOf(*mailing.attachmentBytes),
             message, body, subject, from)
         : mime.constructMime(id, attachment, message, body, subject, from);
-    if (built != 0)
-        return -1;
-    if (const orv::io::Status written = message.close(); !written.ok()) {
+    const orv::io::Status written = message.close();
+    if (built != 0 && written.ok())
+        return ChannelResult::retryable("the message to " + recipients + " could not be built");
+    if (!written.ok()) {
         logStatement(2, LogDest::trace(), "EmailReportingService::reportEmail can't write <%s>: %s\n", mimePath,
             written.toString());
-        return -1;
+        return scratchFileFailed(mailing.eventClass, recipients, "message", mimePath, written.reason());
     }
-    return execSendmail(scriptPath, mimePath, recipients);
+    if (execSendmail(scriptPath, mimePath, recipients) != 0)
+        return ChannelResult::retryable("mail to " + recipients + " not submitted by " + scriptName);
+    return ChannelResult::delivered();
 }
 
 int EmailReportingService::reportEmail()
@@ -384,6 +419,14 @@ int EmailReportingService::reportEmail()
 
 int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
 {
+    ChannelResult result = ChannelResult::delivered();
+    return writeAttachment(event, path, result);
+}
+
+// Without its attachment the report mails nobody.
+int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path, ChannelResult& result)
+{
+    result = ChannelResult::refused("the event cannot be mailed");
     char* payload = nullptr;
     unsigned length = 0;
     if (int status = event.getPackedEventPayload(&payload, length); status != 0) {
@@ -393,14 +436,18 @@ int EmailReportingService::writeAttachment(DXAEvent& event, std::string& path)
         return status;
     }
     path = getTmpPath("DXAEvent@" + hostName() + genID() + scratchSuffix());
-    FdGuard file = createScratchFile(path);
-    if (!file.valid()) {
+    std::string eventClass = "unknown";
+    (void)event.getEventClass(eventClass);
+    FdGuard file;
+    if (const orv::io::Status created = orv::io::createScratchFile(path, file); !created.ok()) {
         logStatement(2, LogDest::trace(), "Open error in EmailReportingService::writeAttachment file <%s>\n", path);
+        result = scratchFileFailed(eventClass, "its recipients", "attachment", path, created.reason());
         return -1;
     }
-    if (!orv::io::writeAll(file.get(), payload, length).ok()) {
+    if (const orv::io::Status written = orv::io::writeAll(file.get(), payload, length); !written.ok()) {
         logStatement(2, LogDest::trace(), "Write error in EmailReportingService::writeAttachment file <%s>\n", path);
         unlink(path.c_str());
+        result = scratchFileFailed(eventClass, "its recipients", "attachment", path, written.reason());
         return -1;
     }
     return 0;

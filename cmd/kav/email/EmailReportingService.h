@@ -113,6 +113,7 @@ private:
     // attachment file with, when the report has them, its bytes in memory
     // (the event's own), which are then encoded instead of the file's.
     struct Mailing {
+        const std::string& eventClass;
         const std::vector<std::string>& tags;
         const std::vector<EdString::Pieces>& values;
         const std::string& attachmentPath;
@@ -127,9 +128,12 @@ private:
     // Reads what every mail of the event needs and hands it to `mail`.
     int prepareMailing(DXAEvent& event, const EventDBEntry* entry, orv::journal::ChannelResult& result,
         const std::function<int(const Mailing&, std::vector<std::string>&, std::string&)>& mail);
-    int sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing, bool includeEvent, std::istream& body,
-        const std::string& subject, const std::string& from, const std::string& mimePath, const std::string& scriptPath,
-        const std::string& recipients);
-    int readEventData(DXAEvent& event, std::string& domains);
+    // Writes the message file and runs the script on it.
+    orv::journal::ChannelResult sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing,
+        bool includeEvent, std::istream& body, const std::string& subject, const std::string& from,
+        const std::string& mimePath, const std::string& scriptPath, const std::string& recipients,
+        const std::string& scriptName);
+    int writeAttachment(DXAEvent& event, std::string& path, orv::journal::ChannelResult& result);
+    int readEventData(DXAEvent& event, std::string& domains, std::string& eventClass);
     int eventAccessorFailed(const char* item, int status);
 };

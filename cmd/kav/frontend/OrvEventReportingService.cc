@@ -91,7 +91,8 @@ int OrvEventReportingService::buildFrame(
     std::string code;
     if (event.getEventCode(code) != 0)
         return failed(eventClass, "EventCode", "DXAEvent");
-    text += code + ":";
+    text += code;
+    text += ':';
     std::string csn;
     if (event.getEventSourcePlatformCSN(csn) != 0)
         return failed(eventClass, "SourcePlatformCSN", "DXAEvent");

@@ -1,6 +1,7 @@
 #include "cmd/kav/message/MessageReportingService.h"
 
 #include <string>
+#include <utility>
 
 #include "cmd/kav/channel/ChannelFailure.h"
 #include "cmd/kav/channel/ChannelResult.h"
@@ -27,12 +28,14 @@ int levelOf(orv::EventSeverity severity)
 }
 
 // The event message always goes out with exactly twenty text arguments.
-// Whatever its level, it is the report itself, not a failure of it.
-void writeEventMessage(int level, LogDest dest, unsigned number, const Args& a)
+// Whatever its level, it is the report itself, not a failure of it. Empty,
+// or the file that did not take it and why.
+std::string writeEventMessage(int level, LogDest dest, unsigned number, const Args& a)
 {
     const orv::log::LogWatch::EventOutput report;
     logStatement(level, dest, EventMessageNumber { static_cast<int>(number) }, a[0], a[1], a[2], a[3], a[4], a[5], a[6],
         a[7], a[8], a[9], a[10], a[11], a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19]);
+    return report.notWritten();
 }
 
 }
@@ -80,7 +83,8 @@ orv::journal::ChannelResult MessageReportingService::reportEventMessage(DXAEvent
         return ChannelResult::refused("invalid severity");
     }
 
-    writeEventMessage(level, LogDest::platform(), number, messageArgs);
+    // A message a log did not take is a report lost: the channel failed.
+    std::string notWritten = writeEventMessage(level, LogDest::platform(), number, messageArgs);
 
     std::string domains;
     if (event.getDomainsAffected(domains) != 0)
@@ -94,7 +98,11 @@ orv::journal::ChannelResult MessageReportingService::reportEventMessage(DXAEvent
             logStatement(4, LogDest::platform(), KAV_FAILED_REPORTING_ATTEMPT, eventClass, domainChannel);
             return ChannelResult::refused("invalid affected domain");
         }
-        writeEventMessage(level, LogDest::domain(letter - 'A'), number, messageArgs);
+        std::string lost = writeEventMessage(level, LogDest::domain(letter - 'A'), number, messageArgs);
+        if (notWritten.empty())
+            notWritten = std::move(lost);
     }
+    if (!notWritten.empty())
+        return ChannelResult::refused("event message not written to " + notWritten);
     return ChannelResult::delivered();
 }

@@ -335,7 +335,15 @@ const char* RemoteReportingService::messageType(orv::EventReportingType type)
 
 std::string RemoteReportingService::eventText(const std::string& code, const std::string& csn)
 {
-    return code + "," + csn;
+    // Room for the sequence number that follows, so that a code of
+    // megabytes is copied once, not again as the text grows.
+    constexpr size_t sequenceRoom = sizeof "-SEQ" + 20;
+    std::string text;
+    text.reserve(code.size() + 1 + csn.size() + sequenceRoom);
+    text += code;
+    text += ',';
+    text += csn;
+    return text;
 }
 
 ChannelResult RemoteReportingService::buildAlarm(
@@ -408,7 +416,9 @@ ChannelResult RemoteReportingService::buildNumbered(
         snprintf(number, sizeof number, "%08lld", static_cast<long long>(*sequence));
     else if (!takeSequenceNumber(eventClass, number))
         return ChannelResult::retryable("the sequence number's lock failed");
-    std::string text = eventText(code, csn) + "-SEQ" + number;
+    std::string text = eventText(code, csn);
+    text += "-SEQ";
+    text += number;
     msg->event.text = text.c_str();
     msg->event.textLength = static_cast<int>(text.size());
     if (alarm) {
