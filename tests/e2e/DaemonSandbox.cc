@@ -142,22 +142,6 @@ long DaemonSandbox::kavRssKiB() const
     return -1;
 }
 
-double DaemonSandbox::kavCpuSeconds() const
-{
-    std::ifstream in("/proc/" + std::to_string(m_kav) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    // The fields after the command name, which may hold blanks: state is
-    // the first, utime and stime the 12th and 13th.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 1; i <= 13 && fields >> field; ++i) {
-        if (i >= 12)
-            ticks += std::stod(field);
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 size_t DaemonSandbox::kavDescriptors() const
 {
     std::error_code failed;

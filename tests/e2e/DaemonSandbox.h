@@ -64,8 +64,6 @@ public:
     std::string kavView(const std::string& inside) const;
     // The daemon's resident set size in KiB, or -1.
     long kavRssKiB() const;
-    // The CPU time (user and system) the daemon has used so far, in seconds.
-    double kavCpuSeconds() const;
     // How many descriptors the daemon holds open.
     size_t kavDescriptors() const;
     // What the daemon wrote to its standard output and error.

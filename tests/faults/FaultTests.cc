@@ -395,6 +395,31 @@ TEST_F(FaultTest, FullTmpFailsMailsCleanlyAndRecovers)
     EXPECT_TRUE(left().empty());
 }
 
+// With a journal, a mail that could not be written waits and goes out once
+// there is room again: once, and said so.
+TEST_F(FaultTest, FullTmpWithAJournalMailsOnceThereIsRoom)
+{
+    EnvChanges env = withLibrary;
+    env["KAV_SANDBOX_TMP_SIZE"] = "64k";
+    env["ORV_JOURNAL"] = "/var/opt/KTRXORV/ORV/kav/journal.db";
+    env["ORV_RETRY_FIRST"] = "0.2";
+    env["ORV_RETRY_MAX_INTERVAL"] = "0.4";
+    startKav(env);
+    const std::string filler = fillTmp();
+    report("fault.mail", "waits");
+    ASSERT_TRUE(eventually(
+        [&] { return countContaining(m_box.logTexts("platform"), "fault.mail to its recipients not sent") >= 2; }));
+    EXPECT_EQ(mails(), 0u);
+
+    fs::remove(filler);
+    ASSERT_TRUE(eventually([&] { return mails() == 1; }));
+    EXPECT_TRUE(eventually([&] {
+        return countContaining(m_box.logTexts("platform"), "fault.mail code waits: email delivered after") == 1;
+    }));
+    EXPECT_EQ(m_box.stopKav(), 0);
+    EXPECT_EQ(mails(), 1u);
+}
+
 // Room for the attachment and the edited template (a page each) but not for
 // the message: its write fails, and the trace names the file and why.
 TEST_F(FaultTest, MessageThatCannotBeWrittenIsNamedWithTheReason)
@@ -575,7 +600,6 @@ TEST_F(FaultTest, DescriptorLimitWithIdleCallersNeitherSpinsNorFloods)
     env["KAV_SANDBOX_NOFILE"] = "64";
     startKav(env);
     report("fault.msg", "first");
-    const double cpuBefore = m_box.kavCpuSeconds();
     const auto traceBefore = fs::file_size(m_box.logPath("trace"));
     std::vector<FdGuard> idle;
     for (int i = 0; i < 80; ++i) {
@@ -584,12 +608,21 @@ TEST_F(FaultTest, DescriptorLimitWithIdleCallersNeitherSpinsNorFloods)
     }
     // Within the 5 seconds the idle callers are allowed.
     std::this_thread::sleep_for(3s);
-    // A spinning accept loop burns both cores: some 6 CPU seconds here.
-    EXPECT_LT(m_box.kavCpuSeconds() - cpuBefore, 1.0);
+    // Counted, not timed: a spinning accept loop fails a million times in
+    // these seconds, one that rests fails a few dozen, in a line or so a
+    // second.
     EXPECT_LT(fs::file_size(m_box.logPath("trace")) - traceBefore, 64u * 1024);
-    const size_t failures = countContaining(m_box.logTexts("trace"), "Door kav: accept failed: Too many open files (");
-    EXPECT_GE(failures, 1u);
-    EXPECT_LE(failures, 6u);
+    const std::string failed = "Door kav: accept failed: Too many open files (";
+    size_t lines = 0;
+    unsigned long failures = 0;
+    for (const std::string& line : m_box.logTexts("trace"))
+        if (const size_t at = line.find(failed); at != std::string::npos) {
+            ++lines;
+            failures += std::stoul(line.substr(at + failed.size()));
+        }
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(lines, 6u);
+    EXPECT_LT(failures, 500u);
 
     idle.clear();
     ASSERT_TRUE(eventually([&] { return m_box.kavDescriptors() < 32; }));
