@@ -315,9 +315,11 @@ bool KAVManager::forward(
         for (std::string& line : lines)
             record.deliveries.push_back({ Channel::Email, std::move(line) });
     }
+    const bool pending = record.deliveries.size() > (message.kind() != ChannelResult::Kind::NotAsked ? 1u : 0u);
     if (!m_forwarder->accept(std::move(record)))
         return false;
-    logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; journaled for delivery.", eventClass);
+    if (pending)
+        logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; journaled for delivery.", eventClass);
     return true;
 }
 

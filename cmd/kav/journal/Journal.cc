@@ -167,8 +167,7 @@ void Journal::recordLater(NewEvent event)
     Write write;
     write.owned = std::move(event);
     m_writes.push_back(std::move(write));
-    if (!m_committing)
-        m_queued.notifyOne();
+    wakeCommitter();
 }
 
 void Journal::deliveredLater(int64_t deliveryId, Millis at)
@@ -179,10 +178,20 @@ void Journal::deliveredLater(int64_t deliveryId, Millis at)
     Write write;
     write.delivered.emplace(deliveryId, at);
     m_writes.push_back(std::move(write));
-    if (!m_committing)
+    wakeCommitter();
+}
+
+// The committer is woken by the first change of an empty queue, and once
+// more when there is a batch's worth.
+void Journal::wakeCommitter()
+{
+    if (!m_committing && (m_writes.size() == 1 || m_writes.size() == maxBatch))
         m_queued.notifyOne();
 }
 
+// Changes no one waits for are gathered a moment before they are
+// committed, so that a stream of them costs the committer one wake-up per
+// batch rather than one per change.
 void Journal::commitQueued()
 {
     orv::base::MutexLock lock(m_queueMutex);
@@ -191,10 +200,12 @@ void Journal::commitQueued()
             m_queued.wait(m_queueMutex);
         if (m_stopping && m_writes.empty() && !m_committing)
             break;
-        if (!m_committing)
-            commitBatch();
-        else
+        if (!m_stopping && !m_committing && m_writes.size() < maxBatch)
+            m_queued.waitFor(m_queueMutex, gatherWindow);
+        if (m_committing)
             m_queued.wait(m_queueMutex);
+        else if (!m_writes.empty())
+            commitBatch();
     }
 }
 

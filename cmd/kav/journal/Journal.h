@@ -7,6 +7,7 @@
 // the file is at its bound; above the bound new events go unjournaled.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -96,7 +97,10 @@ private:
     // most before recordLater waits.
     static constexpr size_t maxBatch = 256;
     static constexpr size_t maxQueued = 4096;
+    // How long the committer gathers changes no one waits for.
+    static constexpr std::chrono::milliseconds gatherWindow { 2 };
 
+    void wakeCommitter() REQUIRES(m_queueMutex);
     // The committer thread's loop.
     void commitQueued() EXCLUDES(m_queueMutex, m_mutex);
     // Commits the writes at the front of the queue, letting the queue's
