@@ -79,6 +79,11 @@ TEST_F(HoldDownTest, AStormIsReportedOncePerFaultAndHoldDown)
     ASSERT_TRUE(eventuallyTrue([&] { return m_box.proxyLines().size() == 3; }));
     EXPECT_EQ(countContaining(m_box.proxyLines(), "\"call\":\"register\""), 1u);
     EXPECT_EQ(m_box.kavStats()["held"], copies - 1);
+    EXPECT_EQ(m_box.kavStats()["heldByClass"]["test.storm"], copies - 1);
+    std::ofstream(m_box.root() + "/storm.json") << storm.dump();
+    const ProcessResult route = m_box.orvEventInside({ "route", "--json", "/run/sandbox/storm.json" });
+    ASSERT_EQ(route.exitStatus, 0) << route.output;
+    EXPECT_EQ(json::parse(route.output)["holdDown"], 1);
 
     // Once the hold-down has passed, the next copy is reported and says
     // how many were held back.
@@ -88,6 +93,31 @@ TEST_F(HoldDownTest, AStormIsReportedOncePerFaultAndHoldDown)
     }));
     EXPECT_EQ(m_box.frames().size(), 3u);
     EXPECT_EQ(platformLines("repeats held back since"), 1u);
+}
+
+// With the journal on, the held copies are recorded as held for the
+// channels they were kept from, and nothing of them waits for delivery.
+TEST_F(HoldDownTest, HeldCopiesAreJournaledAsHeld)
+{
+    const std::string journal = "/var/opt/KTRXORV/ORV/kav/journal.db";
+    ASSERT_TRUE(m_box.startSink());
+    ASSERT_TRUE(m_box.startProxy());
+    orv::framework::DoorClient client = m_box.kavClient();
+    EnvChanges env = withLibrary;
+    env["ORV_JOURNAL"] = journal;
+    ASSERT_TRUE(m_box.startKav("0", env));
+    for (int i = 0; i < 3; ++i)
+        send(client, sampleEvent("test.storm", "X1"));
+    ASSERT_TRUE(eventuallyTrue([&] { return m_box.frames().size() == 1; }));
+    ProcessResult result = runProcess({ DaemonSandbox::buildPath("tools/orv-event/orv-event"), "history", "--json" },
+        { { "ORV_DOOR_DIR", m_box.doorDir() }, { "ORV_JOURNAL", m_box.hostPath(journal) } });
+    ASSERT_EQ(result.exitStatus, 0) << result.output;
+    const json history = json::parse(result.output);
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(history[0]["channels"]["orvEvent"], "held");
+    EXPECT_EQ(history[0]["channels"]["email"], "held");
+    EXPECT_EQ(history[2]["channels"]["orvEvent"], "delivered");
+    EXPECT_TRUE(eventuallyTrue([&] { return m_box.kavStats()["journal"]["pending"] == 0; }));
 }
 
 }
