@@ -6,6 +6,7 @@
 #include <new>
 
 #include "cmd/kav/ChannelOutcome.h"
+#include "cmd/kav/HoldDowns.h"
 #include "cmd/kav/channel/ChannelFailure.h"
 #include "cmd/kav/journal/Forwarder.h"
 #include "cmd/kav/journal/Journal.h"
@@ -248,6 +249,11 @@ KAVVerdict KAVManager::report(DXAEvent& event)
     const ChannelResult message = offer(
         entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
         [&] { return messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
+    if (held(event, *entry, eventClass)) {
+        if (m_forwarder)
+            forward(event, entry, eventClass, message, orv::journal::State::Held);
+        return KAVVerdict::Taken;
+    }
     if (m_forwarder && forward(event, entry, eventClass, message))
         return KAVVerdict::Taken;
     offer(
@@ -286,8 +292,31 @@ KAVVerdict KAVManager::testEmail(DXAEvent& event)
     return KAVVerdict::Taken;
 }
 
-bool KAVManager::forward(
-    DXAEvent& event, EventDBEntry* entry, const std::string& eventClass, const ChannelResult& message)
+bool KAVManager::held(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass)
+{
+    if (entry.holdDownSeconds() <= 0)
+        return false;
+    const std::string key = HoldDowns::keyOf(event);
+    if (key.empty())
+        return false;
+    const std::chrono::seconds holdDown(entry.holdDownSeconds());
+    const HoldDowns::Verdict verdict = m_holdDowns.check(key, holdDown, HoldDowns::Clock::now());
+    if (verdict.held) {
+        m_stats->eventHeld(eventClass);
+        logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; held back by its hold-down.", eventClass);
+        return true;
+    }
+    if (verdict.heldBefore > 0) {
+        std::string code;
+        event.getEventCode(code);
+        logStatement(2, LogDest::platform(), KAV_EVENTS_HELD, eventClass, code, std::to_string(verdict.heldBefore),
+            KAVStats::utcTime(HoldDowns::Clock::to_time_t(verdict.heldSince)), std::to_string(holdDown.count()));
+    }
+    return false;
+}
+
+bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
+    const ChannelResult& message, orv::journal::State others)
 {
     using orv::journal::Channel;
     orv::journal::NewEvent record;
@@ -303,10 +332,13 @@ bool KAVManager::forward(
             message.failed() ? orv::journal::State::GivenUp : orv::journal::State::Delivered,
             message.failed() ? std::optional<std::string>(message.why()) : std::nullopt });
     if (asks(entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event"))
-        record.deliveries.push_back({ Channel::OrvEvent, std::nullopt });
+        record.deliveries.push_back({ Channel::OrvEvent, std::nullopt, others });
     if (asks(entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote"))
-        record.deliveries.push_back({ Channel::Remote, std::nullopt });
-    if (asks(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email")) {
+        record.deliveries.push_back({ Channel::Remote, std::nullopt, others });
+    if (others == orv::journal::State::Held
+        && asks(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email"))
+        record.deliveries.push_back({ Channel::Email, std::nullopt, others });
+    else if (asks(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email")) {
         // One delivery per recipient line; without the control file, one
         // that mails whoever it selects when it can be read.
         std::vector<std::string> lines;
@@ -315,7 +347,8 @@ bool KAVManager::forward(
         for (std::string& line : lines)
             record.deliveries.push_back({ Channel::Email, std::move(line) });
     }
-    const bool pending = record.deliveries.size() > (message.kind() != ChannelResult::Kind::NotAsked ? 1u : 0u);
+    const bool pending = others == orv::journal::State::Pending
+        && record.deliveries.size() > (message.kind() != ChannelResult::Kind::NotAsked ? 1u : 0u);
     if (!m_forwarder->accept(std::move(record)))
         return false;
     if (pending)

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "platform/framework/DoorService.h"
+#include "cmd/kav/HoldDowns.h"
 #include "cmd/kav/KAVChannelFactory.h"
 #include "cmd/kav/KAVStats.h"
 #include "cmd/kav/KAVVerdict.h"
+#include "cmd/kav/journal/JournalTypes.h"
 
 class DXAEvent;
 class EventDBEntry;
@@ -47,8 +49,14 @@ private:
     // With a journal: commits the event, with how its logs were written, for
     // the delivery threads to make the rest; false when the journal cannot
     // take it.
+    // With `others` Held, the channels after the message channel are
+    // recorded as held back instead of waiting for delivery.
     bool forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
-        const orv::journal::ChannelResult& message);
+        const orv::journal::ChannelResult& message, orv::journal::State others = orv::journal::State::Pending);
+    // Whether the entry's hold-down holds the event back from the channels
+    // after the message channel; counts it if so, and says how many were
+    // held for the first event after a hold-down that held some.
+    bool held(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass);
     // One try of one journaled delivery, on a delivery thread.
     orv::journal::ChannelResult deliverOnce(const orv::journal::Delivery& delivery, DXAEvent& event);
     void operatorCall(unsigned methodId);
@@ -67,6 +75,7 @@ private:
     bool remoteReportingEnabled = true;
     bool emailReportingEnabled = true;
     std::shared_ptr<KAVStats> m_stats = std::make_shared<KAVStats>();
+    HoldDowns m_holdDowns;
     // Both set when ORV_JOURNAL names a journal.
     std::unique_ptr<orv::journal::Journal> m_journal;
     std::unique_ptr<orv::journal::Forwarder> m_forwarder;

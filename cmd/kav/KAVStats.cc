@@ -1,16 +1,12 @@
 #include "cmd/kav/KAVStats.h"
 
-namespace {
-
-std::string utcTime(time_t when)
+std::string KAVStats::utcTime(time_t when)
 {
     tm parts {};
     gmtime_r(&when, &parts);
     char text[32];
     strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text;
-}
-
 }
 
 KAVStats::KAVStats()
@@ -47,6 +43,13 @@ void KAVStats::channelFailed(Channel channel, const std::string& text)
     m_lastFailures[channel] = { now, text };
 }
 
+void KAVStats::eventHeld(const std::string& eventClass)
+{
+    m_held.fetch_add(1, std::memory_order_relaxed);
+    orv::base::MutexLock lock(m_heldMutex);
+    ++m_heldByClass[eventClass];
+}
+
 nlohmann::json KAVStats::snapshot() const
 {
     using std::chrono::duration_cast;
@@ -56,6 +59,13 @@ nlohmann::json KAVStats::snapshot() const
     result["eventsReceived"] = m_received.load(std::memory_order_relaxed);
     result["unknownClass"] = m_unknownClass.load(std::memory_order_relaxed);
     result["badEvents"] = m_badEvents.load(std::memory_order_relaxed);
+    result["held"] = m_held.load(std::memory_order_relaxed);
+    {
+        orv::base::MutexLock lock(m_heldMutex);
+        result["heldByClass"] = nlohmann::json::object();
+        for (const auto& [eventClass, count] : m_heldByClass)
+            result["heldByClass"][eventClass] = count;
+    }
     result["journal"] = m_journalSource ? m_journalSource()
                                         : nlohmann::json { { "state", "off" }, { "pending", 0 }, { "retried", 0 },
                                               { "deliveredAfterRetry", 0 }, { "givenUp", 0 }, { "dropped", 0 } };

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -27,6 +28,8 @@ public:
     void unknownClass() { m_unknownClass.fetch_add(1, std::memory_order_relaxed); }
     // Parameters that gave no event.
     void badEvent() { m_badEvents.fetch_add(1, std::memory_order_relaxed); }
+    // An event held back from its other channels by its fault's hold-down.
+    void eventHeld(const std::string& eventClass);
 
     void channelReported(Channel channel);
     void channelFailed(Channel channel, const std::string& text);
@@ -40,6 +43,8 @@ public:
 
     // The channel's name in the counters ("message", "orvEvent", ...).
     static const char* channelName(Channel channel);
+    // "2026-01-02T03:04:05Z"
+    static std::string utcTime(time_t when);
 
 private:
     struct ChannelCounters {
@@ -55,8 +60,11 @@ private:
     std::atomic<uint64_t> m_received { 0 };
     std::atomic<uint64_t> m_unknownClass { 0 };
     std::atomic<uint64_t> m_badEvents { 0 };
+    std::atomic<uint64_t> m_held { 0 };
     ChannelCounters m_channels[ChannelCount];
     mutable orv::base::Mutex m_failureMutex;
     LastFailure m_lastFailures[ChannelCount] GUARDED_BY(m_failureMutex);
+    mutable orv::base::Mutex m_heldMutex;
+    std::map<std::string, uint64_t> m_heldByClass GUARDED_BY(m_heldMutex);
     std::function<nlohmann::json()> m_journalSource;
 };

@@ -167,6 +167,15 @@ long long messageNumber(const json& value)
     return number;
 }
 
+// Seconds: 0 (off) or more, within a year.
+long long holdDown(const json& value)
+{
+    const long long seconds = intValue(value);
+    if (seconds < 0 || seconds > 366LL * 24 * 3600)
+        invalid("must be a number of seconds from 0 to 31622400");
+    return seconds;
+}
+
 std::string textValue(const json& value)
 {
     if (!value.is_string())
@@ -211,6 +220,7 @@ constexpr FieldReader fieldReaders[] = {
     { "reportingSubtype", [](const json& v, Fields& f) { f.reportingSubtype = textValue(v); } },
     { "messageNumber", [](const json& v, Fields& f) { f.messageNumber = messageNumber(v); } },
     { "args", [](const json& v, Fields& f) { f.args = textList(v); } },
+    { "holdDown", [](const json& v, Fields& f) { f.holdDown = holdDown(v); } },
 };
 
 void readField(const std::string& key, const json& value, Fields& fields)

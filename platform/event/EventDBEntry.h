@@ -24,6 +24,7 @@ public:
         std::optional<std::string> reportingSubtype;
         std::optional<long long> messageNumber;
         std::optional<std::vector<std::string>> args;
+        long long holdDown = 0; // seconds; 0: off
     };
 
     explicit EventDBEntry(Fields fields);
@@ -32,6 +33,8 @@ public:
     bool reportViaOrvEvent();
     bool reportViaRemote();
     bool reportViaEmail();
+    // Seconds during which repeats of a reported fault are held back; 0: none.
+    long long holdDownSeconds() const { return m_fields.holdDown; }
 
     int getZEQMessageNumber(unsigned& value) const;
     int getNumberOfZEQArgs(unsigned& value) const;

@@ -64,6 +64,7 @@ inline constexpr CatalogEntry messageCatalog[] = {
     ENTRY(KAV_DELIVERY_GIVEN_UP, "Event class %s code %s: %s delivery given up after %d tries: %s."),
     ENTRY(KAV_DELIVERED_AFTER_RETRY, "Event class %s code %s: %s delivered after %d tries."),
     ENTRY(KAV_DELIVERY_DROPPED, "Event %s class %s code %s: %s delivery dropped by an operator."),
+    ENTRY(KAV_EVENTS_HELD, "Event class %s code %s: %s repeats held back since %s by a hold-down of %s seconds."),
 
     // Event messages of the sample event database; their arguments are
     // always twenty texts.

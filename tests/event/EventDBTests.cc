@@ -194,6 +194,25 @@ TEST(EventDB, FaultyEntriesAreSkippedAndTheRestLoads)
     }
 }
 
+// The hold-down is seconds from 0 to a year; anything else leaves the entry out.
+TEST(EventDB, HoldDownSeconds)
+{
+    TempFile file(R"({
+      "held": {"holdDown": 600},
+      "held.negative": {"holdDown": -1},
+      "held.too.long": {"holdDown": 31622401},
+      "not.held": {}
+    })");
+    EventDB db(file.path);
+    ASSERT_EQ(db.skippedEntries().size(), 2u);
+    EXPECT_EQ(db.skippedEntries()[0].reason, "key \"holdDown\": must be a number of seconds from 0 to 31622400");
+    for (const auto& [eventClass, seconds] : { std::pair { "held", 600 }, std::pair { "not.held", 0 } }) {
+        EventDBEntry* entry = nullptr;
+        ASSERT_EQ(db.lookupEventDBEntry(*eventOf({ { "class", eventClass } }), entry), 0);
+        EXPECT_EQ(entry->holdDownSeconds(), seconds) << eventClass;
+    }
+}
+
 TEST(EventDB, ConcurrentLookups)
 {
     TempFile file(database);

@@ -216,7 +216,10 @@ json route(DXAEvent& event, CapturedLog& log)
     channels["orvEvent"] = entry->reportViaOrvEvent() ? orvEventPlan(event, entry, eventClass, log) : json();
     channels["remote"] = entry->reportViaRemote() ? remotePlan(event, entry) : json();
     channels["email"] = entry->reportViaEmail() ? emailPlan(event, entry, log) : json();
-    return { { "class", eventClass }, { "channels", channels } };
+    json result { { "class", eventClass }, { "channels", channels } };
+    if (entry->holdDownSeconds() > 0)
+        result["holdDown"] = entry->holdDownSeconds();
+    return result;
 }
 
 void printChannel(const char* name, const json& plan)
@@ -236,6 +239,10 @@ void printText(const json& result)
 {
     const json& channels = result["channels"];
     std::cout << "class: " << result["class"].get<std::string>() << '\n';
+    if (result.contains("holdDown"))
+        std::cout << "hold-down: " << result["holdDown"]
+                  << " seconds; repeats of a reported fault within it are held back from orvEvent, remote and "
+                     "email\n";
 
     const json& message = channels["message"];
     printChannel("message", message);

@@ -44,6 +44,9 @@ std::string prometheusText(const json& stats)
     sample(out, "kav_unknown_class_total", "counter", "Events whose class is not in the event database.",
         stats.at("unknownClass"));
     sample(out, "kav_bad_events_total", "counter", "Requests whose parameter gave no event.", stats.at("badEvents"));
+    sample(out, "kav_events_held_total", "counter",
+        "Events held back from the front-end, remote and email channels by their fault's hold-down.",
+        stats.value("held", 0));
     metric(out, "kav_channel_reports_total", "counter", "Reports handed to each channel, by whether they failed.");
     for (const char* name : channelNames) {
         const json& channel = stats.at("channels").at(name);

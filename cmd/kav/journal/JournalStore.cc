@@ -64,7 +64,7 @@ constexpr const char* deliveryColumns
 // whatever its state: the next id is one above the highest there is, so it
 // keeps ids from being given again.
 constexpr const char* finishedEvent
-    = "NOT EXISTS (SELECT 1 FROM delivery d WHERE d.event = event.id AND d.state IN ('pending', 'held')) "
+    = "NOT EXISTS (SELECT 1 FROM delivery d WHERE d.event = event.id AND d.state = 'pending') "
       "AND event.id < (SELECT max(id) FROM event)";
 
 // The file and its folder exist, the file with mode 0600, before SQLite

@@ -1,0 +1,72 @@
+#include "cmd/kav/HoldDowns.h"
+
+#include <algorithm>
+#include <list>
+
+#include "platform/event/DXAEvent.h"
+
+namespace {
+
+// Parts are joined with a byte no field holds as text.
+constexpr char separator = '\x1f';
+
+}
+
+std::string HoldDowns::keyOf(const DXAEvent& event)
+{
+    std::string eventClass, code, csn, domains;
+    std::list<std::string> indictments;
+    if (event.getEventClass(eventClass) != 0 || event.getEventCode(code) != 0)
+        return {};
+    // An event without a serial number, domains or indictments has them empty.
+    event.getEventSourcePlatformCSN(csn);
+    event.getDomainsAffected(domains);
+    event.getEventIndictment(indictments);
+    indictments.sort();
+    indictments.unique();
+    std::string key = eventClass + separator + code + separator + csn + separator + domains;
+    for (const std::string& indictment : indictments)
+        key += separator + indictment;
+    return key;
+}
+
+HoldDowns::Verdict HoldDowns::check(const std::string& key, std::chrono::seconds holdDown, Clock::time_point now)
+{
+    orv::base::MutexLock lock(m_mutex);
+    if (now >= m_nextEnd)
+        forgetEnded(now);
+    Verdict verdict;
+    const auto [found, added] = m_faults.try_emplace(key);
+    Fault& fault = found->second;
+    if (!added && now < fault.until) {
+        ++fault.held;
+        verdict.held = true;
+        return verdict;
+    }
+    if (!added) {
+        verdict.heldBefore = fault.held;
+        verdict.heldSince = fault.reported;
+    }
+    fault = { now, now + holdDown, holdDown, 0 };
+    m_nextEnd = std::min(m_nextEnd, fault.forgetAt());
+    return verdict;
+}
+
+size_t HoldDowns::size() const
+{
+    orv::base::MutexLock lock(m_mutex);
+    return m_faults.size();
+}
+
+void HoldDowns::forgetEnded(Clock::time_point now)
+{
+    m_nextEnd = Clock::time_point::max();
+    for (auto it = m_faults.begin(); it != m_faults.end();) {
+        if (now >= it->second.forgetAt()) {
+            it = m_faults.erase(it);
+        } else {
+            m_nextEnd = std::min(m_nextEnd, it->second.forgetAt());
+            ++it;
+        }
+    }
+}
