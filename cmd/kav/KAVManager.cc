@@ -335,20 +335,17 @@ bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string
         record.deliveries.push_back({ Channel::OrvEvent, std::nullopt, others });
     if (asks(entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote"))
         record.deliveries.push_back({ Channel::Remote, std::nullopt, others });
-    if (others == orv::journal::State::Held
-        && asks(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email"))
-        record.deliveries.push_back({ Channel::Email, std::nullopt, others });
-    else if (asks(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email")) {
+    if (asks(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email")) {
         // One delivery per recipient line; without the control file, one
-        // that mails whoever it selects when it can be read.
+        // that mails whoever it selects when it can be read. A held copy
+        // selects no one: one row stands for its recipients.
         std::vector<std::string> lines;
-        if (emailReportingService->selectRecipients(event, lines).failed())
-            record.deliveries.push_back({ Channel::Email, std::nullopt });
+        if (others == orv::journal::State::Held || emailReportingService->selectRecipients(event, lines).failed())
+            record.deliveries.push_back({ Channel::Email, std::nullopt, others });
         for (std::string& line : lines)
             record.deliveries.push_back({ Channel::Email, std::move(line) });
     }
-    const bool pending = others == orv::journal::State::Pending
-        && record.deliveries.size() > (message.kind() != ChannelResult::Kind::NotAsked ? 1u : 0u);
+    const bool pending = record.waits();
     if (!m_forwarder->accept(std::move(record)))
         return false;
     if (pending)
@@ -363,11 +360,11 @@ ChannelResult KAVManager::deliverOnce(const orv::journal::Delivery& delivery, DX
     std::string eventClass;
     if (event.getEventClass(eventClass) != 0 || !eventDB || eventDB->lookupEventDBEntry(event, entry) != 0)
         return ChannelResult::refused("the class is no longer in the event database");
+    // The message channel is written before the event is committed and
+    // never waits for a delivery thread.
     switch (delivery.channel) {
     case Channel::Message:
-        return offer(
-            true, messageReportingEnabled, eventClass, "message",
-            [&] { return messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
+        break;
     case Channel::OrvEvent:
         return offer(
             true, orvEventReportingEnabled, eventClass, "ORV event",

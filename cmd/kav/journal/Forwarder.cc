@@ -78,9 +78,7 @@ void Forwarder::stop()
 
 bool Forwarder::accept(NewEvent event)
 {
-    const bool waits = std::any_of(event.deliveries.begin(), event.deliveries.end(),
-        [](const NewDelivery& delivery) { return delivery.state == State::Pending; });
-    if (!waits) {
+    if (!event.waits()) {
         m_journal.recordLater(std::move(event));
         return true;
     }
@@ -272,10 +270,8 @@ void Forwarder::settle(Item& item, const ChannelResult& result)
     }
     ++delivery.tries;
     delivery.lastError = result.why();
-    // The message channel writes local logs: another try would not go
-    // better.
-    const bool retry = result.retry() && delivery.channel != Channel::Message && settings.retryMaxAgeMillis > 0
-        && now - event.received < settings.retryMaxAgeMillis;
+    const bool retry
+        = result.retry() && settings.retryMaxAgeMillis > 0 && now - event.received < settings.retryMaxAgeMillis;
     if (retry) {
         delivery.nextTry = now + settings.retryDelay(delivery.tries);
         m_counts.retried.fetch_add(1, std::memory_order_relaxed);

@@ -3,7 +3,8 @@
 // again later until it goes through or its time runs out.
 //
 // Deliveries wait in lanes, one per peer: the front-end, the remote proxy,
-// the message logs, and one per email recipient line. A lane hands out its
+// and one per email recipient line (the message logs are written before the
+// event is committed, and never wait). A lane hands out its
 // deliveries in the order the events came, one at a time, so while a peer
 // has a delivery pending the later ones queue behind it. Mail lanes have
 // threads of their own: a mail script that hangs ties up mail only.

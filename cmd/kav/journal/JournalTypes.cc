@@ -1,5 +1,7 @@
 #include "cmd/kav/journal/JournalTypes.h"
 
+#include <algorithm>
+
 #include <array>
 #include <chrono>
 
@@ -45,6 +47,12 @@ const char* stateName(State state)
 std::optional<State> stateFromName(std::string_view name)
 {
     return fromName<State>(stateNames, name);
+}
+
+bool NewEvent::waits() const
+{
+    return std::any_of(deliveries.begin(), deliveries.end(),
+        [](const NewDelivery& delivery) { return delivery.state == State::Pending; });
 }
 
 }

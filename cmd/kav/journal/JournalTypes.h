@@ -53,6 +53,9 @@ struct NewEvent {
     std::string eventClass;
     std::string code;
     std::vector<NewDelivery> deliveries;
+
+    // Whether a delivery of it is still to be made.
+    bool waits() const;
 };
 
 struct Delivery {
