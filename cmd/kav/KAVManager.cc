@@ -7,6 +7,7 @@
 
 #include "cmd/kav/ChannelOutcome.h"
 #include "cmd/kav/HoldDowns.h"
+#include "cmd/kav/KAVMethods.h"
 #include "cmd/kav/channel/ChannelFailure.h"
 #include "cmd/kav/journal/Forwarder.h"
 #include "cmd/kav/journal/Journal.h"
@@ -24,11 +25,7 @@ using orv::journal::ChannelResult;
 
 namespace {
 
-constexpr unsigned reportEventMethod = 0;
-constexpr unsigned testEmailMethod = 1;
-// With a journal only: the operator's retry and drop of pending deliveries.
-constexpr unsigned retryMethod = 20;
-constexpr unsigned dropMethod = 21;
+namespace method = kav::methods;
 
 // Creates one channel; a constructor that throws leaves the channel off.
 template <typename Channel>
@@ -177,9 +174,9 @@ void KAVManager::methodDispatch()
 {
     unsigned methodId = getMethodID();
     logStatement(0, LogDest::trace(), "In methodDispatch(), methodID = %d", static_cast<int>(methodId));
-    if (m_forwarder && (methodId == retryMethod || methodId == dropMethod))
+    if (m_forwarder && (methodId == method::retry || methodId == method::drop))
         return operatorCall(methodId);
-    if (methodId != reportEventMethod && methodId != testEmailMethod) {
+    if (methodId != method::reportEvent && methodId != method::testEmail) {
         logStatement(3, LogDest::trace(), UNRECOGNIZED_METHOD_ID, methodId);
         logStatement(3, LogDest::platform(), UNRECOGNIZED_METHOD_ID, methodId);
         return;
@@ -204,7 +201,7 @@ KAVVerdict KAVManager::dispatchEvent(unsigned methodId)
         return empty ? KAVVerdict::EmptyParameter : KAVVerdict::NotAnEvent;
     }
     try {
-        return methodId == reportEventMethod ? report(*event) : testEmail(*event);
+        return methodId == method::reportEvent ? report(*event) : testEmail(*event);
     } catch (...) {
         eventObjectFailed();
     }
@@ -411,7 +408,7 @@ void KAVManager::operatorCall(unsigned methodId)
     for (std::string word; words >> word;) {
         char* end = nullptr;
         const long long id = std::strtoll(word.c_str(), &end, 10);
-        if (word == "all" && methodId == retryMethod)
+        if (word == "all" && methodId == method::retry)
             all = true;
         else if (*end == '\0' && id > 0)
             ids.push_back(id);
@@ -422,7 +419,7 @@ void KAVManager::operatorCall(unsigned methodId)
     if (all)
         count = m_forwarder->retryNow(std::nullopt);
     for (int64_t id : ids)
-        count += methodId == retryMethod ? m_forwarder->retryNow(id) : m_forwarder->drop(id);
+        count += methodId == method::retry ? m_forwarder->retryNow(id) : m_forwarder->drop(id);
     const std::string answer = std::to_string(count);
     doorReturn(0, answer.data(), static_cast<unsigned>(answer.size()));
 }

@@ -23,6 +23,7 @@
 
 #include "cmd/kav/email/MailRecipient.h"
 #include "cmd/kav/email/RecipientInfo.h"
+#include "cmd/kav/KAVMethods.h"
 #include "cmd/kav/journal/JournalSettings.h"
 #include "cmd/kav/journal/JournalStore.h"
 #include "tools/orv-event/CapturedLog.h"
@@ -39,9 +40,6 @@ namespace {
 constexpr const char* queueUsage = "usage: orv-event queue [--json]\n"
                                    "       orv-event queue retry ID...|--all\n"
                                    "       orv-event queue drop ID...\n";
-// The daemon's door methods for them (there with a journal only).
-constexpr unsigned retryMethod = 20;
-constexpr unsigned dropMethod = 21;
 constexpr const char* historyUsage = "usage: orv-event history [--since DURATION] [--class GLOB] [--json]\n";
 constexpr const char* defaultsFile = "/etc/default/kav";
 
@@ -204,8 +202,8 @@ static int operatorCall(const std::vector<std::string>& args)
     }
     orv::framework::DoorClient client(KAV_DOOR);
     orv::framework::DoorReply reply;
-    if (int rc
-        = client.call(retry ? retryMethod : dropMethod, param.data(), param.size(), reply, orvevent::callDeadline());
+    if (int rc = client.call(retry ? kav::methods::retry : kav::methods::drop, param.data(), param.size(), reply,
+            orvevent::callDeadline());
         rc != 0) {
         std::cerr << "orv-event: door " << client.path() << ": " << strerror(rc) << '\n';
         return 1;

@@ -24,8 +24,8 @@ constexpr int busyMillis = 1000;
 // Version 1: events, deliveries, sequences. The message channel's outcome
 // is kept in the event's row: it is known when the event is committed and
 // never changes, and a row of its own would cost every event three more
-// pages written. A later version adds its step
-// to `migrate` and leaves these as they are.
+// pages written. Each later version adds its step to `migrate` and leaves
+// the earlier ones as they are.
 constexpr const char* schemaV1 = R"(
 CREATE TABLE event (
     id INTEGER PRIMARY KEY,
@@ -55,6 +55,33 @@ CREATE TABLE sequence (
     value INTEGER NOT NULL
 );
 PRAGMA user_version = 1;
+)";
+
+// Version 2: what the daemon remembers beyond its events. A fault's
+// hold-down (its key, when it was last reported, until when later copies
+// are held and how many were), so that it holds across a restart; and the
+// operator's silences. A silence's id is never given again, not even once
+// the newest one is removed: the operator quotes it.
+constexpr const char* schemaV2 = R"(
+CREATE TABLE hold_down (
+    key TEXT PRIMARY KEY,
+    reported INTEGER NOT NULL,
+    until INTEGER NOT NULL,
+    seconds INTEGER NOT NULL,
+    held INTEGER NOT NULL DEFAULT 0
+) WITHOUT ROWID;
+CREATE TABLE silence (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    class TEXT NOT NULL,
+    code TEXT,
+    domains TEXT,
+    csn TEXT,
+    channels TEXT NOT NULL,
+    starts INTEGER NOT NULL,
+    ends INTEGER NOT NULL,
+    comment TEXT NOT NULL
+);
+PRAGMA user_version = 2;
 )";
 
 constexpr const char* deliveryColumns
@@ -153,6 +180,8 @@ void JournalStore::migrate()
             Failure::Newer, "the journal was written by a newer daemon (schema " + std::to_string(version) + ")");
     if (version < 1)
         execute(m_db.get(), schemaV1);
+    if (version < 2)
+        execute(m_db.get(), schemaV2);
     transaction.commit();
 }
 

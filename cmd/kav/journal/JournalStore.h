@@ -24,7 +24,7 @@ class JournalStore {
 public:
     // The schema this code writes; files of an older one are brought up to
     // it when opened, files of a newer one are refused.
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
     enum class Access { Write, Read };
 
