@@ -41,15 +41,34 @@ HoldDowns::Verdict HoldDowns::check(const std::string& key, std::chrono::seconds
     if (!added && now < fault.until) {
         ++fault.held;
         verdict.held = true;
-        return verdict;
+    } else {
+        if (!added) {
+            verdict.heldBefore = fault.held;
+            verdict.heldSince = fault.reported;
+        }
+        fault = { now, now + holdDown, holdDown, 0 };
+        m_nextEnd = std::min(m_nextEnd, fault.forgetAt());
     }
-    if (!added) {
-        verdict.heldBefore = fault.held;
-        verdict.heldSince = fault.reported;
-    }
-    fault = { now, now + holdDown, holdDown, 0 };
-    m_nextEnd = std::min(m_nextEnd, fault.forgetAt());
+    verdict.reported = fault.reported;
+    verdict.until = fault.until;
     return verdict;
+}
+
+std::optional<HoldDowns::Running> HoldDowns::running(const std::string& key, Clock::time_point now) const
+{
+    orv::base::MutexLock lock(m_mutex);
+    const auto found = m_faults.find(key);
+    if (found == m_faults.end() || now >= found->second.until)
+        return std::nullopt;
+    return Running { found->second.reported, found->second.until, found->second.held };
+}
+
+void HoldDowns::restore(const std::string& key, std::chrono::seconds holdDown, const Running& running)
+{
+    orv::base::MutexLock lock(m_mutex);
+    Fault& fault = m_faults[key];
+    fault = { running.reported, running.until, holdDown, running.held };
+    m_nextEnd = std::min(m_nextEnd, fault.forgetAt());
 }
 
 size_t HoldDowns::size() const

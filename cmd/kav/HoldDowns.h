@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/base/Mutex.h"
@@ -26,6 +27,16 @@ public:
         // many were held, and the time of the report they followed.
         uint64_t heldBefore = 0;
         Clock::time_point heldSince {};
+        // The hold-down that holds the event, or that its report starts.
+        Clock::time_point reported {};
+        Clock::time_point until {};
+    };
+
+    // A hold-down running for a key.
+    struct Running {
+        Clock::time_point reported;
+        Clock::time_point until;
+        uint64_t held = 0;
     };
 
     // The fault key: class, code, platform serial number, affected
@@ -34,6 +45,12 @@ public:
     static std::string keyOf(const DXAEvent& event);
 
     Verdict check(const std::string& key, std::chrono::seconds holdDown, Clock::time_point now);
+
+    // The key's hold-down, if one holds its copies at `now`; nothing changes.
+    std::optional<Running> running(const std::string& key, Clock::time_point now) const;
+
+    // Takes back a hold-down kept from an earlier run.
+    void restore(const std::string& key, std::chrono::seconds holdDown, const Running& running);
 
     // How many keys are remembered.
     size_t size() const;

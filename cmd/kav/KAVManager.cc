@@ -81,11 +81,22 @@ ChannelResult offer(bool wanted, bool enabled, const std::string& eventClass, co
     return result;
 }
 
-ChannelResult reportEmail(EmailReportingService& email, DXAEvent& event, const EventDBEntry* entry)
+ChannelResult reportEmail(
+    EmailReportingService& email, DXAEvent& event, const EventDBEntry* entry, int64_t heldBefore = 0)
 {
     ChannelResult result = ChannelResult::delivered();
-    email.reportEmail(event, entry, result);
+    email.reportEmail(event, entry, result, heldBefore);
     return result;
+}
+
+orv::journal::Millis millisOf(HoldDowns::Clock::time_point at)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+
+HoldDowns::Clock::time_point timeOf(orv::journal::Millis millis)
+{
+    return HoldDowns::Clock::time_point(std::chrono::milliseconds(millis));
 }
 
 // Errors about the door call itself name both their logs: a door thread's
@@ -147,8 +158,11 @@ KAVManager::KAVManager(const KAVChannelFactory& factory)
     createChannel(factory.email, emailReportingService, emailReportingEnabled, "EmailReportingService", "email");
     if (auto settings = orv::journal::JournalSettings::fromEnvironment(); settings.enabled()) {
         m_journal = std::make_unique<orv::journal::Journal>(std::move(settings));
-        m_forwarder = std::make_unique<orv::journal::Forwarder>(*m_journal,
-            [this](const orv::journal::Delivery& delivery, DXAEvent& event) { return deliverOnce(delivery, event); });
+        m_forwarder = std::make_unique<orv::journal::Forwarder>(
+            *m_journal, [this](const orv::journal::Delivery& delivery, DXAEvent& event, int64_t heldBefore) {
+                return deliverOnce(delivery, event, heldBefore);
+            });
+        restoreHoldDowns();
         m_forwarder->start();
         m_stats->setJournalSource([this] { return journalState(); });
     }
@@ -176,6 +190,8 @@ void KAVManager::methodDispatch()
     logStatement(0, LogDest::trace(), "In methodDispatch(), methodID = %d", static_cast<int>(methodId));
     if (m_forwarder && (methodId == method::retry || methodId == method::drop))
         return operatorCall(methodId);
+    if (methodId == method::holdDownState)
+        return holdDownCall();
     if (methodId != method::reportEvent && methodId != method::testEmail) {
         logStatement(3, LogDest::trace(), UNRECOGNIZED_METHOD_ID, methodId);
         logStatement(3, LogDest::platform(), UNRECOGNIZED_METHOD_ID, methodId);
@@ -246,12 +262,13 @@ KAVVerdict KAVManager::report(DXAEvent& event)
     const ChannelResult message = offer(
         entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
         [&] { return messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
-    if (held(event, *entry, eventClass)) {
+    const HoldDownVerdict hold = holdDown(event, *entry, eventClass);
+    if (hold.held) {
         if (m_forwarder)
-            forward(event, entry, eventClass, message, orv::journal::State::Held);
+            forward(event, entry, eventClass, message, hold);
         return KAVVerdict::Taken;
     }
-    if (m_forwarder && forward(event, entry, eventClass, message))
+    if (m_forwarder && forward(event, entry, eventClass, message, hold))
         return KAVVerdict::Taken;
     offer(
         entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
@@ -261,7 +278,7 @@ KAVVerdict KAVManager::report(DXAEvent& event)
         [&] { return remoteReportingService->reportRemoteEvent(event, entry); }, *m_stats, KAVStats::Remote);
     offer(
         entry->reportViaEmail(), emailReportingEnabled, eventClass, "email",
-        [&] { return reportEmail(*emailReportingService, event, entry); }, *m_stats, KAVStats::Email);
+        [&] { return reportEmail(*emailReportingService, event, entry, hold.heldBefore); }, *m_stats, KAVStats::Email);
     return KAVVerdict::Taken;
 }
 
@@ -289,19 +306,24 @@ KAVVerdict KAVManager::testEmail(DXAEvent& event)
     return KAVVerdict::Taken;
 }
 
-bool KAVManager::held(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass)
+KAVManager::HoldDownVerdict KAVManager::holdDown(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass)
 {
+    HoldDownVerdict result;
     if (entry.holdDownSeconds() <= 0)
-        return false;
+        return result;
     const std::string key = HoldDowns::keyOf(event);
     if (key.empty())
-        return false;
+        return result;
     const std::chrono::seconds holdDown(entry.holdDownSeconds());
     const HoldDowns::Verdict verdict = m_holdDowns.check(key, holdDown, HoldDowns::Clock::now());
+    result.held = verdict.held;
+    result.heldBefore = static_cast<int64_t>(verdict.heldBefore);
+    result.note = orv::journal::HoldDown { key, millisOf(verdict.reported), millisOf(verdict.until), holdDown.count(),
+        verdict.held ? 1 : 0 };
     if (verdict.held) {
         m_stats->eventHeld(eventClass);
         logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; held back by its hold-down.", eventClass);
-        return true;
+        return result;
     }
     if (verdict.heldBefore > 0) {
         std::string code;
@@ -309,16 +331,32 @@ bool KAVManager::held(DXAEvent& event, EventDBEntry& entry, const std::string& e
         logStatement(2, LogDest::platform(), KAV_EVENTS_HELD, eventClass, code, std::to_string(verdict.heldBefore),
             KAVStats::utcTime(HoldDowns::Clock::to_time_t(verdict.heldSince)), std::to_string(holdDown.count()));
     }
-    return false;
+    return result;
+}
+
+void KAVManager::restoreHoldDowns()
+{
+    const auto kept
+        = m_journal->use([](orv::journal::JournalStore& store) { return store.holdDowns(orv::journal::nowMillis()); });
+    if (!kept)
+        return;
+    for (const orv::journal::HoldDown& holdDown : *kept)
+        m_holdDowns.restore(holdDown.key, std::chrono::seconds(holdDown.seconds),
+            { timeOf(holdDown.reported), timeOf(holdDown.until), static_cast<uint64_t>(holdDown.held) });
+    if (!kept->empty())
+        logStatement(2, LogDest::trace(), "Journal: %d hold-downs resumed.", static_cast<int>(kept->size()));
 }
 
 bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
-    const ChannelResult& message, orv::journal::State others)
+    const ChannelResult& message, const HoldDownVerdict& hold)
 {
     using orv::journal::Channel;
+    const orv::journal::State others = hold.held ? orv::journal::State::Held : orv::journal::State::Pending;
     orv::journal::NewEvent record;
     record.received = orv::journal::nowMillis();
     record.eventClass = eventClass;
+    record.heldBefore = hold.heldBefore;
+    record.holdDown = hold.note;
     char* payload = nullptr;
     unsigned length = 0;
     if (event.getEventCode(record.code) != 0 || event.getPackedEventPayload(&payload, length) != 0)
@@ -350,7 +388,7 @@ bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string
     return true;
 }
 
-ChannelResult KAVManager::deliverOnce(const orv::journal::Delivery& delivery, DXAEvent& event)
+ChannelResult KAVManager::deliverOnce(const orv::journal::Delivery& delivery, DXAEvent& event, int64_t heldBefore)
 {
     using orv::journal::Channel;
     EventDBEntry* entry = nullptr;
@@ -377,8 +415,9 @@ ChannelResult KAVManager::deliverOnce(const orv::journal::Delivery& delivery, DX
         return offer(
             true, emailReportingEnabled, eventClass, "email",
             [&] {
-                return delivery.recipient ? emailReportingService->mailOne(event, entry, *delivery.recipient)
-                                          : reportEmail(*emailReportingService, event, entry);
+                return delivery.recipient
+                    ? emailReportingService->mailOne(event, entry, *delivery.recipient, heldBefore)
+                    : reportEmail(*emailReportingService, event, entry, heldBefore);
             },
             *m_stats, KAVStats::Email);
     }
@@ -422,4 +461,32 @@ void KAVManager::operatorCall(unsigned methodId)
         count += methodId == method::retry ? m_forwarder->retryNow(id) : m_forwarder->drop(id);
     const std::string answer = std::to_string(count);
     doorReturn(0, answer.data(), static_cast<unsigned>(answer.size()));
+}
+
+// The parameter: a packed event. The answer: its class's hold-down and, if
+// one holds the event's fault now, until when and how many it held so far,
+// as JSON; status 1 for a parameter that is not an event of a known class.
+void KAVManager::holdDownCall()
+{
+    std::vector<char> bytes;
+    takeParam(bytes);
+    nlohmann::json answer;
+    try {
+        DXAEvent event(std::move(bytes));
+        std::string eventClass;
+        EventDBEntry* entry = nullptr;
+        if (event.getEventClass(eventClass) != 0 || !eventDB || eventDB->lookupEventDBEntry(event, entry) != 0)
+            return doorReturn(1);
+        answer = { { "holdDown", entry->holdDownSeconds() }, { "held", false } };
+        if (entry->holdDownSeconds() > 0)
+            if (const auto running = m_holdDowns.running(HoldDowns::keyOf(event), HoldDowns::Clock::now())) {
+                answer["held"] = true;
+                answer["heldUntil"] = KAVStats::utcTime(HoldDowns::Clock::to_time_t(running->until));
+                answer["heldSoFar"] = running->held;
+            }
+    } catch (...) {
+        return doorReturn(1);
+    }
+    const std::string text = answer.dump();
+    doorReturn(0, text.data(), static_cast<unsigned>(text.size()));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/framework/DoorService.h"
@@ -49,17 +50,29 @@ private:
     // With a journal: commits the event, with how its logs were written, for
     // the delivery threads to make the rest; false when the journal cannot
     // take it.
-    // With `others` Held, the channels after the message channel are
-    // recorded as held back instead of waiting for delivery.
+    struct HoldDownVerdict {
+        // Held back from the channels after the message channel.
+        bool held = false;
+        // For the first report after a hold-down: how many it held.
+        int64_t heldBefore = 0;
+        // What the journal keeps of the hold-down; none without one.
+        std::optional<orv::journal::HoldDown> note;
+    };
+    // A held event's channels after the message channel are recorded as
+    // held back instead of waiting for delivery.
     bool forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
-        const orv::journal::ChannelResult& message, orv::journal::State others = orv::journal::State::Pending);
+        const orv::journal::ChannelResult& message, const HoldDownVerdict& hold);
     // Whether the entry's hold-down holds the event back from the channels
     // after the message channel; counts it if so, and says how many were
     // held for the first event after a hold-down that held some.
-    bool held(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass);
+    HoldDownVerdict holdDown(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass);
+    // The hold-downs the journal kept from the last run.
+    void restoreHoldDowns();
     // One try of one journaled delivery, on a delivery thread.
-    orv::journal::ChannelResult deliverOnce(const orv::journal::Delivery& delivery, DXAEvent& event);
+    orv::journal::ChannelResult deliverOnce(
+        const orv::journal::Delivery& delivery, DXAEvent& event, int64_t heldBefore);
     void operatorCall(unsigned methodId);
+    void holdDownCall();
     // The "journal" object of the counters.
     nlohmann::json journalState() const;
 

@@ -123,6 +123,49 @@ TEST(JournalStore, ReaderSeesWriterAndNewerSchemaIsRefused)
     }
 }
 
+// A file of the first schema is brought up to the current one with its
+// events kept; hold-downs then last as long as they hold or have a count to
+// give, and count only copies of their own hold-down.
+TEST(JournalStore, FirstSchemaIsUpgradedAndHoldDownsAreKept)
+{
+    TempDir dir;
+    const std::string path = dir.path("journal.db");
+    {
+        JournalStore store(path, SyncMode::Normal);
+        store.record(sampleEvent(1000));
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+        Database first(raw);
+        execute(first.get(),
+            "DROP TABLE hold_down; DROP TABLE silence; ALTER TABLE event DROP COLUMN held_before; "
+            "PRAGMA user_version = 1");
+    }
+    JournalStore store(path, SyncMode::Normal);
+    EXPECT_EQ(store.history(0).size(), 1u);
+
+    NewEvent reported = sampleEvent(2000);
+    reported.heldBefore = 7;
+    reported.holdDown = HoldDown { "quiet", 2000, 5000, 3, 0 };
+    const int64_t id = store.record(reported);
+    EXPECT_EQ(store.event(id)->heldBefore, 7);
+    NewEvent storm = sampleEvent(2000, {});
+    storm.holdDown = HoldDown { "storm", 2000, 5000, 3, 0 };
+    store.record(storm);
+    storm.holdDown->held = 1;
+    store.record(storm);
+    store.record(storm);
+    storm.holdDown->reported = 1000;
+    store.record(storm);
+
+    const auto running = store.holdDowns(4000);
+    ASSERT_EQ(running.size(), 2u);
+    const auto after = store.holdDowns(6000);
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].key, "storm");
+    EXPECT_EQ(after[0].held, 2);
+    EXPECT_TRUE(store.holdDowns(8000).empty());
+}
+
 TEST(JournalStore, RemovesOnlyFinishedEvents)
 {
     TempDir dir;

@@ -4,6 +4,8 @@
 // sent and nothing logged.
 #include <unistd.h>
 
+#include <cstring>
+
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -28,6 +30,10 @@
 #include "cmd/kav/frontend/OrvEventReportingService.h"
 #include "cmd/kav/remote/RemoteReportingService.h"
 #include "cmd/kav/email/TagReplacement.h"
+#include "cmd/kav/KAVMethods.h"
+#include "platform/framework/DoorClient.h"
+#include "platform/framework/DoorPath.h"
+#include "tools/orv-event/TimeoutOption.h"
 
 namespace {
 
@@ -195,6 +201,33 @@ json emailPlan(DXAEvent& event, const EventDBEntry* entry, CapturedLog& log)
     return mails;
 }
 
+// Whether the running daemon holds the event's fault now: only it knows
+// which faults it reported lately.
+void askHoldDown(const std::vector<char>& packed, json& result)
+{
+    orv::framework::DoorClient client(KAV_DOOR);
+    orv::framework::DoorReply reply;
+    if (int rc
+        = client.call(kav::methods::holdDownState, packed.data(), packed.size(), reply, orvevent::callDeadline());
+        rc != 0) {
+        result["heldUnknown"] = "door " + client.path() + ": " + std::strerror(rc);
+        return;
+    }
+    try {
+        const json answer = json::parse(std::string(reply.data.begin(), reply.data.end()));
+        if (reply.status != 0 || answer.value("holdDown", 0) != result["holdDown"]) {
+            result["heldUnknown"] = "the daemon's event database differs from this one";
+            return;
+        }
+        result["held"] = answer.at("held");
+        for (const char* key : { "heldUntil", "heldSoFar" })
+            if (answer.contains(key))
+                result[key] = answer[key];
+    } catch (const std::exception&) {
+        result["heldUnknown"] = "the daemon does not answer for hold-downs";
+    }
+}
+
 json route(DXAEvent& event, CapturedLog& log)
 {
     std::unique_ptr<EventDB> database;
@@ -239,10 +272,19 @@ void printText(const json& result)
 {
     const json& channels = result["channels"];
     std::cout << "class: " << result["class"].get<std::string>() << '\n';
-    if (result.contains("holdDown"))
+    if (result.contains("holdDown")) {
         std::cout << "hold-down: " << result["holdDown"]
                   << " seconds; repeats of a reported fault within it are held back from orvEvent, remote and "
                      "email\n";
+        if (result.contains("heldUnknown"))
+            std::cout << "  whether this event would be held is unknown: " << result["heldUnknown"].get<std::string>()
+                      << '\n';
+        else if (result["held"].get<bool>())
+            std::cout << "  this event would be held, until " << result["heldUntil"].get<std::string>() << " ("
+                      << result["heldSoFar"] << " held so far)\n";
+        else
+            std::cout << "  this event would be reported: its fault is not held now\n";
+    }
 
     const json& message = channels["message"];
     printChannel("message", message);
@@ -301,7 +343,9 @@ int routeCommand(const std::vector<std::string>& args)
     try {
         std::vector<char> packed = packedEvent(args.back());
         DXAEvent event(packed.data(), static_cast<unsigned>(packed.size()));
-        const json result = route(event, log);
+        json result = route(event, log);
+        if (result.contains("holdDown"))
+            askHoldDown(packed, result);
         if (asJson)
             std::cout << result.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
         else

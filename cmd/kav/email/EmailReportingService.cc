@@ -36,6 +36,7 @@ const std::string EmailReportingService::TEMPLATE_DIRECTORY = "/etc/opt/KTRXORV/
 const std::string EmailReportingService::SCRIPTS_DIRECTORY = "/etc/opt/KTRXORV/ORV/config/scripts/";
 const std::string EmailReportingService::ECF_PATH = "/etc/opt/KTRXORV/ORV/config/event_email.cf";
 const std::string EmailReportingService::SCRATCH_DIRECTORY = "/tmp/";
+const std::string EmailReportingService::HELD_COUNT_TAG = "<EVENT_HELD_COUNT>";
 
 using orv::journal::ChannelResult;
 
@@ -168,9 +169,10 @@ int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entr
     return reportEmail(event, entry, result);
 }
 
-int EmailReportingService::reportEmail(DXAEvent& event, const EventDBEntry* entry, ChannelResult& result)
+int EmailReportingService::reportEmail(
+    DXAEvent& event, const EventDBEntry* entry, ChannelResult& result, int64_t heldBefore)
 {
-    return prepareMailing(event, entry, result,
+    return prepareMailing(event, entry, result, heldBefore,
         [&](const Mailing& mailing, std::vector<std::string>& faultClasses, std::string& domains) {
             return mailAll(mailing, faultClasses, domains, result);
         });
@@ -199,23 +201,25 @@ ChannelResult EmailReportingService::selectRecipients(DXAEvent& event, std::vect
     return ChannelResult::delivered();
 }
 
-ChannelResult EmailReportingService::mailOne(DXAEvent& event, const EventDBEntry* entry, const std::string& line)
+ChannelResult EmailReportingService::mailOne(
+    DXAEvent& event, const EventDBEntry* entry, const std::string& line, int64_t heldBefore)
 {
     ChannelResult result = ChannelResult::delivered();
-    prepareMailing(event, entry, result, [&](const Mailing& mailing, std::vector<std::string>&, std::string&) {
-        RecipientInfo recipient;
-        if (MailRecipient().checkECFLine(line, recipient) != 0) {
-            result = ChannelResult::refused("the recipient line no longer reads as an entry");
-            return -1;
-        }
-        result = mailRecipient(recipient, mailing);
-        return 0;
-    });
+    prepareMailing(
+        event, entry, result, heldBefore, [&](const Mailing& mailing, std::vector<std::string>&, std::string&) {
+            RecipientInfo recipient;
+            if (MailRecipient().checkECFLine(line, recipient) != 0) {
+                result = ChannelResult::refused("the recipient line no longer reads as an entry");
+                return -1;
+            }
+            result = mailRecipient(recipient, mailing);
+            return 0;
+        });
     return result;
 }
 
 int EmailReportingService::prepareMailing(DXAEvent& event, const EventDBEntry* entry, ChannelResult& result,
-    const std::function<int(const Mailing&, std::vector<std::string>&, std::string&)>& mail)
+    int64_t heldBefore, const std::function<int(const Mailing&, std::vector<std::string>&, std::string&)>& mail)
 {
     result = ChannelResult::refused("the event cannot be mailed");
     if (entry == nullptr) {
@@ -253,6 +257,7 @@ int EmailReportingService::prepareMailing(DXAEvent& event, const EventDBEntry* e
     std::vector<std::string> severityText;
     getSeverityTag(severity, severityTag, severityText);
     tags.add(severityTag.front(), std::move(severityText.front()));
+    tags.add(HELD_COUNT_TAG, heldBefore > 0 ? std::to_string(heldBefore) : std::string());
     // The attachment is encoded from the event's bytes, which the file
     // holds as well: the file is not read back twice.
     char* payload = nullptr;

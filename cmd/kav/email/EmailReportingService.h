@@ -10,6 +10,7 @@
 #include <future>
 #include <iosfwd>
 #include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,9 @@ public:
     static const std::string SCRIPTS_DIRECTORY;
     static const std::string ECF_PATH;
     static const std::string SCRATCH_DIRECTORY;
+    // How many copies of the fault its hold-down held back before this
+    // report; empty when none were.
+    static const std::string HELD_COUNT_TAG;
 
     EmailReportingService();
     ~EmailReportingService();
@@ -40,14 +44,17 @@ public:
     // every selected recipient. 0, or the status of the first failing step.
     int reportEmail(DXAEvent& event, const EventDBEntry* entry);
     // The same, saying how it ended: the first recipient that failed names
-    // the failure, and the others are still mailed.
-    int reportEmail(DXAEvent& event, const EventDBEntry* entry, orv::journal::ChannelResult& result);
+    // the failure, and the others are still mailed. `heldBefore` fills the
+    // held-count tag.
+    int reportEmail(
+        DXAEvent& event, const EventDBEntry* entry, orv::journal::ChannelResult& result, int64_t heldBefore = 0);
 
     // The control file lines that apply to the event, each as it is written.
     orv::journal::ChannelResult selectRecipients(DXAEvent& event, std::vector<std::string>& lines);
     // Mails the event to one control file line, as a report mails each of
     // its recipients; the template and script are read afresh.
-    orv::journal::ChannelResult mailOne(DXAEvent& event, const EventDBEntry* entry, const std::string& line);
+    orv::journal::ChannelResult mailOne(
+        DXAEvent& event, const EventDBEntry* entry, const std::string& line, int64_t heldBefore = 0);
 
     // Mails every recipient the control file selects for these classes and
     // domains; -1 only when the control file cannot be opened.
@@ -127,7 +134,7 @@ private:
     orv::journal::ChannelResult mailRecipient(const RecipientInfo& recipient, const Mailing& mailing);
     // Reads what every mail of the event needs and hands it to `mail`.
     int prepareMailing(DXAEvent& event, const EventDBEntry* entry, orv::journal::ChannelResult& result,
-        const std::function<int(const Mailing&, std::vector<std::string>&, std::string&)>& mail);
+        int64_t heldBefore, const std::function<int(const Mailing&, std::vector<std::string>&, std::string&)>& mail);
     // Writes the message file and runs the script on it.
     orv::journal::ChannelResult sendMime(MimeEmail& mime, const std::string& id, const Mailing& mailing,
         bool includeEvent, std::istream& body, const std::string& subject, const std::string& from,

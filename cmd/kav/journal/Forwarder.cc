@@ -41,8 +41,9 @@ void Forwarder::start()
                 const auto record = store.event(delivery.eventId);
                 if (!record)
                     continue;
-                found.emplace_back(std::make_shared<const Event>(Event { record->id, record->received,
-                                       record->eventClass, record->code, store.packed(record->id) }),
+                found.emplace_back(
+                    std::make_shared<const Event>(Event { record->id, record->received, record->eventClass,
+                        record->code, store.packed(record->id), record->heldBefore }),
                     std::vector<Delivery>());
             }
             found.back().second.push_back(delivery);
@@ -97,8 +98,8 @@ bool Forwarder::accept(NewEvent event)
         delivery.nextTry = event.received;
         deliveries.push_back(std::move(delivery));
     }
-    auto kept = std::make_shared<const Event>(
-        Event { *id, event.received, std::move(event.eventClass), std::move(event.code), std::move(event.packed) });
+    auto kept = std::make_shared<const Event>(Event { *id, event.received, std::move(event.eventClass),
+        std::move(event.code), std::move(event.packed), event.heldBefore });
     queue(kept, deliveries);
     return true;
 }
@@ -191,7 +192,7 @@ ChannelResult Forwarder::tryOnce(const Item& item)
 {
     try {
         DXAEvent event(std::vector<char>(item.event->packed));
-        return m_deliver(item.delivery, event);
+        return m_deliver(item.delivery, event, item.event->heldBefore);
     } catch (const std::exception& error) {
         return ChannelResult::refused(error.what());
     }

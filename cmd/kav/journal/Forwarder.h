@@ -33,8 +33,10 @@ namespace orv::journal {
 
 class Forwarder {
 public:
-    // Makes one try of one delivery of the event: runs its channel.
-    using Deliver = std::function<ChannelResult(const Delivery& delivery, DXAEvent& event)>;
+    // Makes one try of one delivery of the event: runs its channel. For the
+    // first report of a fault after its hold-down, `heldBefore` says how
+    // many copies were held before it.
+    using Deliver = std::function<ChannelResult(const Delivery& delivery, DXAEvent& event, int64_t heldBefore)>;
 
     // What happened to deliveries since the start, for the counters.
     struct Counts {
@@ -80,6 +82,7 @@ private:
         std::string eventClass;
         std::string code;
         std::vector<char> packed;
+        int64_t heldBefore;
     };
     struct Item {
         std::shared_ptr<const Event> event;

@@ -57,12 +57,14 @@ CREATE TABLE sequence (
 PRAGMA user_version = 1;
 )";
 
-// Version 2: what the daemon remembers beyond its events. A fault's
-// hold-down (its key, when it was last reported, until when later copies
+// Version 2: what the daemon remembers beyond its events. For the first
+// report of a fault after its hold-down, how many copies were held before
+// it. A fault's hold-down (its key, when it was last reported, until when later copies
 // are held and how many were), so that it holds across a restart; and the
 // operator's silences. A silence's id is never given again, not even once
 // the newest one is removed: the operator quotes it.
 constexpr const char* schemaV2 = R"(
+ALTER TABLE event ADD COLUMN held_before INTEGER;
 CREATE TABLE hold_down (
     key TEXT PRIMARY KEY,
     reported INTEGER NOT NULL,
@@ -201,12 +203,17 @@ void JournalStore::recordAll(std::vector<Recording>& batch, const std::vector<st
         const NewEvent& event = *recording.event;
         const auto message = std::find_if(event.deliveries.begin(), event.deliveries.end(),
             [](const NewDelivery& delivery) { return delivery.channel == Channel::Message; });
-        Statement& insertEvent = prepared(
-            "INSERT INTO event (received, class, code, packed, message, message_error) VALUES (?, ?, ?, ?, ?, ?)");
+        Statement& insertEvent
+            = prepared("INSERT INTO event (received, class, code, packed, message, message_error, held_before) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?)");
         insertEvent.bind(1, event.received).bind(2, event.eventClass).bind(3, event.code).bind(4, event.packed);
         if (message != event.deliveries.end())
             insertEvent.bind(5, std::string(stateName(message->state))).bind(6, message->lastError);
+        if (event.heldBefore > 0)
+            insertEvent.bind(7, event.heldBefore);
         insertEvent.run();
+        if (event.holdDown)
+            holdDownChanged(*event.holdDown);
         recording.id = sqlite3_last_insert_rowid(m_db.get());
         for (const NewDelivery& delivery : event.deliveries) {
             if (delivery.channel == Channel::Message) {
@@ -239,6 +246,40 @@ Statement& JournalStore::prepared(const char* sql)
     else
         statement->reset();
     return *statement;
+}
+
+void JournalStore::holdDownChanged(const HoldDown& holdDown)
+{
+    if (holdDown.held > 0) {
+        // Only the hold-down it was held by: a copy committed after the
+        // next report started a new one is not counted in that.
+        prepared("UPDATE hold_down SET held = held + 1 WHERE key = ? AND reported = ?")
+            .bind(1, holdDown.key)
+            .bind(2, holdDown.reported)
+            .run();
+        return;
+    }
+    prepared("INSERT OR REPLACE INTO hold_down (key, reported, until, seconds, held) VALUES (?, ?, ?, ?, 0)")
+        .bind(1, holdDown.key)
+        .bind(2, holdDown.reported)
+        .bind(3, holdDown.until)
+        .bind(4, holdDown.seconds)
+        .run();
+}
+
+// A hold-down that held nothing is over at its end; one that held copies is
+// kept one hold-down longer, for the next report to say how many.
+std::vector<HoldDown> JournalStore::holdDowns(Millis now)
+{
+    constexpr const char* over = "(CASE held WHEN 0 THEN until ELSE until + seconds * 1000 END) <= ?";
+    Transaction transaction(m_db.get());
+    Statement(m_db.get(), (std::string("DELETE FROM hold_down WHERE ") + over).c_str()).bind(1, now).run();
+    Statement query(m_db.get(), "SELECT key, reported, until, seconds, held FROM hold_down");
+    std::vector<HoldDown> found;
+    while (query.step())
+        found.push_back({ query.text(0), query.integer(1), query.integer(2), query.integer(3), query.integer(4) });
+    transaction.commit();
+    return found;
 }
 
 void JournalStore::delivered(int64_t deliveryId, Millis at)
@@ -329,6 +370,7 @@ std::vector<EventRecord> JournalStore::events(Statement& query)
         record.received = query.integer(1);
         record.eventClass = query.text(2);
         record.code = query.text(3);
+        record.heldBefore = query.optionalInteger(6).value_or(0);
         if (const auto message = query.optionalText(4)) {
             Delivery delivery;
             delivery.eventId = record.id;
@@ -347,7 +389,8 @@ std::vector<EventRecord> JournalStore::events(Statement& query)
 
 std::optional<EventRecord> JournalStore::event(int64_t eventId)
 {
-    Statement query(m_db.get(), "SELECT id, received, class, code, message, message_error FROM event WHERE id = ?");
+    Statement query(
+        m_db.get(), "SELECT id, received, class, code, message, message_error, held_before FROM event WHERE id = ?");
     query.bind(1, eventId);
     auto found = events(query);
     if (found.empty())
@@ -365,7 +408,8 @@ std::vector<char> JournalStore::packed(int64_t eventId)
 std::vector<EventRecord> JournalStore::history(Millis since)
 {
     Statement query(m_db.get(),
-        "SELECT id, received, class, code, message, message_error FROM event WHERE received >= ? ORDER BY id DESC");
+        "SELECT id, received, class, code, message, message_error, held_before FROM event WHERE received >= ? ORDER BY "
+        "id DESC");
     query.bind(1, since);
     return events(query);
 }

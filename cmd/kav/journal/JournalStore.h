@@ -73,6 +73,13 @@ public:
     // and the same at every later one.
     int64_t deliverySequence(int64_t deliveryId, const std::string& name);
 
+    // Starts a fault's hold-down, or counts one more copy held by it (when
+    // `held` is above 0); in the transaction of the event that did.
+    void holdDownChanged(const HoldDown& holdDown);
+    // The hold-downs still running at `now`, or over with copies held that
+    // the next report is to count; the others are removed.
+    std::vector<HoldDown> holdDowns(Millis now);
+
     // Bytes in the file's used pages.
     int64_t usedBytes();
     // Removes events received before `before` none of whose deliveries is

@@ -19,8 +19,8 @@ Millis nowMillis();
 
 // In the order the channels are run.
 enum class Channel { Message, OrvEvent, Remote, Email };
-// Held and silenced are kept by the file's schema for deliveries an operator
-// holds back; nothing makes them yet.
+// Held: kept back by the fault's hold-down. Silenced: kept back by an
+// operator's silence.
 enum class State { Pending, Delivered, GivenUp, Dropped, Held, Silenced };
 
 // "message", "orvEvent", "remote", "email"
@@ -47,12 +47,28 @@ struct NewDelivery {
     std::optional<std::string> lastError;
 };
 
+// A fault's hold-down as the journal keeps it, so that it holds across a
+// restart: when the fault was last reported, until when its copies are
+// held, and how many were.
+struct HoldDown {
+    std::string key;
+    Millis reported = 0;
+    Millis until = 0;
+    int64_t seconds = 0;
+    int64_t held = 0;
+};
+
 struct NewEvent {
     std::vector<char> packed;
     Millis received = 0;
     std::string eventClass;
     std::string code;
     std::vector<NewDelivery> deliveries;
+    // For the first report of a fault after its hold-down: how many copies
+    // were held back before it (its mail says so).
+    int64_t heldBefore = 0;
+    // The hold-down this event starts (reported) or counts in (held).
+    std::optional<HoldDown> holdDown;
 
     // Whether a delivery of it is still to be made.
     bool waits() const;
@@ -75,6 +91,7 @@ struct EventRecord {
     Millis received = 0;
     std::string eventClass;
     std::string code;
+    int64_t heldBefore = 0;
     std::vector<Delivery> deliveries;
 };
 
