@@ -286,3 +286,34 @@ empty_logs
 echo "  journal growth per event $(calc "($size_120k - $size_20k) / 100000") bytes, for a packed event of $packed bytes" \
     "(bound $((packed + 512)))"
 echo "  RSS after 20,000 journaled events $rss_20k KiB, after 100,000 more $rss_120k KiB: growth $((rss_120k - rss_20k)) KiB"
+
+# reports CHANNEL: the daemon's reports made through one channel so far.
+reports() {
+    "$build/tools/orv-event/orv-event" stats --prometheus |
+        sed -n "s/^kav_channel_reports_total{channel=\"$1\",result=\"reported\"} //p"
+}
+
+echo
+echo "== 8. A fault storm: 100,000 copies of one event whose class has a hold-down"
+# The storm's class asks for all four channels and holds repeats for an
+# hour; its baseline is the same entry with the message channel alone and
+# no hold-down. Without a journal, as in sections 1 to 5.
+# The storm's first copy is reported (and loads what the channels load)
+# before memory is taken.
+restart_kav
+show "$load" kav 0 "$events/storm.json" 1 1000 >/dev/null
+plain=$(show "$load" kav 0 "$events/message.json" 4 100000)
+echo "    $plain"
+empty_logs
+rss_before=$(rss_kib "$kav")
+before="$(reports orvEvent) $(reports remote) $(reports email)"
+line=$(show "$load" kav 0 "$events/storm.json" 4 100000)
+echo "    $line"
+rss_after=$(rss_kib "$kav")
+after="$(reports orvEvent) $(reports remote) $(reports email)"
+empty_logs
+echo "  storm with a hold-down, 4 callers: $(field "$line" rate)/s against $(field "$plain" rate)/s for the" \
+    "message channel alone, ratio $(calc "$(field "$line" rate) / $(field "$plain" rate)");" \
+    "p99 $(field "$line" p99_us) us against $(field "$plain" p99_us) us"
+echo "  reports through orvEvent, remote, email: before the storm $before, after it $after;" \
+    "RSS $rss_before KiB before, $rss_after KiB after"
