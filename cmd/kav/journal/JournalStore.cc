@@ -269,11 +269,19 @@ void JournalStore::holdDownChanged(const HoldDown& holdDown)
 
 // A hold-down that held nothing is over at its end; one that held copies is
 // kept one hold-down longer, for the next report to say how many.
+int JournalStore::removeEndedHoldDowns(Millis now)
+{
+    Statement(
+        m_db.get(), "DELETE FROM hold_down WHERE (CASE held WHEN 0 THEN until ELSE until + seconds * 1000 END) <= ?")
+        .bind(1, now)
+        .run();
+    return sqlite3_changes(m_db.get());
+}
+
 std::vector<HoldDown> JournalStore::holdDowns(Millis now)
 {
-    constexpr const char* over = "(CASE held WHEN 0 THEN until ELSE until + seconds * 1000 END) <= ?";
     Transaction transaction(m_db.get());
-    Statement(m_db.get(), (std::string("DELETE FROM hold_down WHERE ") + over).c_str()).bind(1, now).run();
+    removeEndedHoldDowns(now);
     Statement query(m_db.get(), "SELECT key, reported, until, seconds, held FROM hold_down");
     std::vector<HoldDown> found;
     while (query.step())

@@ -79,6 +79,8 @@ public:
     // The hold-downs still running at `now`, or over with copies held that
     // the next report is to count; the others are removed.
     std::vector<HoldDown> holdDowns(Millis now);
+    // Removes the hold-downs over at `now` (as above); how many.
+    int removeEndedHoldDowns(Millis now);
 
     // Bytes in the file's used pages.
     int64_t usedBytes();
