@@ -117,8 +117,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "kav developers <kav@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries' packages and versions come from the binaries themselves
-# (libmd0 for the attachment digest, libsqlite3-0 for the journal, the C and
-# C++ runtimes), read by
+# (libmd0 for the attachment digest, libsqlite3-0 for the journal, libsystemd0
+# for the word to systemd, the C and C++ runtimes), read by
 # dpkg-shlibdeps (dpkg-dev) with the help of file(1); without them the same
 # packages are named without versions.
 find_program(KAV_SHLIBDEPS dpkg-shlibdeps)
@@ -126,7 +126,7 @@ find_program(KAV_FILE file)
 if(KAV_SHLIBDEPS AND KAV_FILE)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libmd0, libsqlite3-0, libstdc++6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libmd0, libsqlite3-0, libstdc++6, libsystemd0")
 endif()
 # Mail submission scripts run the system's sendmail; without one, mail
 # still works through spool_mail or a script of the administrator's.

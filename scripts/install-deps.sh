@@ -10,7 +10,7 @@
 # prints the one command that installs what is missing and fails.
 set -eu
 
-build="cmake g++ make libgtest-dev libmd-dev libsqlite3-dev nlohmann-json3-dev util-linux"
+build="cmake g++ make libgtest-dev libmd-dev libsqlite3-dev libsystemd-dev nlohmann-json3-dev pkg-config util-linux"
 case "${1:-}" in
 demo)  wanted="$build" ;;
 test)  wanted="$build clang-format python3 msmtp dpkg-dev file systemd logrotate man-db clang libclang-rt-14-dev" ;;

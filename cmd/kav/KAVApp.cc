@@ -1,5 +1,7 @@
 #include "cmd/kav/KAVApp.h"
 
+#include "cmd/kav/KAVNotifier.h"
+
 KAVApp::KAVApp()
     : DoorApplication("KAV", 1, 1)
 {
@@ -7,4 +9,17 @@ KAVApp::KAVApp()
 
 void KAVApp::usage()
 {
+}
+
+void KAVApp::terminateApplication()
+{
+    KAVNotifier::stopping();
+    DoorApplication::terminateApplication();
+}
+
+void KAVApp::handleSIGHUP()
+{
+    KAVNotifier::reloading();
+    DoorApplication::handleSIGHUP();
+    KAVNotifier::reloaded();
 }

@@ -1,4 +1,5 @@
-// The daemon's door application, named "KAV".
+// The daemon's door application, named "KAV". Under systemd it says when it
+// stops and when it reloads (KAVNotifier).
 #pragma once
 
 #include "platform/framework/DoorApplication.h"
@@ -10,4 +11,6 @@ public:
 
     // The daemon has no options, so there is nothing to explain.
     void usage() override;
+    void terminateApplication() override;
+    void handleSIGHUP() override;
 };

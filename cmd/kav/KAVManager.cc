@@ -15,6 +15,7 @@
 #include "cmd/kav/email/EmailReportingService.h"
 #include "platform/event/EventDB.h"
 #include "platform/event/EventDBEntry.h"
+#include "platform/io/Heartbeat.h"
 #include "platform/log/LogStatement.h"
 #include "cmd/kav/message/MessageReportingService.h"
 #include "cmd/kav/frontend/OrvEventReportingService.h"
@@ -74,6 +75,8 @@ ChannelResult offer(bool wanted, bool enabled, const std::string& eventClass, co
     if (!asks(wanted, enabled, eventClass, word))
         return wanted ? ChannelResult::refused(std::string(word) + " reporting disabled") : ChannelResult::notAsked();
     logStatement(2, LogDest::trace(), "EVENT-CLASS: %s sent to %s reporting service.", eventClass, word);
+    // Each channel waits on its own peer, within that peer's deadline.
+    orv::io::Heartbeat::beat();
     ChannelOutcome outcome;
     ChannelResult result = report();
     outcome.channelEnded(result);

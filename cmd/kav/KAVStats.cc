@@ -83,3 +83,18 @@ nlohmann::json KAVStats::snapshot() const
     }
     return result;
 }
+
+std::string KAVStats::summary() const
+{
+    const auto count
+        = [](const std::atomic<uint64_t>& counter) { return std::to_string(counter.load(std::memory_order_relaxed)); };
+    uint64_t reported = 0;
+    uint64_t failed = 0;
+    for (const ChannelCounters& counters : m_channels) {
+        reported += counters.reported.load(std::memory_order_relaxed);
+        failed += counters.failed.load(std::memory_order_relaxed);
+    }
+    return count(m_received) + " events received (" + count(m_unknownClass) + " of unknown class, " + count(m_held)
+        + " held), " + count(m_badEvents) + " unreadable; " + std::to_string(reported) + " reports made, "
+        + std::to_string(failed) + " failed";
+}

@@ -36,6 +36,9 @@ public:
 
     // The counters as the stats door answers them.
     nlohmann::json snapshot() const;
+    // The main counters in one line of text; reads the counters alone, so
+    // it may be called at any time while the object lives.
+    std::string summary() const;
 
     // Where the "journal" object of the snapshot comes from; set once,
     // before the doors serve. Without it the journal is off.

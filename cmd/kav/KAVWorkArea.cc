@@ -7,6 +7,7 @@
 #include "platform/framework/DoorApplication.h"
 #include "platform/framework/DoorPath.h"
 #include "cmd/kav/KAVManager.h"
+#include "cmd/kav/KAVNotifier.h"
 #include "cmd/kav/KAVStatsService.h"
 #include "platform/log/LogStatement.h"
 
@@ -16,6 +17,8 @@ KAVWorkArea::KAVWorkArea()
     : WorkArea("KAVWorkArea")
 {
 }
+
+KAVWorkArea::~KAVWorkArea() = default;
 
 int KAVWorkArea::createWorkArea()
 {
@@ -42,7 +45,8 @@ int KAVWorkArea::createWorkArea()
         logStatement(4, LogDest::platform(), CREATE_DOOR_FAILED, KAV_DOOR, rc);
         return rc;
     }
-    createStatsDoor(*server, std::move(stats));
+    createStatsDoor(*server, stats);
+    m_notifier = KAVNotifier::startIfManaged(std::move(stats));
     return 0;
 }
 

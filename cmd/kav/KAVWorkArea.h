@@ -1,5 +1,5 @@
 // The daemon's work area: creates the dispatch manager and the daemon's
-// door, then the door of its counters.
+// door, then the door of its counters, and then tells systemd it is ready.
 #pragma once
 
 #include <memory>
@@ -7,12 +7,13 @@
 #include "platform/framework/WorkArea.h"
 
 class DoorServer;
+class KAVNotifier;
 class KAVStats;
 
 class KAVWorkArea : public WorkArea {
 public:
     KAVWorkArea();
-    ~KAVWorkArea() override = default;
+    ~KAVWorkArea() override;
 
     int createWorkArea() override;
 
@@ -20,4 +21,7 @@ private:
     static constexpr int statsServiceNumber = 1;
 
     static void createStatsDoor(DoorServer& server, std::shared_ptr<KAVStats> stats);
+
+    // Under systemd only; it outlives the door server's shutdown.
+    std::unique_ptr<KAVNotifier> m_notifier;
 };

@@ -76,6 +76,12 @@ void Application::handleSIGTERM()
     stopOnSignal("SIGTERM");
 }
 
+void Application::handleSIGHUP()
+{
+    logStatement(2, LogDest::trace(), "SIGHUP received: reopening the log files.");
+    reopenLogFiles();
+}
+
 void Application::handleSIGQUIT()
 {
     ignoreSignal("SIGQUIT");
@@ -173,8 +179,7 @@ void Application::dispatchSignal(int signal)
     case SIGUSR2:
         return handleSIGUSR2();
     case SIGHUP:
-        logStatement(2, LogDest::trace(), "SIGHUP received: reopening the log files.");
-        return reopenLogFiles();
+        return handleSIGHUP();
     default:
         return handleAdditionalSignals(signal);
     }

@@ -41,6 +41,8 @@ public:
     virtual void handleAdditionalSignals(int signal);
     virtual void handleSIGINT();
     virtual void handleSIGTERM();
+    // Reopens the log files.
+    virtual void handleSIGHUP();
     virtual void handleSIGQUIT();
     virtual void handleSIGUSR1();
     virtual void handleSIGUSR2();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/framework/Invocation.h"
+#include "platform/io/Heartbeat.h"
 #include "platform/framework/PendingRequest.h"
 #include "platform/framework/RequestReader.h"
 
@@ -36,14 +37,17 @@ void DoorThreadPool::finish()
 }
 
 // The request and the call live as long as the thread, so their buffers
-// serve call after call.
+// serve call after call. A thread waiting in the reader is idle for the
+// watchdog; one running a call works.
 void DoorThreadPool::work()
 {
+    io::Heartbeat heartbeat("door thread");
     if (m_threadStart)
         m_threadStart();
     PendingRequest request;
     Invocation call;
     while (m_reader.next(request)) {
+        io::Heartbeat::Work working;
         call.begin(request);
         m_run(call);
     }

@@ -23,11 +23,13 @@ constexpr const char* logDir = "/var/opt/KTRXORV/ORV/logs";
 constexpr const char* doorDirInside = "/run/KTRXORV/doors";
 constexpr const char* proxySocketInside = "/run/KTRXORV/qob-proxy";
 
-// Outside the sandbox the tools must not see the tester's own settings.
+// Outside the sandbox the tools must not see the tester's own settings, nor
+// the daemon a service manager the tests may run under.
 EnvChanges cleanEnv()
 {
     return { { "ORV_DOOR_DIR", unsetVar }, { "ORV_LOG_DIR", unsetVar }, { "ORV_LOG_LEVEL", unsetVar },
-        { "ORV_EVENTDB", unsetVar }, { "QOB_PROXY_SOCKET", unsetVar } };
+        { "ORV_EVENTDB", unsetVar }, { "QOB_PROXY_SOCKET", unsetVar }, { "NOTIFY_SOCKET", unsetVar },
+        { "WATCHDOG_USEC", unsetVar }, { "WATCHDOG_PID", unsetVar } };
 }
 
 // Stops a stand-in that the sandbox started, if it runs.

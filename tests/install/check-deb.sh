@@ -74,6 +74,10 @@ case "$(field Depends)" in
 *libsqlite3-0*) ;;
 *) fail "Depends lacks libsqlite3-0: $(field Depends)" ;;
 esac
+case "$(field Depends)" in
+*libsystemd0*) ;;
+*) fail "Depends lacks libsystemd0: $(field Depends)" ;;
+esac
 [ "$(field Recommends)" = "default-mta | mail-transport-agent" ] || fail "Recommends: $(field Recommends)"
 [ "$(field Package)" = kav ] || fail "Package: $(field Package)"
 

@@ -16,6 +16,7 @@
 #include "platform/text/EnvInteger.h"
 #include "platform/io/FdIo.h"
 #include "platform/io/FileOpen.h"
+#include "platform/io/Heartbeat.h"
 #include "cmd/kav/email/InputFile.h"
 #include "cmd/kav/email/HostName.h"
 #include "platform/log/LogStatement.h"
@@ -534,6 +535,8 @@ int EmailReportingService::verifyFilesExist(
 int EmailReportingService::execSendmail(
     const std::string& scriptPath, const std::string& mimePath, const std::string& recipients)
 {
+    // One script after another: each within its own time limit.
+    orv::io::Heartbeat::beat();
     orv::process::RunLimits limits;
     limits.timeoutSeconds = scriptTimeout();
     limits.cancelFd = orv::io::shutdownFd();

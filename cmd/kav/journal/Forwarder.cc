@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "platform/event/DXAEvent.h"
+#include "platform/io/Heartbeat.h"
 #include "platform/log/LogStatement.h"
 
 namespace orv::journal {
@@ -152,8 +153,11 @@ Forwarder::Lane* Forwarder::nextDue(bool mail, Millis now, Millis& wakeAt)
     return nullptr;
 }
 
+// For the watchdog the thread works while it tries a delivery or tends the
+// journal, and is idle while it waits for a delivery to come due.
 void Forwarder::work(bool mail)
 {
+    orv::io::Heartbeat heartbeat(mail ? "mail delivery thread" : "delivery thread");
     m_mutex.lock();
     while (!m_stopping) {
         // Once a second at most, and not under the lock, which door threads
@@ -161,7 +165,10 @@ void Forwarder::work(bool mail)
         if (!mail && nowMillis() >= m_maintainAt) {
             m_maintainAt = nowMillis() + 1000;
             m_mutex.unlock();
-            m_journal.maintain();
+            {
+                orv::io::Heartbeat::Work working;
+                m_journal.maintain();
+            }
             m_mutex.lock();
             continue;
         }
@@ -174,7 +181,10 @@ void Forwarder::work(bool mail)
         }
         Item item = lane->items.front();
         m_mutex.unlock();
-        settle(item, tryOnce(item));
+        {
+            orv::io::Heartbeat::Work working;
+            settle(item, tryOnce(item));
+        }
         m_mutex.lock();
         // No one is woken: this thread goes on with the lane's next
         // delivery when it is due, and other lanes have their own threads.

@@ -71,7 +71,7 @@ const char* loaderError()
 }
 
 RemoteReportingService::RemoteReportingService()
-    : m_skipWindow(orv::io::Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10)))
+    : m_skipWindow(proxyTimeout())
 {
     int rc = pthread_mutex_init(&connectToVarnMutex, nullptr);
     if (rc != 0) {
@@ -142,6 +142,11 @@ const char* RemoteReportingService::getVarnStatusString(QOBReturnValues rc)
     if (code < 0 || code >= static_cast<int>(std::size(texts)))
         return "unrecognized/invalid QOBReturnValue";
     return texts[code];
+}
+
+std::chrono::milliseconds RemoteReportingService::proxyTimeout()
+{
+    return orv::io::Deadline::fromEnvironment("QOB_PROXY_TIMEOUT", std::chrono::seconds(10));
 }
 
 bool RemoteReportingService::connectToVarn()

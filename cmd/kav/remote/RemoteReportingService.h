@@ -9,6 +9,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -58,6 +59,10 @@ public:
     bool connectToVarn();
 
     static const char* getVarnStatusString(QOBReturnValues rc);
+
+    // How long each step of the client library may take (QOB_PROXY_TIMEOUT):
+    // connecting, registering, the handshake, each message.
+    static std::chrono::milliseconds proxyTimeout();
 
     // The message type for a reporting type, nullptr for an invalid one.
     static const char* messageType(orv::EventReportingType type);
