@@ -11,6 +11,7 @@
 #include "cmd/kav/KAVChannelFactory.h"
 #include "cmd/kav/KAVStats.h"
 #include "cmd/kav/KAVVerdict.h"
+#include "cmd/kav/Silences.h"
 #include "cmd/kav/journal/JournalTypes.h"
 
 class DXAEvent;
@@ -21,6 +22,7 @@ class ChannelResult;
 struct Delivery;
 class Forwarder;
 class Journal;
+class JournalStore;
 }
 
 class KAVManager : public DoorService {
@@ -50,9 +52,15 @@ private:
     // the delivery threads to make the rest; false when the journal cannot
     // take it.
     // With `others` Held, the channels after the message channel are
-    // recorded as held back instead of waiting for delivery.
+    // recorded as held back instead of waiting for delivery; those in
+    // `silenced` (Silences::bit) are recorded as silenced.
     bool forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
-        const orv::journal::ChannelResult& message, orv::journal::State others = orv::journal::State::Pending);
+        const orv::journal::ChannelResult& message, orv::journal::State others = orv::journal::State::Pending,
+        unsigned silenced = 0);
+    // The channels after the message channel that the entry asks for and
+    // an active silence holds the event back from (Silences::bit); counts
+    // the event and names the silences in the trace if there are any.
+    unsigned silenced(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass);
     // Whether the entry's hold-down holds the event back from the channels
     // after the message channel; counts it if so, and says how many were
     // held for the first event after a hold-down that held some.
@@ -60,6 +68,10 @@ private:
     // One try of one journaled delivery, on a delivery thread.
     orv::journal::ChannelResult deliverOnce(const orv::journal::Delivery& delivery, DXAEvent& event);
     void operatorCall(unsigned methodId);
+    // Add, list and expire of silences; they need the journal.
+    void silenceCall(unsigned methodId);
+    // The active silences of the journal become those the reports see.
+    void loadSilences(orv::journal::JournalStore& store);
     // The "journal" object of the counters.
     nlohmann::json journalState() const;
 
@@ -76,6 +88,7 @@ private:
     bool emailReportingEnabled = true;
     std::shared_ptr<KAVStats> m_stats = std::make_shared<KAVStats>();
     HoldDowns m_holdDowns;
+    Silences m_silences;
     // Both set when ORV_JOURNAL names a journal.
     std::unique_ptr<orv::journal::Journal> m_journal;
     std::unique_ptr<orv::journal::Forwarder> m_forwarder;

@@ -305,6 +305,7 @@ void Journal::removeOld(Millis now)
         return;
     m_maintainAt = now + maintenanceMillis;
     m_store->removeFinishedBefore(now - m_settings.keepDays * dayMillis);
+    m_store->removeSilencesEndedBefore(now - silenceKeptMillis);
     m_boundCheckAt = 0;
 }
 
