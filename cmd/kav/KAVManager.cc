@@ -23,6 +23,7 @@
 
 using orv::event::SkippedEventDBEntry;
 using orv::journal::ChannelResult;
+using orv::journal::State;
 
 namespace {
 
@@ -123,6 +124,16 @@ std::unique_ptr<EventDB> createEventDB(const KAVChannelFactory& factory)
     return nullptr;
 }
 
+// The channels after the message channel that the entry asks for, a bit
+// each (Silences::bit).
+unsigned peerChannels(EventDBEntry& entry)
+{
+    using orv::journal::Channel;
+    return (entry.reportViaOrvEvent() ? Silences::bit(Channel::OrvEvent) : 0)
+        | (entry.reportViaRemote() ? Silences::bit(Channel::Remote) : 0)
+        | (entry.reportViaEmail() ? Silences::bit(Channel::Email) : 0);
+}
+
 void logSkippedEntries(const EventDB& eventDB)
 {
     for (const SkippedEventDBEntry& skipped : eventDB.skippedEntries()) {
@@ -168,6 +179,10 @@ KAVManager::KAVManager(const KAVChannelFactory& factory)
         restoreHoldDowns();
         m_forwarder->start();
         m_stats->setJournalSource([this] { return journalState(); });
+        m_journal->use([this](orv::journal::JournalStore& store) {
+            loadSilences(store);
+            return true;
+        });
     }
     logStatement(2, LogDest::trace(), "KAV init: Initialization complete.");
 }
@@ -195,6 +210,8 @@ void KAVManager::methodDispatch()
         return operatorCall(methodId);
     if (methodId == method::holdDownState)
         return holdDownCall();
+    if (methodId == method::silenceAdd || methodId == method::silenceList || methodId == method::silenceExpire)
+        return silenceCall(methodId);
     if (methodId != method::reportEvent && methodId != method::testEmail) {
         logStatement(3, LogDest::trace(), UNRECOGNIZED_METHOD_ID, methodId);
         logStatement(3, LogDest::platform(), UNRECOGNIZED_METHOD_ID, methodId);
@@ -265,22 +282,31 @@ KAVVerdict KAVManager::report(DXAEvent& event)
     const ChannelResult message = offer(
         entry->reportViaMsg(), messageReportingEnabled, eventClass, "message",
         [&] { return messageReportingService->reportEventMessage(event, entry); }, *m_stats, KAVStats::Message);
-    const HoldDownVerdict hold = holdDown(event, *entry, eventClass);
+    // Silences come before the hold-down, which sees only what they leave:
+    // an event silenced on every channel it asks for after the message
+    // channel neither starts a hold-down nor counts as held.
+    const unsigned silent = silenced(event, *entry, eventClass);
+    HoldDownVerdict hold;
+    if (silent == 0 || silent != peerChannels(*entry))
+        hold = holdDown(event, *entry, eventClass);
     if (hold.held) {
         if (m_forwarder)
-            forward(event, entry, eventClass, message, hold);
+            forward(event, entry, eventClass, message, hold, silent);
         return KAVVerdict::Taken;
     }
-    if (m_forwarder && forward(event, entry, eventClass, message, hold))
+    if (m_forwarder && forward(event, entry, eventClass, message, hold, silent))
         return KAVVerdict::Taken;
+    const auto wants
+        = [&](bool wanted, orv::journal::Channel channel) { return wanted && (silent & Silences::bit(channel)) == 0; };
     offer(
-        entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event",
-        [&] { return orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats, KAVStats::OrvEvent);
+        wants(entry->reportViaOrvEvent(), orv::journal::Channel::OrvEvent), orvEventReportingEnabled, eventClass,
+        "ORV event", [&] { return orvEventReportingService->reportOrvEvent(event, entry); }, *m_stats,
+        KAVStats::OrvEvent);
     offer(
-        entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote",
+        wants(entry->reportViaRemote(), orv::journal::Channel::Remote), remoteReportingEnabled, eventClass, "remote",
         [&] { return remoteReportingService->reportRemoteEvent(event, entry); }, *m_stats, KAVStats::Remote);
     offer(
-        entry->reportViaEmail(), emailReportingEnabled, eventClass, "email",
+        wants(entry->reportViaEmail(), orv::journal::Channel::Email), emailReportingEnabled, eventClass, "email",
         [&] { return reportEmail(*emailReportingService, event, entry, hold.heldBefore); }, *m_stats, KAVStats::Email);
     return KAVVerdict::Taken;
 }
@@ -350,11 +376,28 @@ void KAVManager::restoreHoldDowns()
         logStatement(2, LogDest::trace(), "Journal: %d hold-downs resumed.", static_cast<int>(kept->size()));
 }
 
+unsigned KAVManager::silenced(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass)
+{
+    const Silences::Verdict verdict = m_silences.check(event, eventClass, peerChannels(entry));
+    if (verdict.channels == 0)
+        return 0;
+    m_stats->eventSilenced(eventClass);
+    std::string channels, ids;
+    for (auto channel :
+        { orv::journal::Channel::OrvEvent, orv::journal::Channel::Remote, orv::journal::Channel::Email })
+        if (verdict.channels & Silences::bit(channel))
+            channels += (channels.empty() ? "" : ", ") + std::string(orv::journal::channelName(channel));
+    for (int64_t id : verdict.ids)
+        ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+    logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; held back from %s by silence %s.", eventClass, channels, ids);
+    return verdict.channels;
+}
+
 bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
-    const ChannelResult& message, const HoldDownVerdict& hold)
+    const ChannelResult& message, const HoldDownVerdict& hold, unsigned silenced)
 {
     using orv::journal::Channel;
-    const orv::journal::State others = hold.held ? orv::journal::State::Held : orv::journal::State::Pending;
+    const State others = hold.held ? State::Held : State::Pending;
     orv::journal::NewEvent record;
     record.received = orv::journal::nowMillis();
     record.eventClass = eventClass;
@@ -369,17 +412,20 @@ bool KAVManager::forward(DXAEvent& event, EventDBEntry* entry, const std::string
         record.deliveries.push_back({ Channel::Message, std::nullopt,
             message.failed() ? orv::journal::State::GivenUp : orv::journal::State::Delivered,
             message.failed() ? std::optional<std::string>(message.why()) : std::nullopt });
+    const auto stateOf
+        = [&](Channel channel) { return (silenced & Silences::bit(channel)) != 0 ? State::Silenced : others; };
     if (asks(entry->reportViaOrvEvent(), orvEventReportingEnabled, eventClass, "ORV event"))
-        record.deliveries.push_back({ Channel::OrvEvent, std::nullopt, others });
+        record.deliveries.push_back({ Channel::OrvEvent, std::nullopt, stateOf(Channel::OrvEvent) });
     if (asks(entry->reportViaRemote(), remoteReportingEnabled, eventClass, "remote"))
-        record.deliveries.push_back({ Channel::Remote, std::nullopt, others });
+        record.deliveries.push_back({ Channel::Remote, std::nullopt, stateOf(Channel::Remote) });
     if (asks(entry->reportViaEmail(), emailReportingEnabled, eventClass, "email")) {
         // One delivery per recipient line; without the control file, one
-        // that mails whoever it selects when it can be read. A held copy
-        // selects no one: one row stands for its recipients.
+        // that mails whoever it selects when it can be read. A copy held
+        // or silenced selects no one: one row stands for its recipients.
         std::vector<std::string> lines;
-        if (others == orv::journal::State::Held || emailReportingService->selectRecipients(event, lines).failed())
-            record.deliveries.push_back({ Channel::Email, std::nullopt, others });
+        const State email = stateOf(Channel::Email);
+        if (email != State::Pending || emailReportingService->selectRecipients(event, lines).failed())
+            record.deliveries.push_back({ Channel::Email, std::nullopt, email });
         for (std::string& line : lines)
             record.deliveries.push_back({ Channel::Email, std::move(line) });
     }
@@ -492,4 +538,72 @@ void KAVManager::holdDownCall()
     }
     const std::string text = answer.dump();
     doorReturn(0, text.data(), static_cast<unsigned>(text.size()));
+}
+
+void KAVManager::loadSilences(orv::journal::JournalStore& store)
+{
+    m_silences.replace(store.silences(orv::journal::nowMillis()));
+}
+
+// Parameters: add, the silence as JSON (class, code, domains, csn,
+// channels, ends, comment); list, {"all": true|false}; expire, the id. The
+// answer with status 0: add and expire, the silence's id as text; list,
+// the silences as JSON. Other statuses: kav::methods::silenceStatus.
+void KAVManager::silenceCall(unsigned methodId)
+{
+    namespace status = kav::methods::silenceStatus;
+    using orv::journal::JournalStore;
+    using orv::journal::Silence;
+    if (!m_journal)
+        return doorReturn(status::noJournal);
+    std::vector<char> bytes;
+    takeParam(bytes);
+    const nlohmann::json request = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    const orv::journal::Millis now = orv::journal::nowMillis();
+    std::string answer;
+    if (methodId == method::silenceAdd) {
+        std::optional<Silence> silence = Silences::fromRequest(request, now);
+        if (!silence)
+            return doorReturn(status::malformed);
+        const auto id = m_journal->use([&](JournalStore& store) {
+            const int64_t id = store.addSilence(*silence);
+            loadSilences(store);
+            return id;
+        });
+        if (!id)
+            return doorReturn(status::journalFailed);
+        answer = std::to_string(*id);
+        logStatement(3, LogDest::platform(), KAV_SILENCE_ADDED, answer, Silences::describe(*silence),
+            KAVStats::utcTime(static_cast<time_t>(silence->ends / 1000)), silence->comment);
+    } else if (methodId == method::silenceExpire) {
+        if (!request.is_number_integer())
+            return doorReturn(status::malformed);
+        const auto ended = m_journal->use([&](JournalStore& store) {
+            auto silence = store.expireSilence(request.get<int64_t>(), now);
+            loadSilences(store);
+            return silence;
+        });
+        if (!ended)
+            return doorReturn(status::journalFailed);
+        if (!*ended)
+            return doorReturn(status::notActive);
+        answer = std::to_string((*ended)->id);
+        logStatement(
+            3, LogDest::platform(), KAV_SILENCE_EXPIRED, answer, Silences::describe(**ended), (*ended)->comment);
+    } else {
+        if (!request.is_object() || !request.contains("all") || !request.at("all").is_boolean())
+            return doorReturn(status::malformed);
+        const orv::journal::Millis since = request.at("all").get<bool>() ? now - orv::journal::silenceKeptMillis : now;
+        const auto silences = m_journal->use([&](JournalStore& store) {
+            loadSilences(store);
+            return store.silences(since);
+        });
+        if (!silences)
+            return doorReturn(status::journalFailed);
+        nlohmann::json list = nlohmann::json::array();
+        for (const Silence& silence : *silences)
+            list.push_back(Silences::toJson(silence, now));
+        answer = list.dump();
+    }
+    doorReturn(0, answer.data(), static_cast<unsigned>(answer.size()));
 }

@@ -12,6 +12,7 @@
 #include "cmd/kav/KAVChannelFactory.h"
 #include "cmd/kav/KAVStats.h"
 #include "cmd/kav/KAVVerdict.h"
+#include "cmd/kav/Silences.h"
 #include "cmd/kav/journal/JournalTypes.h"
 
 class DXAEvent;
@@ -22,6 +23,7 @@ class ChannelResult;
 struct Delivery;
 class Forwarder;
 class Journal;
+class JournalStore;
 }
 
 class KAVManager : public DoorService {
@@ -59,9 +61,14 @@ private:
         std::optional<orv::journal::HoldDown> note;
     };
     // A held event's channels after the message channel are recorded as
-    // held back instead of waiting for delivery.
+    // held back instead of waiting for delivery; those in `silenced`
+    // (Silences::bit) are recorded as silenced.
     bool forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
-        const orv::journal::ChannelResult& message, const HoldDownVerdict& hold);
+        const orv::journal::ChannelResult& message, const HoldDownVerdict& hold, unsigned silenced = 0);
+    // The channels after the message channel that the entry asks for and
+    // an active silence holds the event back from (Silences::bit); counts
+    // the event and names the silences in the trace if there are any.
+    unsigned silenced(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass);
     // Whether the entry's hold-down holds the event back from the channels
     // after the message channel; counts it if so, and says how many were
     // held for the first event after a hold-down that held some.
@@ -73,6 +80,10 @@ private:
         const orv::journal::Delivery& delivery, DXAEvent& event, int64_t heldBefore);
     void operatorCall(unsigned methodId);
     void holdDownCall();
+    // Add, list and expire of silences; they need the journal.
+    void silenceCall(unsigned methodId);
+    // The active silences of the journal become those the reports see.
+    void loadSilences(orv::journal::JournalStore& store);
     // The "journal" object of the counters.
     nlohmann::json journalState() const;
 
@@ -89,6 +100,7 @@ private:
     bool emailReportingEnabled = true;
     std::shared_ptr<KAVStats> m_stats = std::make_shared<KAVStats>();
     HoldDowns m_holdDowns;
+    Silences m_silences;
     // Both set when ORV_JOURNAL names a journal.
     std::unique_ptr<orv::journal::Journal> m_journal;
     std::unique_ptr<orv::journal::Forwarder> m_forwarder;

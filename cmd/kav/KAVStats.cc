@@ -43,11 +43,20 @@ void KAVStats::channelFailed(Channel channel, const std::string& text)
     m_lastFailures[channel] = { now, text };
 }
 
-void KAVStats::eventHeld(const std::string& eventClass)
+void KAVStats::ClassCount::add(const std::string& eventClass)
 {
-    m_held.fetch_add(1, std::memory_order_relaxed);
-    orv::base::MutexLock lock(m_heldMutex);
-    ++m_heldByClass[eventClass];
+    m_total.fetch_add(1, std::memory_order_relaxed);
+    orv::base::MutexLock lock(m_mutex);
+    ++m_byClass[eventClass];
+}
+
+void KAVStats::ClassCount::into(nlohmann::json& result, const std::string& name) const
+{
+    result[name] = m_total.load(std::memory_order_relaxed);
+    nlohmann::json& byClass = result[name + "ByClass"] = nlohmann::json::object();
+    orv::base::MutexLock lock(m_mutex);
+    for (const auto& [eventClass, count] : m_byClass)
+        byClass[eventClass] = count;
 }
 
 nlohmann::json KAVStats::snapshot() const
@@ -59,13 +68,8 @@ nlohmann::json KAVStats::snapshot() const
     result["eventsReceived"] = m_received.load(std::memory_order_relaxed);
     result["unknownClass"] = m_unknownClass.load(std::memory_order_relaxed);
     result["badEvents"] = m_badEvents.load(std::memory_order_relaxed);
-    result["held"] = m_held.load(std::memory_order_relaxed);
-    {
-        orv::base::MutexLock lock(m_heldMutex);
-        result["heldByClass"] = nlohmann::json::object();
-        for (const auto& [eventClass, count] : m_heldByClass)
-            result["heldByClass"][eventClass] = count;
-    }
+    m_held.into(result, "held");
+    m_silenced.into(result, "silenced");
     result["journal"] = m_journalSource ? m_journalSource()
                                         : nlohmann::json { { "state", "off" }, { "pending", 0 }, { "retried", 0 },
                                               { "deliveredAfterRetry", 0 }, { "givenUp", 0 }, { "dropped", 0 } };
@@ -94,7 +98,8 @@ std::string KAVStats::summary() const
         reported += counters.reported.load(std::memory_order_relaxed);
         failed += counters.failed.load(std::memory_order_relaxed);
     }
-    return count(m_received) + " events received (" + count(m_unknownClass) + " of unknown class, " + count(m_held)
-        + " held), " + count(m_badEvents) + " unreadable; " + std::to_string(reported) + " reports made, "
-        + std::to_string(failed) + " failed";
+    return count(m_received) + " events received (" + count(m_unknownClass) + " of unknown class, "
+        + std::to_string(m_held.total()) + " held, " + std::to_string(m_silenced.total()) + " silenced), "
+        + count(m_badEvents) + " unreadable; " + std::to_string(reported) + " reports made, " + std::to_string(failed)
+        + " failed";
 }

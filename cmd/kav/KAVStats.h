@@ -29,7 +29,9 @@ public:
     // Parameters that gave no event.
     void badEvent() { m_badEvents.fetch_add(1, std::memory_order_relaxed); }
     // An event held back from its other channels by its fault's hold-down.
-    void eventHeld(const std::string& eventClass);
+    void eventHeld(const std::string& eventClass) { m_held.add(eventClass); }
+    // An event held back from one or more channels by an operator's silence.
+    void eventSilenced(const std::string& eventClass) { m_silenced.add(eventClass); }
 
     void channelReported(Channel channel);
     void channelFailed(Channel channel, const std::string& text);
@@ -54,6 +56,20 @@ private:
         std::atomic<uint64_t> reported { 0 };
         std::atomic<uint64_t> failed { 0 };
     };
+    // A count in all and per class.
+    class ClassCount {
+    public:
+        void add(const std::string& eventClass);
+        // The total under `name`, and the count of each class under
+        // `name` + "ByClass".
+        void into(nlohmann::json& result, const std::string& name) const;
+        uint64_t total() const { return m_total.load(std::memory_order_relaxed); }
+
+    private:
+        std::atomic<uint64_t> m_total { 0 };
+        mutable orv::base::Mutex m_mutex;
+        std::map<std::string, uint64_t> m_byClass GUARDED_BY(m_mutex);
+    };
     struct LastFailure {
         time_t time = 0; // 0: none yet
         std::string text;
@@ -63,11 +79,10 @@ private:
     std::atomic<uint64_t> m_received { 0 };
     std::atomic<uint64_t> m_unknownClass { 0 };
     std::atomic<uint64_t> m_badEvents { 0 };
-    std::atomic<uint64_t> m_held { 0 };
+    ClassCount m_held;
+    ClassCount m_silenced;
     ChannelCounters m_channels[ChannelCount];
     mutable orv::base::Mutex m_failureMutex;
     LastFailure m_lastFailures[ChannelCount] GUARDED_BY(m_failureMutex);
-    mutable orv::base::Mutex m_heldMutex;
-    std::map<std::string, uint64_t> m_heldByClass GUARDED_BY(m_heldMutex);
     std::function<nlohmann::json()> m_journalSource;
 };

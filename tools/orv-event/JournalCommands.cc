@@ -101,19 +101,6 @@ std::optional<JournalStore> openJournal()
     return std::nullopt;
 }
 
-// "90s", "15m", "6h", "7d" in milliseconds; none for anything else.
-std::optional<Millis> duration(const std::string& text)
-{
-    static const std::map<char, Millis> units { { 's', 1000 }, { 'm', 60'000 }, { 'h', 3'600'000 },
-        { 'd', 86'400'000 } };
-    if (text.size() < 2 || !units.count(text.back()))
-        return std::nullopt;
-    const std::string number = text.substr(0, text.size() - 1);
-    if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9)
-        return std::nullopt;
-    return std::stoll(number) * units.at(text.back());
-}
-
 // How bad a state is, for email's state over all its recipients.
 int badness(State state)
 {
@@ -181,6 +168,18 @@ void rowStart(const json& row)
               << "  " << row["code"].get<std::string>();
 }
 
+}
+
+std::optional<int64_t> durationMillis(const std::string& text)
+{
+    static const std::map<char, Millis> units { { 's', 1000 }, { 'm', 60'000 }, { 'h', 3'600'000 },
+        { 'd', 86'400'000 } };
+    if (text.size() < 2 || !units.count(text.back()))
+        return std::nullopt;
+    const std::string number = text.substr(0, text.size() - 1);
+    if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9)
+        return std::nullopt;
+    return std::stoll(number) * units.at(text.back());
 }
 
 // Retry or drop through the daemon's door, which decides who may.
@@ -266,7 +265,7 @@ int historyCommand(const std::vector<std::string>& args)
         if (args[i] == "--json") {
             asJson = true;
         } else if (args[i] == "--since" && i + 1 < args.size()) {
-            const auto span = duration(args[++i]);
+            const auto span = durationMillis(args[++i]);
             if (!span) {
                 std::cerr << "orv-event: --since " << args[i] << ": not like 90s, 15m, 6h or 7d\n";
                 return 2;

@@ -2,6 +2,8 @@
 // name and returns the exit status, having printed its own result or error.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,5 +12,8 @@ int routeCommand(const std::vector<std::string>& args);
 int checkConfigCommand(const std::vector<std::string>& args);
 int queueCommand(const std::vector<std::string>& args);
 int historyCommand(const std::vector<std::string>& args);
+int silenceCommand(const std::vector<std::string>& args);
+// "90s", "15m", "6h", "7d" in milliseconds; none for anything else.
+std::optional<int64_t> durationMillis(const std::string& text);
 // What is wrong with the journal settings, one line each.
 std::vector<std::string> journalProblems();

@@ -47,6 +47,8 @@ std::string prometheusText(const json& stats)
     sample(out, "kav_events_held_total", "counter",
         "Events held back from the front-end, remote and email channels by their fault's hold-down.",
         stats.value("held", 0));
+    sample(out, "kav_events_silenced_total", "counter",
+        "Events held back from one or more channels by an operator's silence.", stats.value("silenced", 0));
     metric(out, "kav_channel_reports_total", "counter", "Reports handed to each channel, by whether they failed.");
     for (const char* name : channelNames) {
         const json& channel = stats.at("channels").at(name);

@@ -44,6 +44,11 @@ constexpr const char* usageText = "usage: orv-event post FILE.json\n"
                                   "       orv-event queue retry ID...|--all\n"
                                   "       orv-event queue drop ID...\n"
                                   "       orv-event history [--since DURATION] [--class GLOB] [--json]\n"
+                                  "       orv-event silence add --class GLOB [--code GLOB] [--domains LETTERS]\n"
+                                  "           [--csn TEXT] [--channels LIST] (--for DURATION | --until TIME)\n"
+                                  "           --comment TEXT\n"
+                                  "       orv-event silence list [--all] [--json]\n"
+                                  "       orv-event silence expire ID\n"
                                   "FILE may be - for standard input. Door calls give up after 30 seconds\n"
                                   "or after --timeout SECONDS, given before the command.\n";
 
@@ -163,6 +168,8 @@ int run(const std::vector<std::string>& args)
         return queueCommand({ args.begin() + 1, args.end() });
     if (!args.empty() && args[0] == "history")
         return historyCommand({ args.begin() + 1, args.end() });
+    if (!args.empty() && args[0] == "silence")
+        return silenceCommand({ args.begin() + 1, args.end() });
     if (args.size() == 2 && args[0] == "pack") {
         std::vector<char> packed = packJsonFile(args[1]);
         std::cout.write(packed.data(), static_cast<std::streamsize>(packed.size()));

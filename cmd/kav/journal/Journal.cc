@@ -306,6 +306,7 @@ void Journal::removeOld(Millis now)
     m_maintainAt = now + maintenanceMillis;
     m_store->removeFinishedBefore(now - m_settings.keepDays * dayMillis);
     m_store->removeEndedHoldDowns(now);
+    m_store->removeSilencesEndedBefore(now - silenceKeptMillis);
     m_boundCheckAt = 0;
 }
 

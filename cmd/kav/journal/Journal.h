@@ -72,7 +72,8 @@ public:
     }
 
     // Retries a broken file when its minute has passed, and clears out
-    // finished events when due; the delivery threads call it now and then.
+    // finished events and silences ended a week ago when due; the delivery
+    // threads call it now and then.
     void maintain();
 
     // The name a damaged file is kept under.

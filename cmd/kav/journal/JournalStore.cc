@@ -96,6 +96,51 @@ constexpr const char* finishedEvent
     = "NOT EXISTS (SELECT 1 FROM delivery d WHERE d.event = event.id AND d.state = 'pending') "
       "AND event.id < (SELECT max(id) FROM event)";
 
+constexpr const char* silenceColumns
+    = "SELECT id, class, code, domains, csn, channels, starts, ends, comment FROM silence ";
+
+// A silence's channels as the file keeps them: "orvEvent,remote,email".
+std::string channelList(const std::vector<Channel>& channels)
+{
+    std::string text;
+    for (Channel channel : channels)
+        text += (text.empty() ? "" : ",") + std::string(channelName(channel));
+    return text;
+}
+
+std::vector<Channel> channelsOf(const std::string& text)
+{
+    std::vector<Channel> channels;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (const auto channel = channelFromName(std::string_view(text).substr(start, end - start)))
+            channels.push_back(*channel);
+        start = end + 1;
+    }
+    return channels;
+}
+
+std::vector<Silence> silenceRows(Statement& query)
+{
+    std::vector<Silence> found;
+    while (query.step()) {
+        Silence silence;
+        silence.id = query.integer(0);
+        silence.eventClass = query.text(1);
+        silence.code = query.optionalText(2);
+        silence.domains = query.optionalText(3);
+        silence.csn = query.optionalText(4);
+        silence.channels = channelsOf(query.text(5));
+        silence.starts = query.integer(6);
+        silence.ends = query.integer(7);
+        silence.comment = query.text(8);
+        found.push_back(std::move(silence));
+    }
+    return found;
+}
+
 // The file and its folder exist, the file with mode 0600, before SQLite
 // opens it; SQLite gives its -wal and -shm files the same mode.
 void createFile(const std::string& path)
@@ -454,6 +499,50 @@ int64_t JournalStore::deliverySequence(int64_t deliveryId, const std::string& na
     const int64_t value = nextSequence(name);
     prepared("UPDATE delivery SET sequence = ? WHERE id = ?").bind(1, value).bind(2, deliveryId).run();
     return value;
+}
+
+int64_t JournalStore::addSilence(const Silence& silence)
+{
+    Statement(m_db.get(),
+        "INSERT INTO silence (class, code, domains, csn, channels, starts, ends, comment) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+        .bind(1, silence.eventClass)
+        .bind(2, silence.code)
+        .bind(3, silence.domains)
+        .bind(4, silence.csn)
+        .bind(5, channelList(silence.channels))
+        .bind(6, silence.starts)
+        .bind(7, silence.ends)
+        .bind(8, silence.comment)
+        .run();
+    return sqlite3_last_insert_rowid(m_db.get());
+}
+
+std::vector<Silence> JournalStore::silences(Millis endedAfter)
+{
+    Statement query(m_db.get(), (std::string(silenceColumns) + "WHERE ends > ? ORDER BY id").c_str());
+    query.bind(1, endedAfter);
+    return silenceRows(query);
+}
+
+std::optional<Silence> JournalStore::expireSilence(int64_t id, Millis now)
+{
+    Transaction transaction(m_db.get());
+    Statement query(m_db.get(), (std::string(silenceColumns) + "WHERE id = ? AND ends > ?").c_str());
+    query.bind(1, id).bind(2, now);
+    auto found = silenceRows(query);
+    if (found.empty())
+        return std::nullopt;
+    Statement(m_db.get(), "UPDATE silence SET ends = ? WHERE id = ?").bind(1, now).bind(2, id).run();
+    transaction.commit();
+    found.front().ends = now;
+    return std::move(found.front());
+}
+
+int JournalStore::removeSilencesEndedBefore(Millis before)
+{
+    Statement(m_db.get(), "DELETE FROM silence WHERE ends < ?").bind(1, before).run();
+    return sqlite3_changes(m_db.get());
 }
 
 int64_t JournalStore::usedBytes()

@@ -82,6 +82,16 @@ public:
     // Removes the hold-downs over at `now` (as above); how many.
     int removeEndedHoldDowns(Millis now);
 
+    // The operator's silences. A new one's id, never given again.
+    int64_t addSilence(const Silence& silence);
+    // Those that end after `endedAfter` (given now: the active ones), by id.
+    std::vector<Silence> silences(Millis endedAfter);
+    // Ends a silence still active at `now`; it as it is then, or none when
+    // no such silence is active.
+    std::optional<Silence> expireSilence(int64_t id, Millis now);
+    // Removes the silences that ended before `before`; how many.
+    int removeSilencesEndedBefore(Millis before);
+
     // Bytes in the file's used pages.
     int64_t usedBytes();
     // Removes events received before `before` none of whose deliveries is

@@ -19,8 +19,8 @@ Millis nowMillis();
 
 // In the order the channels are run.
 enum class Channel { Message, OrvEvent, Remote, Email };
-// Held: kept back by the fault's hold-down. Silenced: kept back by an
-// operator's silence.
+// Held: kept back by its fault's hold-down; silenced: by an operator's
+// silence. Neither is ever tried.
 enum class State { Pending, Delivered, GivenUp, Dropped, Held, Silenced };
 
 // "message", "orvEvent", "remote", "email"
@@ -84,6 +84,27 @@ struct Delivery {
     std::optional<Millis> nextTry;
     std::optional<std::string> lastError;
 };
+
+// An operator's silence: events that match are held back from its channels
+// from `starts` until `ends`. Class and code are shell patterns; `domains`
+// matches an event affecting any of its letters; `csn` the platform serial
+// number as it is. A matcher that is none matches every event.
+struct Silence {
+    int64_t id = 0;
+    std::string eventClass;
+    std::optional<std::string> code;
+    std::optional<std::string> domains;
+    std::optional<std::string> csn;
+    std::vector<Channel> channels;
+    Millis starts = 0;
+    Millis ends = 0;
+    std::string comment;
+
+    bool activeAt(Millis now) const { return starts <= now && now < ends; }
+};
+
+// How long an ended silence is kept for the operator to list.
+inline constexpr Millis silenceKeptMillis = 7 * 86'400'000LL;
 
 // An event with its deliveries, without the packed bytes.
 struct EventRecord {
