@@ -66,9 +66,10 @@ nlohmann::json KAVStats::snapshot() const
         for (const auto& [eventClass, count] : m_heldByClass)
             result["heldByClass"][eventClass] = count;
     }
-    result["journal"] = m_journalSource ? m_journalSource()
-                                        : nlohmann::json { { "state", "off" }, { "pending", 0 }, { "retried", 0 },
-                                              { "deliveredAfterRetry", 0 }, { "givenUp", 0 }, { "dropped", 0 } };
+    result["journal"] = m_journalSource
+        ? m_journalSource()
+        : nlohmann::json { { "state", "off" }, { "pending", 0 }, { "retried", 0 }, { "deliveredAfterRetry", 0 },
+              { "givenUp", 0 }, { "dropped", 0 }, { "mailDeferred", 0 } };
     nlohmann::json& channels = result["channels"];
     orv::base::MutexLock lock(m_failureMutex);
     for (int i = 0; i < ChannelCount; ++i) {

@@ -8,6 +8,7 @@
 #include "platform/framework/DoorPath.h"
 #include "cmd/kav/KAVManager.h"
 #include "cmd/kav/KAVStatsService.h"
+#include "cmd/kav/journal/JournalSettings.h"
 #include "platform/log/LogStatement.h"
 
 using orv::framework::KAV_STATS_DOOR;
@@ -15,6 +16,18 @@ using orv::framework::KAV_STATS_DOOR;
 KAVWorkArea::KAVWorkArea()
     : WorkArea("KAVWorkArea")
 {
+}
+
+// Mails over the ceiling wait in the journal: a ceiling without one would
+// lose them, so it is refused before the door opens.
+int KAVWorkArea::initialize()
+{
+    const auto settings = orv::journal::JournalSettings::fromEnvironment();
+    if (settings.mailPerMinute == 0 || settings.enabled())
+        return 0;
+    logStatement(4, LogDest::trace(), KAV_MAIL_RATE_WITHOUT_JOURNAL, settings.mailPerMinute);
+    logStatement(4, LogDest::platform(), KAV_MAIL_RATE_WITHOUT_JOURNAL, settings.mailPerMinute);
+    return settingRefused;
 }
 
 int KAVWorkArea::createWorkArea()
