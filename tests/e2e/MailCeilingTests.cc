@@ -60,8 +60,8 @@ protected:
 TEST_F(MailCeilingTest, MailsOverTheCeilingWaitAndAllGoOutOldestFirst)
 {
     orv::framework::DoorClient client = m_box.kavClient();
-    ASSERT_TRUE(m_box.startKav(
-        "0", { { "ORV_JOURNAL", "/var/opt/KTRXORV/ORV/kav/journal.db" }, { "ORV_MAIL_RATE", "10" } }));
+    ASSERT_TRUE(
+        m_box.startKav("0", { { "ORV_JOURNAL", "/var/opt/KTRXORV/ORV/kav/journal.db" }, { "ORV_MAIL_RATE", "10" } }));
     constexpr int events = 15;
     constexpr size_t mails = 2 * events;
     constexpr int64_t spacingNanos = 6'000'000'000;
