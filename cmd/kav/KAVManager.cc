@@ -480,7 +480,8 @@ nlohmann::json KAVManager::journalState() const
     const auto& counts = m_forwarder->counts();
     return { { "state", m_journal->health() == Health::Ok ? "ok" : "degraded" }, { "pending", pending.value_or(0) },
         { "retried", counts.retried.load() }, { "deliveredAfterRetry", counts.deliveredAfterRetry.load() },
-        { "givenUp", counts.givenUp.load() }, { "dropped", counts.dropped.load() } };
+        { "givenUp", counts.givenUp.load() }, { "dropped", counts.dropped.load() },
+        { "mailDeferred", counts.mailDeferred.load() } };
 }
 
 // The parameter: event ids separated by blanks, or "all" (retry only). The

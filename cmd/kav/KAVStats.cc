@@ -70,9 +70,10 @@ nlohmann::json KAVStats::snapshot() const
     result["badEvents"] = m_badEvents.load(std::memory_order_relaxed);
     m_held.into(result, "held");
     m_silenced.into(result, "silenced");
-    result["journal"] = m_journalSource ? m_journalSource()
-                                        : nlohmann::json { { "state", "off" }, { "pending", 0 }, { "retried", 0 },
-                                              { "deliveredAfterRetry", 0 }, { "givenUp", 0 }, { "dropped", 0 } };
+    result["journal"] = m_journalSource
+        ? m_journalSource()
+        : nlohmann::json { { "state", "off" }, { "pending", 0 }, { "retried", 0 }, { "deliveredAfterRetry", 0 },
+              { "givenUp", 0 }, { "dropped", 0 }, { "mailDeferred", 0 } };
     nlohmann::json& channels = result["channels"];
     orv::base::MutexLock lock(m_failureMutex);
     for (int i = 0; i < ChannelCount; ++i) {

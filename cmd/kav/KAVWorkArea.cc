@@ -9,6 +9,7 @@
 #include "cmd/kav/KAVManager.h"
 #include "cmd/kav/KAVNotifier.h"
 #include "cmd/kav/KAVStatsService.h"
+#include "cmd/kav/journal/JournalSettings.h"
 #include "platform/log/LogStatement.h"
 
 using orv::framework::KAV_STATS_DOOR;
@@ -19,6 +20,18 @@ KAVWorkArea::KAVWorkArea()
 }
 
 KAVWorkArea::~KAVWorkArea() = default;
+
+// Mails over the ceiling wait in the journal: a ceiling without one would
+// lose them, so it is refused before the door opens.
+int KAVWorkArea::initialize()
+{
+    const auto settings = orv::journal::JournalSettings::fromEnvironment();
+    if (settings.mailPerMinute == 0 || settings.enabled())
+        return 0;
+    logStatement(4, LogDest::trace(), KAV_MAIL_RATE_WITHOUT_JOURNAL, settings.mailPerMinute);
+    logStatement(4, LogDest::platform(), KAV_MAIL_RATE_WITHOUT_JOURNAL, settings.mailPerMinute);
+    return settingRefused;
+}
 
 int KAVWorkArea::createWorkArea()
 {

@@ -1,5 +1,6 @@
-// The daemon's work area: creates the dispatch manager and the daemon's
-// door, then the door of its counters, and then tells systemd it is ready.
+// The daemon's work area: refuses the settings it cannot run with, then
+// creates the dispatch manager and the daemon's door, then the door of its
+// counters, and then tells systemd it is ready.
 #pragma once
 
 #include <memory>
@@ -15,10 +16,13 @@ public:
     KAVWorkArea();
     ~KAVWorkArea() override;
 
+    int initialize() override;
     int createWorkArea() override;
 
 private:
     static constexpr int statsServiceNumber = 1;
+    // The exit status of a setting the daemon refuses to start with.
+    static constexpr int settingRefused = 78;
 
     static void createStatsDoor(DoorServer& server, std::shared_ptr<KAVStats> stats);
 

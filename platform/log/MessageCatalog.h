@@ -65,6 +65,9 @@ inline constexpr CatalogEntry messageCatalog[] = {
     ENTRY(KAV_DELIVERED_AFTER_RETRY, "Event class %s code %s: %s delivered after %d tries."),
     ENTRY(KAV_DELIVERY_DROPPED, "Event %s class %s code %s: %s delivery dropped by an operator."),
     ENTRY(KAV_EVENTS_HELD, "Event class %s code %s: %s repeats held back since %s by a hold-down of %s seconds."),
+    ENTRY(KAV_MAIL_RATE_WITHOUT_JOURNAL,
+        "ORV_MAIL_RATE=%d needs the event journal (ORV_JOURNAL) to keep the mails over the ceiling; kav does not "
+        "start."),
     ENTRY(KAV_SILENCE_ADDED, "Silence %s added for %s until %s: %s"),
     ENTRY(KAV_SILENCE_EXPIRED, "Silence %s for %s ended by an operator: %s"),
 

@@ -42,5 +42,6 @@ inline constexpr int KAV_DELIVERY_GIVEN_UP = 65;
 inline constexpr int KAV_DELIVERED_AFTER_RETRY = 66;
 inline constexpr int KAV_DELIVERY_DROPPED = 67;
 inline constexpr int KAV_EVENTS_HELD = 70;
+inline constexpr int KAV_MAIL_RATE_WITHOUT_JOURNAL = 71;
 inline constexpr int KAV_SILENCE_ADDED = 72;
 inline constexpr int KAV_SILENCE_EXPIRED = 73;

@@ -66,6 +66,8 @@ std::string prometheusText(const json& stats)
     sample(out, "kav_deliveries_given_up_total", "counter", "Deliveries given up when their time ran out.",
         journal.at("givenUp"));
     sample(out, "kav_deliveries_dropped_total", "counter", "Deliveries an operator dropped.", journal.at("dropped"));
+    sample(out, "kav_mail_deferred_total", "counter", "Mails that had to wait for the ceiling on mail.",
+        journal.value("mailDeferred", 0));
     return out.str();
 }
 

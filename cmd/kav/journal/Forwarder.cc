@@ -24,6 +24,7 @@ bool isMail(Channel channel)
 Forwarder::Forwarder(Journal& journal, Deliver deliver)
     : m_journal(journal)
     , m_deliver(std::move(deliver))
+    , m_mailCeiling(journal.settings().mailPerMinute)
 {
 }
 
@@ -136,21 +137,37 @@ void Forwarder::queue(const std::shared_ptr<const Event>& event, const std::vect
     }
 }
 
-// Under the lock: the first lane of the thread's kind whose next delivery
-// is due, marked busy; else none, with `wakeAt` the earliest due time.
+// Under the lock: of the lanes of the thread's kind whose next delivery is
+// due, the one whose delivery is oldest; else none, with `wakeAt` the
+// earliest due time.
 Forwarder::Lane* Forwarder::nextDue(bool mail, Millis now, Millis& wakeAt)
 {
+    Lane* oldest = nullptr;
     for (auto& [key, lane] : m_lanes) {
         if (isMail(key.first) != mail || lane.busy || lane.items.empty())
             continue;
-        const Millis due = lane.items.front().delivery.nextTry.value_or(0);
-        if (due <= now) {
-            lane.busy = true;
-            return &lane;
-        }
-        wakeAt = std::min(wakeAt, due);
+        const Delivery& next = lane.items.front().delivery;
+        if (next.nextTry.value_or(0) > now)
+            wakeAt = std::min(wakeAt, *next.nextTry);
+        else if (!oldest || next.id < oldest->items.front().delivery.id)
+            oldest = &lane;
     }
-    return nullptr;
+    return oldest;
+}
+
+// Under the lock, with the ceiling reached: the mails due now wait for it,
+// each counted the first time.
+void Forwarder::deferDueMail(Millis now)
+{
+    for (auto& [key, lane] : m_lanes) {
+        if (!isMail(key.first) || lane.busy || lane.items.empty())
+            continue;
+        Item& next = lane.items.front();
+        if (next.delivery.nextTry.value_or(0) <= now && !next.deferred) {
+            next.deferred = true;
+            m_counts.mailDeferred.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
 }
 
 // For the watchdog the thread works while it tries a delivery or tends the
@@ -175,10 +192,16 @@ void Forwarder::work(bool mail)
         const Millis now = nowMillis();
         Millis wakeAt = now + idleMillis;
         Lane* lane = nextDue(mail, now, wakeAt);
+        if (lane && mail && !m_mailCeiling.take(now)) {
+            deferDueMail(now);
+            wakeAt = m_mailCeiling.nextSlot();
+            lane = nullptr;
+        }
         if (!lane) {
             wakeOf(mail).waitFor(m_mutex, std::chrono::milliseconds(wakeAt - now));
             continue;
         }
+        lane->busy = true;
         Item item = lane->items.front();
         m_mutex.unlock();
         {

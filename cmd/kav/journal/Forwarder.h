@@ -7,7 +7,11 @@
 // event is committed, and never wait). A lane hands out its
 // deliveries in the order the events came, one at a time, so while a peer
 // has a delivery pending the later ones queue behind it. Mail lanes have
-// threads of their own: a mail script that hangs ties up mail only.
+// threads of their own: a mail script that hangs ties up mail only. Of the
+// lanes with a delivery due, the one with the oldest goes first.
+//
+// Under a ceiling on mail the due mails wait, pending and untried, until
+// the ceiling lets the next one go, oldest first.
 #pragma once
 
 #include <atomic>
@@ -26,6 +30,7 @@
 #include "cmd/kav/channel/ChannelResult.h"
 #include "platform/base/Mutex.h"
 #include "cmd/kav/journal/Journal.h"
+#include "cmd/kav/journal/MailCeiling.h"
 
 class DXAEvent;
 
@@ -44,6 +49,8 @@ public:
         std::atomic<uint64_t> deliveredAfterRetry { 0 };
         std::atomic<uint64_t> givenUp { 0 };
         std::atomic<uint64_t> dropped { 0 };
+        // Mails that had to wait for the ceiling, each once.
+        std::atomic<uint64_t> mailDeferred { 0 };
     };
 
     Forwarder(Journal& journal, Deliver deliver);
@@ -87,6 +94,8 @@ private:
     struct Item {
         std::shared_ptr<const Event> event;
         Delivery delivery;
+        // Counted as waiting for the ceiling.
+        bool deferred = false;
     };
     struct Lane {
         std::deque<Item> items; // in event order; the first is the next to try
@@ -98,6 +107,7 @@ private:
     void work(bool mail) EXCLUDES(m_mutex);
     orv::base::CondVar& wakeOf(bool mail) { return mail ? m_wakeMail : m_wakeOther; }
     Lane* nextDue(bool mail, Millis now, Millis& wakeAt) REQUIRES(m_mutex);
+    void deferDueMail(Millis now) REQUIRES(m_mutex);
     ChannelResult tryOnce(const Item& item);
     void settle(Item& item, const ChannelResult& result);
 
@@ -114,6 +124,7 @@ private:
     Millis m_maintainAt GUARDED_BY(m_mutex) = 0;
     // Deliveries dropped while being tried: not queued again.
     std::set<int64_t> m_dropped GUARDED_BY(m_mutex);
+    MailCeiling m_mailCeiling GUARDED_BY(m_mutex);
     std::vector<std::thread> m_threads;
 };
 

@@ -72,6 +72,7 @@ JournalSettings JournalSettings::fromEnvironment()
     settings.retryMaxIntervalMillis = seconds("ORV_RETRY_MAX_INTERVAL", 900'000, 86400, settings.problems);
     settings.retryMaxAgeMillis = seconds("ORV_RETRY_MAX_AGE", 86'400'000, 365.0 * 86400, settings.problems);
     settings.deliveryThreads = static_cast<int>(wholeNumber("ORV_DELIVERY_THREADS", 4, 1, 64, settings.problems));
+    settings.mailPerMinute = static_cast<int>(wholeNumber("ORV_MAIL_RATE", 0, 0, 60'000, settings.problems));
     if (!settings.path.empty() && settings.path.front() != '/')
         settings.problems.push_back("ORV_JOURNAL=" + settings.path + ": not an absolute path");
     return settings;

@@ -30,6 +30,10 @@ struct JournalSettings {
     int64_t retryMaxAgeMillis = 86'400'000;
     // ORV_DELIVERY_THREADS
     int deliveryThreads = 4;
+    // ORV_MAIL_RATE: at most this many mail tries a minute over all events;
+    // 0: no ceiling. Mails over it wait in the journal, so a ceiling without
+    // one is refused at start.
+    int mailPerMinute = 0;
     std::vector<std::string> problems;
 
     bool enabled() const { return !path.empty(); }
