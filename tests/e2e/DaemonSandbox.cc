@@ -226,12 +226,15 @@ ProcessResult DaemonSandbox::orvEvent(const std::vector<std::string>& args) cons
     return runProcess(argv, env);
 }
 
-ProcessResult DaemonSandbox::orvEventInside(const std::vector<std::string>& args) const
+ProcessResult DaemonSandbox::orvEventInside(const std::vector<std::string>& args, const EnvChanges& extra) const
 {
     std::vector<std::string> argv { buildPath("tools/kav-sandbox/kav-sandbox"), m_root, KAV_BUILD_DIR,
         "/run/build/tools/orv-event/orv-event" };
     argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv, cleanEnv());
+    EnvChanges env = cleanEnv();
+    for (const auto& [name, value] : extra)
+        env[name] = value;
+    return runProcess(argv, env);
 }
 
 ProcessResult DaemonSandbox::post(const std::string& eventJson, const std::string& command) const

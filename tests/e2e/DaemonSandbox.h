@@ -89,7 +89,7 @@ public:
     ProcessResult orvEvent(const std::vector<std::string>& args) const;
     // orv-event run inside the sandbox, so it finds the daemon's fixed paths;
     // the sandbox root is /run/sandbox there.
-    ProcessResult orvEventInside(const std::vector<std::string>& args) const;
+    ProcessResult orvEventInside(const std::vector<std::string>& args, const EnvChanges& extra = {}) const;
     // Writes `eventJson` to a file and posts it with `command` (post, test-email).
     ProcessResult post(const std::string& eventJson, const std::string& command = "post") const;
 

@@ -100,6 +100,12 @@ TEST_F(MailCeilingTest, ACeilingWithoutAJournalIsRefusedAtStart)
     EXPECT_EQ(countContaining(m_box.logTexts("platform"),
                   "KAV_MAIL_RATE_WITHOUT_JOURNAL: ORV_MAIL_RATE=10 needs the event journal (ORV_JOURNAL)"),
         1u);
+    // check-config says so before the daemon is started.
+    const ProcessResult checked
+        = m_box.orvEventInside({ "check-config" }, { { "ORV_MAIL_RATE", "10" }, { "ORV_JOURNAL", unsetVar } });
+    EXPECT_EQ(checked.exitStatus, 1);
+    EXPECT_NE(checked.output.find("journal: ORV_MAIL_RATE=10: a ceiling on mail needs ORV_JOURNAL"), std::string::npos)
+        << checked.output;
 }
 
 }

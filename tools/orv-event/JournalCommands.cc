@@ -43,18 +43,23 @@ constexpr const char* queueUsage = "usage: orv-event queue [--json]\n"
 constexpr const char* historyUsage = "usage: orv-event history [--since DURATION] [--class GLOB] [--json]\n";
 constexpr const char* defaultsFile = "/etc/default/kav";
 
-// The daemon's journal: ORV_JOURNAL here, else as the service's defaults
-// file sets it.
+// A setting of the daemon: NAME here, else as the service's defaults file
+// sets it.
+std::string daemonSetting(const std::string& name)
+{
+    if (const char* value = std::getenv(name.c_str()); value && *value)
+        return value;
+    std::ifstream defaults(defaultsFile);
+    std::string value;
+    for (std::string line; std::getline(defaults, line);)
+        if (line.rfind(name + "=", 0) == 0)
+            value = line.substr(name.size() + 1);
+    return value;
+}
+
 std::string journalPath()
 {
-    if (const char* path = std::getenv("ORV_JOURNAL"); path && *path)
-        return path;
-    std::ifstream defaults(defaultsFile);
-    std::string path;
-    for (std::string line; std::getline(defaults, line);)
-        if (line.rfind("ORV_JOURNAL=", 0) == 0)
-            path = line.substr(12);
-    return path;
+    return daemonSetting("ORV_JOURNAL");
 }
 
 std::string isoTime(Millis at)
@@ -304,6 +309,10 @@ std::vector<std::string> journalProblems()
     if (settings.path.empty())
         settings.path = journalPath();
     std::vector<std::string> problems = settings.problems;
+    // The daemon refuses to start with a ceiling on mail and no journal.
+    const std::string mailRate = daemonSetting("ORV_MAIL_RATE");
+    if (settings.path.empty() && !mailRate.empty() && mailRate.find_first_not_of('0') != std::string::npos)
+        problems.push_back("ORV_MAIL_RATE=" + mailRate + ": a ceiling on mail needs ORV_JOURNAL; kav would not start");
     if (settings.path.empty() || settings.path.front() != '/')
         return problems;
     // The nearest folder that exists must let the daemon make the rest.
