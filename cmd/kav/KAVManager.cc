@@ -190,7 +190,10 @@ KAVManager::KAVManager(const KAVChannelFactory& factory)
 KAVManager::~KAVManager()
 {
     logStatement(2, LogDest::trace(), "KAV shutdown: Shutdown start.");
-    // The delivery threads end before the channels they use.
+    // The delivery threads end before the channels they use, and before
+    // the pointer they reach the forwarder by is cleared.
+    if (m_forwarder)
+        m_forwarder->stop();
     m_forwarder.reset();
     m_journal.reset();
     logStatement(2, LogDest::trace(), "KAV shutdown: Deleting EventDB object.");

@@ -166,6 +166,9 @@ TEST_F(HoldDownTest, ARestartInsideAHoldDownKeepsIt)
     for (int i = 0; i < 3; ++i)
         send(client, storm);
     ASSERT_TRUE(eventuallyTrue([&] { return m_box.frames().size() == 1; }));
+    // The frame's delivery is settled before the stop, or it would be sent
+    // again after it.
+    ASSERT_TRUE(eventuallyTrue([&] { return m_box.kavStats()["journal"]["pending"] == 0; }));
     EXPECT_EQ(m_box.stopKav(), 0);
 
     ASSERT_TRUE(m_box.startKav("0", env));
