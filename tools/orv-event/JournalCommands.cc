@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -27,10 +26,9 @@
 #include "cmd/kav/journal/JournalSettings.h"
 #include "cmd/kav/journal/JournalStore.h"
 #include "tools/orv-event/CapturedLog.h"
-#include "platform/framework/DoorClient.h"
+#include "tools/orv-event/DaemonCall.h"
 #include "platform/framework/DoorPath.h"
 #include "tools/orv-event/OperatorCommands.h"
-#include "tools/orv-event/TimeoutOption.h"
 
 using nlohmann::json;
 using namespace orv::journal;
@@ -204,16 +202,14 @@ static int operatorCall(const std::vector<std::string>& args)
         std::cerr << queueUsage;
         return 2;
     }
-    orv::framework::DoorClient client(KAV_DOOR);
     orv::framework::DoorReply reply;
-    if (int rc = client.call(retry ? kav::methods::retry : kav::methods::drop, param.data(), param.size(), reply,
-            orvevent::callDeadline());
-        rc != 0) {
-        std::cerr << "orv-event: door " << client.path() << ": " << strerror(rc) << '\n';
+    std::string failure;
+    if (!orvevent::callDaemon(retry ? kav::methods::retry : kav::methods::drop, param, reply, failure)) {
+        std::cerr << "orv-event: " << failure << '\n';
         return 1;
     }
     if (reply.status != 0 || reply.data.empty()) {
-        std::cerr << "orv-event: door " << client.path() << ": the daemon has no journal\n";
+        std::cerr << "orv-event: door " << orv::framework::doorPath(KAV_DOOR) << ": the daemon has no journal\n";
         return 1;
     }
     std::cout << std::string(reply.data.begin(), reply.data.end()) << (retry ? " retried\n" : " dropped\n");

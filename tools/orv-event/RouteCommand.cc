@@ -4,8 +4,6 @@
 // sent and nothing logged.
 #include <unistd.h>
 
-#include <cstring>
-
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -31,9 +29,7 @@
 #include "cmd/kav/remote/RemoteReportingService.h"
 #include "cmd/kav/email/TagReplacement.h"
 #include "cmd/kav/KAVMethods.h"
-#include "platform/framework/DoorClient.h"
-#include "platform/framework/DoorPath.h"
-#include "tools/orv-event/TimeoutOption.h"
+#include "tools/orv-event/DaemonCall.h"
 
 namespace {
 
@@ -205,12 +201,11 @@ json emailPlan(DXAEvent& event, const EventDBEntry* entry, CapturedLog& log)
 // which faults it reported lately.
 void askHoldDown(const std::vector<char>& packed, json& result)
 {
-    orv::framework::DoorClient client(KAV_DOOR);
     orv::framework::DoorReply reply;
-    if (int rc
-        = client.call(kav::methods::holdDownState, packed.data(), packed.size(), reply, orvevent::callDeadline());
-        rc != 0) {
-        result["heldUnknown"] = "door " + client.path() + ": " + std::strerror(rc);
+    std::string failure;
+    if (!orvevent::callDaemon(
+            kav::methods::holdDownState, std::string_view(packed.data(), packed.size()), reply, failure)) {
+        result["heldUnknown"] = failure;
         return;
     }
     try {

@@ -3,7 +3,6 @@
 // the daemon keeps them in its journal.
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <optional>
@@ -15,10 +14,9 @@
 
 #include "cmd/kav/KAVMethods.h"
 #include "cmd/kav/journal/JournalTypes.h"
-#include "platform/framework/DoorClient.h"
 #include "platform/framework/DoorPath.h"
+#include "tools/orv-event/DaemonCall.h"
 #include "tools/orv-event/OperatorCommands.h"
-#include "tools/orv-event/TimeoutOption.h"
 
 using nlohmann::json;
 using orv::journal::Millis;
@@ -65,10 +63,10 @@ std::string refusal(int code, const std::string& param)
 // The daemon's answer to one silence call, or none with the reason printed.
 std::optional<std::string> ask(unsigned method, const std::string& param)
 {
-    orv::framework::DoorClient client(KAV_DOOR);
     orv::framework::DoorReply reply;
-    if (int rc = client.call(method, param.data(), param.size(), reply, orvevent::callDeadline()); rc != 0) {
-        std::cerr << "orv-event: door " << client.path() << ": " << strerror(rc) << '\n';
+    std::string failure;
+    if (!orvevent::callDaemon(method, param, reply, failure)) {
+        std::cerr << "orv-event: " << failure << '\n';
         return std::nullopt;
     }
     if (reply.status == 0 && !reply.data.empty())
