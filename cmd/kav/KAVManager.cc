@@ -343,15 +343,16 @@ KAVManager::HoldDownVerdict KAVManager::holdDown(DXAEvent& event, EventDBEntry& 
     HoldDownVerdict result;
     if (entry.holdDownSeconds() <= 0)
         return result;
-    const std::string key = HoldDowns::keyOf(event);
+    std::string key = HoldDowns::keyOf(event);
     if (key.empty())
         return result;
     const std::chrono::seconds holdDown(entry.holdDownSeconds());
     const HoldDowns::Verdict verdict = m_holdDowns.check(key, holdDown, HoldDowns::Clock::now());
     result.held = verdict.held;
     result.heldBefore = static_cast<int64_t>(verdict.heldBefore);
-    result.note = orv::journal::HoldDown { key, millisOf(verdict.reported), millisOf(verdict.until), holdDown.count(),
-        verdict.held ? 1 : 0 };
+    if (m_journal)
+        result.note = orv::journal::HoldDown { std::move(key), millisOf(verdict.reported), millisOf(verdict.until),
+            holdDown.count(), verdict.held ? 1 : 0 };
     if (verdict.held) {
         m_stats->eventHeld(eventClass);
         logStatement(2, LogDest::trace(), "EVENT-CLASS: %s; held back by its hold-down.", eventClass);

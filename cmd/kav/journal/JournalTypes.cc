@@ -1,7 +1,6 @@
 #include "cmd/kav/journal/JournalTypes.h"
 
 #include <algorithm>
-
 #include <array>
 #include <chrono>
 
