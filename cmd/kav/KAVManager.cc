@@ -579,7 +579,7 @@ void KAVManager::silenceCall(unsigned methodId)
             return doorReturn(status::journalFailed);
         answer = std::to_string(*id);
         logStatement(3, LogDest::platform(), KAV_SILENCE_ADDED, answer, Silences::describe(*silence),
-            KAVStats::utcTime(static_cast<time_t>(silence->ends / 1000)), silence->comment);
+            orv::journal::isoTime(silence->ends), silence->comment);
     } else if (methodId == method::silenceExpire) {
         if (!request.is_number_integer())
             return doorReturn(status::malformed);

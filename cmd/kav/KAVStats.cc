@@ -1,12 +1,10 @@
 #include "cmd/kav/KAVStats.h"
 
+#include "cmd/kav/journal/JournalTypes.h"
+
 std::string KAVStats::utcTime(time_t when)
 {
-    tm parts {};
-    gmtime_r(&when, &parts);
-    char text[32];
-    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
+    return orv::journal::isoTime(static_cast<orv::journal::Millis>(when) * 1000);
 }
 
 KAVStats::KAVStats()

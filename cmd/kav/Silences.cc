@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "cmd/kav/KAVStats.h"
 #include "platform/event/DXAEvent.h"
 
 using nlohmann::json;
@@ -48,11 +47,6 @@ bool optionalText(const json& request, const char* name, std::optional<std::stri
         return false;
     value = member->get<std::string>();
     return true;
-}
-
-std::string isoTime(Millis at)
-{
-    return KAVStats::utcTime(static_cast<time_t>(at / 1000));
 }
 
 json matcherJson(const std::optional<std::string>& value)
@@ -142,8 +136,9 @@ json Silences::toJson(const Silence& silence, Millis now)
         { "matchers",
             { { "class", silence.eventClass }, { "code", matcherJson(silence.code) },
                 { "domains", matcherJson(silence.domains) }, { "csn", matcherJson(silence.csn) } } },
-        { "channels", channels }, { "startsAt", isoTime(silence.starts) }, { "endsAt", isoTime(silence.ends) },
-        { "comment", silence.comment }, { "active", silence.activeAt(now) } };
+        { "channels", channels }, { "startsAt", orv::journal::isoTime(silence.starts) },
+        { "endsAt", orv::journal::isoTime(silence.ends) }, { "comment", silence.comment },
+        { "active", silence.activeAt(now) } };
 }
 
 std::string Silences::describe(const Silence& silence)

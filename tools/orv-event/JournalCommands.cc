@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -58,16 +57,6 @@ std::string daemonSetting(const std::string& name)
 std::string journalPath()
 {
     return daemonSetting("ORV_JOURNAL");
-}
-
-std::string isoTime(Millis at)
-{
-    const time_t seconds = static_cast<time_t>(at / 1000);
-    struct tm utc { };
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 json optionalJson(const std::optional<std::string>& value)

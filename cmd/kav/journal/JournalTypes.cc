@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <ctime>
 
 namespace orv::journal {
 
@@ -26,6 +27,16 @@ Millis nowMillis()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
+}
+
+std::string isoTime(Millis at)
+{
+    const time_t seconds = static_cast<time_t>(at / 1000);
+    struct tm utc { };
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }
 
 const char* channelName(Channel channel)

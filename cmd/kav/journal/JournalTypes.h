@@ -16,6 +16,8 @@ using Millis = int64_t;
 
 // Now, in milliseconds since the epoch.
 Millis nowMillis();
+// "2026-12-24T08:00:00Z": the time in UTC, to the second.
+std::string isoTime(Millis at);
 
 // In the order the channels are run.
 enum class Channel { Message, OrvEvent, Remote, Email };
