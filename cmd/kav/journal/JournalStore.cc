@@ -86,6 +86,10 @@ CREATE TABLE silence (
 PRAGMA user_version = 2;
 )";
 
+// The columns `events` reads, in its order.
+constexpr const char* eventColumns
+    = "SELECT id, received, class, code, message, message_error, held_before FROM event ";
+
 constexpr const char* deliveryColumns
     = "SELECT id, event, channel, recipient, state, tries, next_try, last_error FROM delivery ";
 
@@ -442,8 +446,7 @@ std::vector<EventRecord> JournalStore::events(Statement& query)
 
 std::optional<EventRecord> JournalStore::event(int64_t eventId)
 {
-    Statement query(
-        m_db.get(), "SELECT id, received, class, code, message, message_error, held_before FROM event WHERE id = ?");
+    Statement query(m_db.get(), (std::string(eventColumns) + "WHERE id = ?").c_str());
     query.bind(1, eventId);
     auto found = events(query);
     if (found.empty())
@@ -460,9 +463,7 @@ std::vector<char> JournalStore::packed(int64_t eventId)
 
 std::vector<EventRecord> JournalStore::history(Millis since)
 {
-    Statement query(m_db.get(),
-        "SELECT id, received, class, code, message, message_error, held_before FROM event WHERE received >= ? ORDER BY "
-        "id DESC");
+    Statement query(m_db.get(), (std::string(eventColumns) + "WHERE received >= ? ORDER BY id DESC").c_str());
     query.bind(1, since);
     return events(query);
 }
