@@ -288,9 +288,10 @@ KAVVerdict KAVManager::report(DXAEvent& event)
     // Silences come before the hold-down, which sees only what they leave:
     // an event silenced on every channel it asks for after the message
     // channel neither starts a hold-down nor counts as held.
-    const unsigned silent = silenced(event, *entry, eventClass);
+    const unsigned asked = peerChannels(*entry);
+    const unsigned silent = silenced(event, asked, eventClass);
     HoldDownVerdict hold;
-    if (silent == 0 || silent != peerChannels(*entry))
+    if (silent == 0 || silent != asked)
         hold = holdDown(event, *entry, eventClass);
     if (hold.held) {
         if (m_forwarder)
@@ -380,9 +381,9 @@ void KAVManager::restoreHoldDowns()
         logStatement(2, LogDest::trace(), "Journal: %d hold-downs resumed.", static_cast<int>(kept->size()));
 }
 
-unsigned KAVManager::silenced(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass)
+unsigned KAVManager::silenced(DXAEvent& event, unsigned asked, const std::string& eventClass)
 {
-    const Silences::Verdict verdict = m_silences.check(event, eventClass, peerChannels(entry));
+    const Silences::Verdict verdict = m_silences.check(event, eventClass, asked);
     if (verdict.channels == 0)
         return 0;
     m_stats->eventSilenced(eventClass);

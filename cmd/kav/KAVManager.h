@@ -65,10 +65,11 @@ private:
     // (Silences::bit) are recorded as silenced.
     bool forward(DXAEvent& event, EventDBEntry* entry, const std::string& eventClass,
         const orv::journal::ChannelResult& message, const HoldDownVerdict& hold, unsigned silenced = 0);
-    // The channels after the message channel that the entry asks for and
-    // an active silence holds the event back from (Silences::bit); counts
-    // the event and names the silences in the trace if there are any.
-    unsigned silenced(DXAEvent& event, EventDBEntry& entry, const std::string& eventClass);
+    // Of the channels after the message channel that the entry asks for
+    // (`asked`, Silences::bit), those an active silence holds the event
+    // back from; counts the event and names the silences in the trace if
+    // there are any.
+    unsigned silenced(DXAEvent& event, unsigned asked, const std::string& eventClass);
     // Whether the entry's hold-down holds the event back from the channels
     // after the message channel; counts it if so, and says how many were
     // held for the first event after a hold-down that held some.
