@@ -150,8 +150,5 @@ std::string Silences::describe(const Silence& silence)
         text += " domains " + *silence.domains;
     if (silence.csn)
         text += " CSN " + *silence.csn;
-    text += " on";
-    for (size_t i = 0; i < silence.channels.size(); ++i)
-        text += std::string(i == 0 ? " " : ",") + orv::journal::channelName(silence.channels[i]);
-    return text;
+    return text + " on " + orv::journal::channelList(silence.channels);
 }

@@ -145,12 +145,7 @@ int answer(bool asJson, const std::function<json(JournalStore&)>& read, const st
         std::cerr << "orv-event: journal: " << error.what() << '\n';
         return 1;
     }
-    if (asJson)
-        std::cout << rows.dump(2) << '\n';
-    else
-        for (const json& row : rows)
-            line(row);
-    return std::cout.flush() ? 0 : 1;
+    return printRows(rows, asJson, line);
 }
 
 // The fields every printed row starts with.
@@ -160,6 +155,16 @@ void rowStart(const json& row)
               << "  " << row["code"].get<std::string>();
 }
 
+}
+
+int printRows(const json& rows, bool asJson, const std::function<void(const json&)>& line)
+{
+    if (asJson)
+        std::cout << rows.dump(2) << '\n';
+    else
+        for (const json& row : rows)
+            line(row);
+    return std::cout.flush() ? 0 : 1;
 }
 
 std::optional<int64_t> durationMillis(const std::string& text)

@@ -130,16 +130,14 @@ int add(const std::vector<std::string>& args)
                 return badValue(option, value, "one letter A to R per domain");
             request["domains"] = letters;
         } else if (option == "--channels") {
-            json channels = json::array();
-            for (size_t start = 0; start <= value.size();) {
-                const size_t end = std::min(value.find(',', start), value.size());
-                const std::string name = value.substr(start, end - start);
-                if (name != "orvEvent" && name != "remote" && name != "email")
-                    return badValue(option, value, "a comma list of orvEvent, remote and email");
-                channels.push_back(name);
-                start = end + 1;
-            }
-            request["channels"] = channels;
+            using orv::journal::Channel;
+            const auto channels = orv::journal::channelsFromList(value);
+            if (!channels || std::find(channels->begin(), channels->end(), Channel::Message) != channels->end())
+                return badValue(option, value, "a comma list of orvEvent, remote and email");
+            json names = json::array();
+            for (Channel channel : *channels)
+                names.push_back(orv::journal::channelName(channel));
+            request["channels"] = names;
         } else if ((option == "--for" || option == "--until") && !ends) {
             const Millis now = orv::journal::nowMillis();
             if (option == "--for") {
@@ -206,12 +204,7 @@ int list(const std::vector<std::string>& args)
         std::cerr << "orv-event: the daemon's answer is no list of silences\n";
         return 1;
     }
-    if (asJson)
-        std::cout << silences.dump(2) << '\n';
-    else
-        for (const json& silence : silences)
-            printLine(silence);
-    return std::cout.flush() ? 0 : 1;
+    return printRows(silences, asJson, printLine);
 }
 
 }

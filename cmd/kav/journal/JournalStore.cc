@@ -103,29 +103,6 @@ constexpr const char* finishedEvent
 constexpr const char* silenceColumns
     = "SELECT id, class, code, domains, csn, channels, starts, ends, comment FROM silence ";
 
-// A silence's channels as the file keeps them: "orvEvent,remote,email".
-std::string channelList(const std::vector<Channel>& channels)
-{
-    std::string text;
-    for (Channel channel : channels)
-        text += (text.empty() ? "" : ",") + std::string(channelName(channel));
-    return text;
-}
-
-std::vector<Channel> channelsOf(const std::string& text)
-{
-    std::vector<Channel> channels;
-    for (size_t start = 0; start <= text.size();) {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (const auto channel = channelFromName(std::string_view(text).substr(start, end - start)))
-            channels.push_back(*channel);
-        start = end + 1;
-    }
-    return channels;
-}
-
 std::vector<Silence> silenceRows(Statement& query)
 {
     std::vector<Silence> found;
@@ -136,7 +113,7 @@ std::vector<Silence> silenceRows(Statement& query)
         silence.code = query.optionalText(2);
         silence.domains = query.optionalText(3);
         silence.csn = query.optionalText(4);
-        silence.channels = channelsOf(query.text(5));
+        silence.channels = channelsFromList(query.text(5)).value_or(std::vector<Channel>());
         silence.starts = query.integer(6);
         silence.ends = query.integer(7);
         silence.comment = query.text(8);

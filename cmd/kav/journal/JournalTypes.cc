@@ -54,6 +54,28 @@ const char* stateName(State state)
     return stateNames[static_cast<size_t>(state)];
 }
 
+std::string channelList(const std::vector<Channel>& channels)
+{
+    std::string list;
+    for (Channel channel : channels)
+        list += (list.empty() ? "" : ",") + std::string(channelName(channel));
+    return list;
+}
+
+std::optional<std::vector<Channel>> channelsFromList(std::string_view list)
+{
+    std::vector<Channel> channels;
+    for (size_t start = 0; start <= list.size();) {
+        const size_t end = std::min(list.find(',', start), list.size());
+        const auto channel = channelFromName(list.substr(start, end - start));
+        if (!channel)
+            return std::nullopt;
+        channels.push_back(*channel);
+        start = end + 1;
+    }
+    return channels;
+}
+
 std::optional<State> stateFromName(std::string_view name)
 {
     return fromName<State>(stateNames, name);

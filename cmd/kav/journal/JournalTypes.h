@@ -28,6 +28,10 @@ enum class State { Pending, Delivered, GivenUp, Dropped, Held, Silenced };
 // "message", "orvEvent", "remote", "email"
 const char* channelName(Channel channel);
 std::optional<Channel> channelFromName(std::string_view name);
+// Channels as a comma list, "orvEvent,remote,email", and back; none for a
+// list with a name that is not a channel's.
+std::string channelList(const std::vector<Channel>& channels);
+std::optional<std::vector<Channel>> channelsFromList(std::string_view list);
 // "pending", "delivered", "givenUp", "dropped", "held", "silenced"
 const char* stateName(State state);
 std::optional<State> stateFromName(std::string_view name);
